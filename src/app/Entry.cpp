@@ -1,0 +1,28 @@
+#include "app/Entry.h"
+#include "app/AppDelegate.h"
+#include "core/Globals.h"
+
+#include <QApplication>
+#include <QTimer>
+
+int veltoMain(int argc, char **argv)
+{
+    initGlobals();
+
+    QApplication::setApplicationName(QStringLiteral("Velto"));
+    QApplication::setOrganizationName(QStringLiteral("Hallix"));
+    QApplication::setDesktopFileName(QStringLiteral("velto"));
+    QApplication application(argc, argv);
+    app = &application;
+
+    AppDelegate appDelegate;
+    delegate = &appDelegate;
+    QObject::connect(&application, &QCoreApplication::aboutToQuit, &appDelegate,
+                     &AppDelegate::applicationWillTerminate);
+    QTimer::singleShot(0, &appDelegate, &AppDelegate::applicationDidFinishLaunching);
+
+    const int status = QApplication::exec();
+    delegate = nullptr;
+    app = nullptr;
+    return status;
+}

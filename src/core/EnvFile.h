@@ -1,0 +1,15 @@
+#pragma once
+#include <QMap>
+#include <QString>
+
+// Env files: UTF-8 lines of KEY=value.
+
+// The pairs of an env file; empty when the file cannot be read. Blank lines,
+// lines starting with "#" and lines without "=" are skipped; the key is the
+// text before the first "="; a value wrapped in double quotes loses exactly
+// those two; a later line wins.
+QMap<QString, QString> readEnvFile(const QString &path);
+
+// Replaces the file whole with the text. The file is 0600 from the moment it
+// exists. Failures are ignored.
+void writeSecret(const QString &path, const QString &text);

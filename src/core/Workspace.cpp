@@ -1,0 +1,75 @@
+#include "core/Workspace.h"
+#include "core/EnvFile.h"
+#include "core/Globals.h"
+#include "platform/Dialogs.h"
+#include "platform/Files.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+QString workspaceReadme()
+{
+    const QStringList lines{
+        QStringLiteral("# Velto workspace"),
+        QString(),
+        QStringLiteral("00 Firm/       letterheads, templates, engagement letters, staff, SOPs"),
+        QStringLiteral("01 Inbox/      drop unsorted client files here; ask Velto to file them"),
+        QStringLiteral("02 Clients/    one folder per client -> FY yyyy-yy/ -> ") + AREAS.join(QLatin1Char(' ')),
+        QStringLiteral("               Permanent/ holds PAN, COI, MOA-AOA, GST certificate, KYC"),
+        QStringLiteral("03 Calendar/   weekly plans and deadline digests"),
+        QStringLiteral("04 Research/   research notes with citations"),
+        QStringLiteral("05 Archive/    closed years"),
+        QString(),
+        QStringLiteral("Velto writes its own output into a `_velto/` sub-folder with a date prefix."),
+        QStringLiteral("Raw client files are never renamed or deleted."),
+    };
+    return lines.join(QLatin1Char('\n'));
+}
+
+void buildStructure(const QString &root)
+{
+    for (const QString &dir : ROOT_DIRS)
+        QDir().mkpath(joinPath(root, dir)); // a failure is ignored; the loop goes on
+
+    const QString homeAgents = joinPath(VELTO_HOME, QStringLiteral("AGENTS.md"));
+    const QString agents = joinPath(root, QStringLiteral("AGENTS.md"));
+    if (QFileInfo::exists(homeAgents) && !QFileInfo::exists(agents))
+        QFile::copy(homeAgents, agents);
+
+    const QString readme = joinPath(root, QStringLiteral("README-Velto.md"));
+    if (!QFileInfo::exists(readme))
+        Files::writeAtomic(readme, workspaceReadme().toUtf8(), 0644);
+}
+
+std::optional<QString> chooseWorkspace()
+{
+    const int answer = Dialogs::ask(Dialogs::Alert{
+        QStringLiteral("Choose your clients folder"),
+        QStringLiteral("Velto works inside one folder. It gets full access there and asks you first "
+                       "before touching anything outside it.\n\nPick an existing folder, or let Velto "
+                       "create \u201CVelto Clients\u201D in your home folder."),
+        Dialogs::Style::Informational,
+        {QStringLiteral("Choose Folder\u2026"), QStringLiteral("Create \u201CVelto Clients\u201D")},
+    });
+
+    QString folder;
+    if (answer == 0) {
+        auto picked = Dialogs::openFolder(Dialogs::FolderPanel{
+            QStringLiteral("Use This Folder"),
+            QStringLiteral("Velto will keep all client work inside this folder."),
+            HOME,
+            true,
+        });
+        if (!picked || picked->isEmpty())
+            return std::nullopt;
+        folder = QDir::cleanPath(*picked);
+    } else {
+        folder = joinPath(HOME, QStringLiteral("Velto Clients"));
+    }
+
+    QDir().mkpath(folder);
+    buildStructure(folder);
+    writeSecret(WORK_ENV, QStringLiteral("VELTO_WORK=\"") + folder + QStringLiteral("\"\n"));
+    return folder;
+}

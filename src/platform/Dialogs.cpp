@@ -1,0 +1,145 @@
+#include "platform/Dialogs.h"
+#include "platform/Dispatch.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QInputDialog>
+#include <QMessageBox>
+#include <QPushButton>
+#include <deque>
+
+namespace Modal {
+
+namespace {
+int depth = 0;
+std::deque<std::function<void()>> waiting;
+
+void drain()
+{
+    // Each waiting job runs in turn; a job that opens a dialog stops the rest
+    // until that dialog closes.
+    while (depth == 0 && !waiting.empty()) {
+        auto fn = std::move(waiting.front());
+        waiting.pop_front();
+        fn();
+    }
+}
+} // namespace
+
+bool isOpen() { return depth > 0; }
+
+void whenClosed(std::function<void()> fn)
+{
+    Dispatch::onMain([fn = std::move(fn)]() mutable {
+        waiting.push_back(std::move(fn));
+        drain();
+    });
+}
+
+Scope::Scope() { ++depth; }
+
+Scope::~Scope()
+{
+    if (--depth == 0 && !waiting.empty())
+        Dispatch::onMain(drain);
+}
+
+} // namespace Modal
+
+namespace Dialogs {
+
+namespace {
+
+QWidget *parentWindow()
+{
+    return QApplication::activeWindow();
+}
+
+QMessageBox::Icon iconFor(Style s)
+{
+    switch (s) {
+    case Style::Warning: return QMessageBox::Warning;
+    case Style::Critical: return QMessageBox::Critical;
+    case Style::Informational: break;
+    }
+    return QMessageBox::Information;
+}
+
+} // namespace
+
+int Hooks::defaultAlert(const Alert &a)
+{
+    QMessageBox box(parentWindow());
+    box.setIcon(iconFor(a.style));
+    box.setText(a.title);
+    box.setInformativeText(a.text);
+    QList<QAbstractButton *> buttons;
+    const QStringList labels = a.buttons.isEmpty() ? QStringList{QStringLiteral("OK")} : a.buttons;
+    for (int i = 0; i < labels.size(); ++i) {
+        auto role = i == 0 ? QMessageBox::AcceptRole
+                           : (i == 1 ? QMessageBox::RejectRole : QMessageBox::ActionRole);
+        buttons.append(box.addButton(labels[i], role));
+    }
+    box.setDefaultButton(qobject_cast<QPushButton *>(buttons.first()));
+    box.exec();
+    return int(buttons.indexOf(box.clickedButton()));
+}
+
+bool Hooks::defaultConfirm(const Confirm &c)
+{
+    return Hooks::alert(Alert{c.title, c.text, c.style, {c.approve, c.cancel}}) == 0;
+}
+
+std::optional<QString> Hooks::defaultOpenFolder(const FolderPanel &p)
+{
+    QFileDialog dialog(parentWindow(), p.message, p.startDir);
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOption(QFileDialog::ShowDirsOnly, true);
+    dialog.setOption(QFileDialog::ReadOnly, !p.canCreateFolders);
+    dialog.setLabelText(QFileDialog::Accept, p.prompt);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return std::nullopt;
+    return dialog.selectedFiles().first();
+}
+
+std::optional<QString> Hooks::defaultTextPrompt(const TextPrompt &p)
+{
+    QInputDialog dialog(parentWindow());
+    dialog.setWindowTitle(p.title);
+    dialog.setLabelText(p.text);
+    dialog.setTextValue(p.initial);
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return dialog.textValue();
+}
+
+int ask(const Alert &a)
+{
+    Modal::Scope modal;
+    return Hooks::alert(a);
+}
+
+void alert(const QString &title, const QString &text, Style style)
+{
+    ask(Alert{title, text, style, {QStringLiteral("OK")}});
+}
+
+bool confirm(const Confirm &c)
+{
+    Modal::Scope modal;
+    return Hooks::confirm(c);
+}
+
+std::optional<QString> openFolder(const FolderPanel &p)
+{
+    Modal::Scope modal;
+    return Hooks::openFolder(p);
+}
+
+std::optional<QString> textPrompt(const TextPrompt &p)
+{
+    Modal::Scope modal;
+    return Hooks::textPrompt(p);
+}
+
+} // namespace Dialogs

@@ -1,0 +1,81 @@
+#include "platform/Files.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <cerrno>
+#include <fcntl.h>
+#include <random>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace Files {
+
+namespace {
+
+bool writeFully(int fd, const QByteArray &data)
+{
+    const char *p = data.constData();
+    qsizetype left = data.size();
+    while (left > 0) {
+        ssize_t n = ::write(fd, p, size_t(left));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        p += n;
+        left -= n;
+    }
+    return true;
+}
+
+QByteArray randomSuffix()
+{
+    static thread_local std::mt19937_64 rng{std::random_device{}()};
+    return QByteArray::number(qulonglong(rng()), 36);
+}
+
+} // namespace
+
+bool writeAtomic(const QString &path, const QByteArray &data, mode_t mode)
+{
+    const QFileInfo info(path);
+    const QByteArray dir = QFile::encodeName(info.absolutePath());
+    const QByteArray target = QFile::encodeName(info.absoluteFilePath());
+
+    int fd = -1;
+    QByteArray tmp;
+    for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
+        tmp = dir + "/." + QFile::encodeName(info.fileName()) + ".tmp-" + randomSuffix();
+        fd = ::open(tmp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode & 0777);
+        if (fd < 0 && errno != EEXIST)
+            return false;
+    }
+    if (fd < 0)
+        return false;
+
+    // The umask may have narrowed the mode; set exactly what was asked.
+    bool ok = ::fchmod(fd, mode & 0777) == 0 && writeFully(fd, data) && ::fsync(fd) == 0;
+    ok = (::close(fd) == 0) && ok;
+    if (!ok || ::rename(tmp.constData(), target.constData()) != 0) {
+        ::unlink(tmp.constData());
+        return false;
+    }
+    // Make the rename itself durable.
+    int dfd = ::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd >= 0) {
+        ::fsync(dfd);
+        ::close(dfd);
+    }
+    return true;
+}
+
+std::optional<QByteArray> readAll(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    return f.readAll();
+}
+
+} // namespace Files

@@ -1,0 +1,64 @@
+#include "platform/Dialogs.h"
+#include "platform/Dispatch.h"
+#include "support/TestKit.h"
+
+using namespace TestKit;
+
+namespace {
+
+TEST(Modal, WorkWaitsForOpenDialogsInArrivalOrder)
+{
+    std::vector<QString> ran;
+    bool checkedInside = false;
+    {
+        DialogAnswers answers;
+        // While the CA looks at the dialog, three pieces of work arrive.
+        Dialogs::Hooks::confirm = [&](const Dialogs::Confirm &) {
+            EXPECT_TRUE(Modal::isOpen());
+            Modal::whenClosed([&] { ran.push_back("a"); });
+            Modal::whenClosed([&] { ran.push_back("b"); });
+            Modal::whenClosed([&] { ran.push_back("c"); });
+            spin(30); // events keep flowing inside the dialog
+            EXPECT_TRUE(ran.empty()) << "nothing runs inside the dialog";
+            checkedInside = true;
+            return true;
+        };
+        EXPECT_TRUE(Dialogs::confirm(Dialogs::Confirm{"Submit?", "GSTR-3B"}));
+    }
+    EXPECT_TRUE(checkedInside);
+    EXPECT_FALSE(Modal::isOpen());
+    ASSERT_TRUE(waitFor([&] { return ran.size() == 3; }));
+    EXPECT_EQ(ran, (std::vector<QString>{"a", "b", "c"}));
+}
+
+TEST(Modal, WorkThatOpensADialogHoldsTheRest)
+{
+    std::vector<QString> ran;
+    DialogAnswers answers;
+    answers.alert(0);
+    answers.alert(0);
+    Modal::whenClosed([&] {
+        ran.push_back("first-start");
+        Modal::whenClosed([&] { ran.push_back("queued-inside"); });
+        Dialogs::alert("One", "two");
+        ran.push_back("first-end");
+    });
+    Modal::whenClosed([&] { ran.push_back("second"); });
+    ASSERT_TRUE(waitFor([&] { return ran.size() == 4; }));
+    EXPECT_EQ(ran, (std::vector<QString>{"first-start", "first-end", "second", "queued-inside"}));
+    Dialogs::alert("Three", "four");
+    EXPECT_EQ(answers.shownAlerts.size(), 2u);
+}
+
+TEST(Dialogs, ConfirmFallsBackToTheAlertHook)
+{
+    DialogAnswers answers;
+    Dialogs::Hooks::confirm = &Dialogs::Hooks::defaultConfirm;
+    answers.alert(1);
+    EXPECT_FALSE(Dialogs::confirm(Dialogs::Confirm{"Write to Tally?", "voucher", "Approve", "Not now"}));
+    ASSERT_EQ(answers.shownAlerts.size(), 1u);
+    EXPECT_EQ(answers.shownAlerts[0].buttons, (QStringList{"Approve", "Not now"}));
+    EXPECT_EQ(answers.shownAlerts[0].style, Dialogs::Style::Warning);
+}
+
+} // namespace

@@ -1,0 +1,173 @@
+#include "support/TestKit.h"
+
+// g++ 12 misreads moves out of std::optional<QString> in the answer queues.
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#include "core/Globals.h"
+#include "platform/Dispatch.h"
+#include "platform/SecretStore.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QThread>
+
+namespace TestKit {
+
+void installFailingDialogs()
+{
+    using namespace Dialogs;
+    Hooks::alert = [](const Alert &a) {
+        ADD_FAILURE() << "unexpected alert: " << a.title.toStdString() << " / " << a.text.toStdString();
+        return -1;
+    };
+    Hooks::confirm = [](const Confirm &c) {
+        ADD_FAILURE() << "unexpected confirm: " << c.title.toStdString();
+        return false;
+    };
+    Hooks::openFolder = [](const FolderPanel &p) -> std::optional<QString> {
+        ADD_FAILURE() << "unexpected folder panel: " << p.message.toStdString();
+        return std::nullopt;
+    };
+    Hooks::textPrompt = [](const TextPrompt &p) -> std::optional<QString> {
+        ADD_FAILURE() << "unexpected text prompt: " << p.title.toStdString();
+        return std::nullopt;
+    };
+}
+
+void Environment::SetUp()
+{
+    installFailingDialogs();
+    SecretStore::useMemory();
+    Dispatch::timeScale = 0.01;
+}
+
+bool waitFor(const std::function<bool()> &pred, int ms)
+{
+    QDeadlineTimer deadline(ms);
+    while (!pred()) {
+        if (deadline.hasExpired())
+            return pred();
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QThread::msleep(1);
+    }
+    return true;
+}
+
+void spin(int ms)
+{
+    waitFor([] { return false; }, ms);
+}
+
+namespace {
+const char *const kVars[] = {"VELTO_DEMO_HOME", "VELTO_API", "VELTO_RECORD_SCALE", "VELTO_THEME"};
+}
+
+TempHome::TempHome(const QMap<QString, QString> &extraEnv)
+{
+    for (const char *v : kVars)
+        saved_.insert(QString::fromLatin1(v),
+                      qEnvironmentVariableIsSet(v) ? std::optional<QByteArray>(qgetenv(v)) : std::nullopt);
+    qunsetenv("VELTO_API");
+    qunsetenv("VELTO_RECORD_SCALE");
+    qunsetenv("VELTO_THEME");
+    qputenv("VELTO_DEMO_HOME", dir_.path().toLocal8Bit());
+    refill(extraEnv);
+}
+
+TempHome::~TempHome()
+{
+    for (auto it = saved_.begin(); it != saved_.end(); ++it) {
+        if (it.value())
+            qputenv(it.key().toLocal8Bit(), *it.value());
+        else
+            qunsetenv(it.key().toLocal8Bit());
+    }
+    initGlobals();
+}
+
+void TempHome::refill(const QMap<QString, QString> &env)
+{
+    for (auto it = env.begin(); it != env.end(); ++it) {
+        if (!saved_.contains(it.key()))
+            saved_.insert(it.key(), qEnvironmentVariableIsSet(it.key().toLocal8Bit())
+                                        ? std::optional<QByteArray>(qgetenv(it.key().toLocal8Bit()))
+                                        : std::nullopt);
+        qputenv(it.key().toLocal8Bit(), it.value().toLocal8Bit());
+    }
+    initGlobals(QProcessEnvironment::systemEnvironment());
+}
+
+QString TempHome::file(const QString &rel) const
+{
+    return dir_.path() + QLatin1Char('/') + rel;
+}
+
+QString TempHome::write(const QString &rel, const QByteArray &data) const
+{
+    const QString p = file(rel);
+    QDir().mkpath(QFileInfo(p).absolutePath());
+    QFile f(p);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        ADD_FAILURE() << "cannot write fixture " << p.toStdString();
+    f.write(data);
+    return p;
+}
+
+DialogAnswers::DialogAnswers()
+{
+    using namespace Dialogs;
+    Hooks::alert = [this](const Alert &a) {
+        shownAlerts.push_back(a);
+        if (alerts_.empty()) {
+            ADD_FAILURE() << "unanswered alert: " << a.title.toStdString();
+            return -1;
+        }
+        int b = alerts_.front();
+        alerts_.pop_front();
+        return b;
+    };
+    Hooks::confirm = [this](const Confirm &c) {
+        shownConfirms.push_back(c);
+        if (confirms_.empty()) {
+            ADD_FAILURE() << "unanswered confirm: " << c.title.toStdString();
+            return false;
+        }
+        bool b = confirms_.front();
+        confirms_.pop_front();
+        return b;
+    };
+    Hooks::openFolder = [this](const FolderPanel &p) -> std::optional<QString> {
+        shownFolderPanels.push_back(p);
+        if (folders_.empty()) {
+            ADD_FAILURE() << "unanswered folder panel: " << p.message.toStdString();
+            return std::nullopt;
+        }
+        auto f = folders_.front();
+        folders_.pop_front();
+        return f;
+    };
+    Hooks::textPrompt = [this](const TextPrompt &p) -> std::optional<QString> {
+        shownPrompts.push_back(p);
+        if (prompts_.empty()) {
+            ADD_FAILURE() << "unanswered text prompt: " << p.title.toStdString();
+            return std::nullopt;
+        }
+        auto t = prompts_.front();
+        prompts_.pop_front();
+        return t;
+    };
+}
+
+DialogAnswers::~DialogAnswers()
+{
+    EXPECT_TRUE(alerts_.empty()) << "scripted alert answers left unused";
+    EXPECT_TRUE(confirms_.empty()) << "scripted confirm answers left unused";
+    EXPECT_TRUE(folders_.empty()) << "scripted folder answers left unused";
+    EXPECT_TRUE(prompts_.empty()) << "scripted prompt answers left unused";
+    installFailingDialogs();
+}
+
+} // namespace TestKit

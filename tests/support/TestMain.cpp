@@ -1,0 +1,20 @@
+// The shared main of every test executable: a QApplication on the offscreen
+// platform, dialogs that fail loudly, an in-memory secret store and a short
+// time scale.
+#include "support/TestKit.h"
+#include "platform/Dispatch.h"
+#include "platform/SecretStore.h"
+
+#include <QApplication>
+#include <gtest/gtest.h>
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    ::testing::AddGlobalTestEnvironment(new TestKit::Environment);
+    return RUN_ALL_TESTS();
+}
