@@ -1,0 +1,66 @@
+#pragma once
+#include "platform/Process.h"
+
+#include <QString>
+#include <QtGlobal>
+#include <functional>
+#include <memory>
+
+// The host of the agent engine: launches ENGINE as a loopback HTTP server in
+// the clients folder with its environment, clears away engines orphaned by an
+// earlier run, waits until the engine answers, and stops it. The application
+// delegate owns one.
+//
+// One engine at a time: every start() supersedes the previous one. The earlier
+// engine process is sent SIGTERM, and a readiness wait still running for it
+// ends without calling its completion. stop() ends a pending wait the same way.
+class Engine {
+public:
+    Engine();
+    // Drops the process handle without signalling the process.
+    ~Engine();
+    Engine(const Engine &) = delete;
+    Engine &operator=(const Engine &) = delete;
+
+    // Launches the engine in the clients folder `work` with the seat token.
+    // True when the process was launched. Main thread; waits for the orphan
+    // clean-up's shell command.
+    bool start(const QString &work, const QString &token);
+
+    // Calls done once on the main thread: true as soon as the engine answers
+    // any HTTP status on "/", false when it does not within `timeout` seconds
+    // (scaled by Dispatch::timeScale) or its process ends first. Returns at once.
+    void waitReady(double timeout, std::function<void(bool)> done);
+    void waitReady(std::function<void(bool)> done) { waitReady(60, std::move(done)); }
+
+    // Sends the engine SIGTERM (without waiting for it to exit) and forgets it.
+    void stop();
+
+    // Writes the tool server's entry ("mcp" / "browser") into OC_JSON through
+    // the one writer; nothing when the file is missing or not a JSON object.
+    static void wireBrowserMCP(quint16 port, const QString &token);
+
+    // The loopback port given to the engine at the last start (0 before).
+    int port() const { return port_; }
+    // The engine process of the last successful start, or null.
+    Process *proc() const { return proc_.get(); }
+
+    // Runs the orphan clean-up's shell command to its end (tests watch it).
+    static inline std::function<int(const Process::Spec &)> runCleanup = &Process::runAndWait;
+    // What a SIGTERM to the application does; unset, the normal quit path
+    // (QCoreApplication::quit). The handler is installed at the first start.
+    static inline std::function<void()> onTerminateSignal;
+
+private:
+    struct Wait;
+    static void reapOrphans();
+    static void installTermHandler();
+    void finishWait(const std::shared_ptr<Wait> &w, bool ready);
+    void probe(const std::shared_ptr<Wait> &w);
+
+    std::unique_ptr<Process> proc_;
+    int port_ = 0;
+    quint64 generation_ = 0;
+    // Outlives nothing: pending callbacks hold it weakly to see the host is gone.
+    std::shared_ptr<Engine *> self_;
+};

@@ -1,0 +1,89 @@
+#include "skills/SkillInstall.h"
+#include "skills/SkillText.h"
+
+#include <QStringList>
+
+namespace {
+
+// Lines split at a line feed that does not end a CR LF pair: a file written
+// with CR LF line ends reads as one line.
+QStringList lfLines(const QString &text)
+{
+    QStringList lines;
+    qsizetype start = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text.at(i) == QLatin1Char('\n') && (i == 0 || text.at(i - 1) != QLatin1Char('\r'))) {
+            lines.append(text.mid(start, i - start));
+            start = i + 1;
+        }
+    }
+    lines.append(text.mid(start));
+    return lines;
+}
+
+QString trimSet(const QString &text, const QString &set)
+{
+    qsizetype start = 0, end = text.size();
+    while (start < end && set.contains(text.at(start)))
+        ++start;
+    while (end > start && set.contains(text.at(end - 1)))
+        --end;
+    return text.mid(start, end - start);
+}
+
+bool allowedNameChar(QChar c)
+{
+    const char16_t u = c.unicode();
+    return (u >= 'a' && u <= 'z') || (u >= '0' && u <= '9') || u == '-';
+}
+
+} // namespace
+
+std::optional<QString> SkillInstall::front(const QString &text, const QString &key)
+{
+    if (!text.startsWith(QStringLiteral("---")))
+        return std::nullopt;
+    const qsizetype end = text.indexOf(QStringLiteral("\n---"));
+    const QString head = end < 0 ? text : text.left(end);
+    const QString prefix = key + QLatin1Char(':');
+    for (const QString &raw : lfLines(head)) {
+        if (raw.isEmpty())
+            continue;
+        const QString line = trimSet(raw, QStringLiteral(" \t"));
+        if (line.startsWith(prefix))
+            return trimSet(line.mid(prefix.size()), QStringLiteral(" \"'"));
+    }
+    return std::nullopt;
+}
+
+QString SkillInstall::stamp(const QString &text, const QString &name, const QString &description,
+                            const QString &source)
+{
+    if (text.startsWith(QStringLiteral("---\n")))
+        return QStringLiteral("---\nowner: firm\nsource: ") + source + QLatin1Char('\n') + text.mid(4);
+    return QStringLiteral("---\nname: ") + name + QStringLiteral("\ndescription: ") + description +
+           QStringLiteral("\nowner: firm\nsource: ") + source + QStringLiteral("\n---\n\n") + text;
+}
+
+bool SkillInstall::stamped(const QString &file)
+{
+    const auto text = SkillText::readUtf8(file);
+    return text && SkillText::prefixCharacters(*text, 700).contains(QStringLiteral("owner: firm"));
+}
+
+QString SkillInstall::safeName(const QString &name)
+{
+    const QString lower = name.toLower();
+    QString out;
+    bool inRun = false;
+    for (QChar c : lower) {
+        if (allowedNameChar(c)) {
+            out.append(c);
+            inRun = false;
+        } else if (!inRun) {
+            out.append(QLatin1Char('-'));
+            inRun = true;
+        }
+    }
+    return trimSet(out, QStringLiteral("-"));
+}

@@ -1,0 +1,57 @@
+#include "skills/SkillText.h"
+#include "platform/Files.h"
+
+#include <QStringDecoder>
+#include <QTextBoundaryFinder>
+
+namespace SkillText {
+
+namespace {
+bool isNewline(QChar c)
+{
+    const char16_t u = c.unicode();
+    return (u >= 0x0A && u <= 0x0D) || u == 0x85 || u == 0x2028 || u == 0x2029;
+}
+} // namespace
+
+QString trimNewlines(const QString &text)
+{
+    qsizetype start = 0, end = text.size();
+    while (start < end && isNewline(text.at(start)))
+        ++start;
+    while (end > start && isNewline(text.at(end - 1)))
+        --end;
+    return text.mid(start, end - start);
+}
+
+QString prefixCharacters(const QString &text, int n)
+{
+    if (n <= 0)
+        return {};
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    int count = 0;
+    while (finder.toNextBoundary() >= 0) {
+        if (++count == n)
+            return text.left(finder.position());
+    }
+    return text;
+}
+
+std::optional<QString> readUtf8(const QString &path)
+{
+    const auto bytes = Files::readAll(path);
+    if (!bytes)
+        return std::nullopt;
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = decoder.decode(*bytes);
+    if (decoder.hasError())
+        return std::nullopt;
+    return text;
+}
+
+bool writeUtf8(const QString &path, const QString &text)
+{
+    return Files::writeAtomic(path, text.toUtf8(), 0644);
+}
+
+} // namespace SkillText

@@ -1,0 +1,20 @@
+#pragma once
+#include <QString>
+#include <optional>
+
+// Small text rules shared by the skill files.
+namespace SkillText {
+
+// The text with line breaks (LF, VT, FF, CR, NEL, LS, PS) taken off both ends.
+QString trimNewlines(const QString &text);
+
+// The first n user-perceived characters of the text.
+QString prefixCharacters(const QString &text, int n);
+
+// Reads a file as UTF-8; absent when it is missing, unreadable or not UTF-8.
+std::optional<QString> readUtf8(const QString &path);
+
+// Replaces the file whole (temporary file, then rename). False on failure.
+bool writeUtf8(const QString &path, const QString &text);
+
+} // namespace SkillText

@@ -1,0 +1,102 @@
+#include "AppTestKit.h"
+#include "platform/Files.h"
+#include "platform/Process.h"
+
+#include <QFile>
+#include <QJsonDocument>
+#include <csignal>
+
+namespace AppTestKit {
+
+ScopedEnv::~ScopedEnv()
+{
+    for (auto it = saved_.begin(); it != saved_.end(); ++it) {
+        if (it.value())
+            qputenv(it.key().toLocal8Bit().constData(), *it.value());
+        else
+            qunsetenv(it.key().toLocal8Bit().constData());
+    }
+}
+
+void ScopedEnv::save(const QString &name)
+{
+    if (saved_.contains(name))
+        return;
+    const QByteArray n = name.toLocal8Bit();
+    saved_.insert(name, qEnvironmentVariableIsSet(n.constData()) ? std::optional<QByteArray>(qgetenv(n.constData()))
+                                                                 : std::nullopt);
+}
+
+void ScopedEnv::set(const QString &name, const QString &value)
+{
+    save(name);
+    qputenv(name.toLocal8Bit().constData(), value.toLocal8Bit());
+}
+
+void ScopedEnv::unset(const QString &name)
+{
+    save(name);
+    qunsetenv(name.toLocal8Bit().constData());
+}
+
+QString standinEngine() { return QStringLiteral(VELTO_STANDIN_ENGINE); }
+QString standinCloud() { return QStringLiteral(VELTO_STANDIN_CLOUD); }
+
+QList<QJsonObject> readLog(const QString &path)
+{
+    QList<QJsonObject> out;
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return out;
+    for (const QByteArray &line : f.readAll().split('\n'))
+        if (!line.trimmed().isEmpty())
+            out.append(QJsonDocument::fromJson(line).object());
+    return out;
+}
+
+QList<QJsonObject> events(const QString &path, const QString &kind)
+{
+    QList<QJsonObject> out;
+    for (const QJsonObject &e : readLog(path))
+        if (e.value(QStringLiteral("event")).toString() == kind)
+            out.append(e);
+    return out;
+}
+
+bool waitForEvents(const QString &path, const QString &kind, int n, int ms)
+{
+    return TestKit::waitFor([&] { return events(path, kind).size() >= n; }, ms);
+}
+
+StandinCloud::StandinCloud(const TestKit::TempHome &home, const QJsonObject &replies)
+    : replies_(home.file(QStringLiteral("cloud-replies.json"))), log_(home.file(QStringLiteral("cloud.log")))
+{
+    setReplies(replies);
+    const QString portFile = home.file(QStringLiteral("cloud.port"));
+    Process::Spec spec;
+    spec.program = standinCloud();
+    spec.args = {QStringLiteral("--replies"), replies_, QStringLiteral("--port-file"), portFile,
+                 QStringLiteral("--log"), log_};
+    spec.dieWithParent = true;
+    auto proc = Process::launch(spec);
+    if (!proc)
+        return;
+    pid_ = proc->pid();
+    // The handle is dropped; the program is ended by pid when the test is done.
+    proc.reset();
+    TestKit::waitFor([&] { return QFile::exists(portFile); }, 10000);
+    port_ = QString::fromUtf8(Files::readAll(portFile).value_or(QByteArray())).trimmed().toInt();
+}
+
+StandinCloud::~StandinCloud()
+{
+    if (pid_ > 0)
+        ::kill(pid_t(pid_), SIGTERM);
+}
+
+void StandinCloud::setReplies(const QJsonObject &replies)
+{
+    Files::writeAtomic(replies_, QJsonDocument(replies).toJson(), 0644);
+}
+
+} // namespace AppTestKit

@@ -1,0 +1,57 @@
+#pragma once
+// Helpers of the app tests: environment changes undone at the end of a test,
+// the stand-in programs and their logs.
+#include "support/TestKit.h"
+
+#include <QJsonObject>
+#include <QList>
+#include <QMap>
+#include <QString>
+#include <optional>
+
+namespace AppTestKit {
+
+// Sets or unsets process environment variables; puts them back when destroyed.
+class ScopedEnv {
+public:
+    ScopedEnv() = default;
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv &) = delete;
+    ScopedEnv &operator=(const ScopedEnv &) = delete;
+    void set(const QString &name, const QString &value);
+    void unset(const QString &name);
+
+private:
+    void save(const QString &name);
+    QMap<QString, std::optional<QByteArray>> saved_;
+};
+
+// The built stand-in programs.
+QString standinEngine();
+QString standinCloud();
+
+// The JSON lines of a stand-in's log (empty when there is none yet).
+QList<QJsonObject> readLog(const QString &path);
+// The log's events of one kind ("start", "request", "signal", ...).
+QList<QJsonObject> events(const QString &path, const QString &kind);
+// Waits until the log holds at least n events of the kind.
+bool waitForEvents(const QString &path, const QString &kind, int n = 1, int ms = 10000);
+
+// The stand-in cloud running on a free loopback port with the given replies.
+class StandinCloud {
+public:
+    explicit StandinCloud(const TestKit::TempHome &home, const QJsonObject &replies);
+    ~StandinCloud();
+    bool running() const { return port_ > 0; }
+    QString baseUrl() const { return QStringLiteral("http://127.0.0.1:%1").arg(port_); }
+    QString logPath() const { return log_; }
+    void setReplies(const QJsonObject &replies);
+
+private:
+    QString replies_;
+    QString log_;
+    qint64 pid_ = 0;
+    int port_ = 0;
+};
+
+} // namespace AppTestKit

@@ -1,0 +1,196 @@
+// The stand-in engine and cloud are used by later tests and by the demo as
+// if they were the real services; these tests pin what they serve.
+#include "AppTestKit.h"
+#include "core/Shell.h"
+#include "platform/Http.h"
+#include "platform/Process.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QUrl>
+
+using namespace AppTestKit;
+using TestKit::HomeTest;
+using TestKit::waitFor;
+
+namespace {
+
+Http::Response call(const QByteArray &method, const QString &url, const QJsonObject &body = {})
+{
+    Http::Request req;
+    req.method = method;
+    req.url = QUrl(url);
+    req.timeout = 1000; // scaled: 10 s
+    if (!body.isEmpty()) {
+        req.headers = {{"Content-Type", "application/json"}};
+        req.body = QJsonDocument(body).toJson(QJsonDocument::Compact);
+    }
+    std::optional<Http::Response> answer;
+    Http::request(req, [&](const Http::Response &r) { answer = r; });
+    waitFor([&] { return answer.has_value(); }, 15000);
+    return answer.value_or(Http::Response{});
+}
+
+QJsonValue json(const Http::Response &r)
+{
+    const QJsonDocument doc = QJsonDocument::fromJson(r.body);
+    return doc.isArray() ? QJsonValue(doc.array()) : QJsonValue(doc.object());
+}
+
+class StandinEngineTest : public HomeTest {
+protected:
+    ScopedEnv env;
+    std::unique_ptr<Process> proc;
+    QString base;
+    QString log;
+
+    void launch()
+    {
+        log = home->file("engine.log");
+        env.set("VELTO_STANDIN_LOG", log);
+        const int port = freePort();
+        Process::Spec spec;
+        spec.program = standinEngine();
+        spec.args = {"serve", "--port", QString::number(port), "--hostname", "127.0.0.1"};
+        spec.workDir = home->path();
+        spec.dieWithParent = true;
+        proc = Process::launch(spec);
+        ASSERT_TRUE(proc);
+        ASSERT_TRUE(waitForEvents(log, "listening"));
+        base = QStringLiteral("http://127.0.0.1:%1").arg(port);
+    }
+    void TearDown() override
+    {
+        if (proc)
+            proc->signal();
+        proc.reset();
+        HomeTest::TearDown();
+    }
+};
+
+TEST_F(StandinEngineTest, SessionsPromptsAndMessages)
+{
+    env.set("VELTO_STANDIN_REPLY_MS", "300");
+    launch();
+    EXPECT_EQ(call("GET", base + "/").status, 404);
+    EXPECT_EQ(json(call("GET", base + "/session")).toArray(), QJsonArray());
+
+    const QJsonObject created = json(call("POST", base + "/session", {{"directory", "/clients/A"}})).toObject();
+    const QString id = created.value("id").toString();
+    ASSERT_TRUE(id.startsWith("ses_"));
+    EXPECT_EQ(created.value("directory").toString(), "/clients/A");
+    EXPECT_EQ(created.value("title").toString(), "New session");
+    // The query parameter names the folder too, and wins; with none, the engine's own folder.
+    EXPECT_EQ(json(call("POST", base + "/session?directory=%2Fq", {{"directory", "/body"}})).toObject()["directory"],
+              "/q");
+    EXPECT_EQ(json(call("POST", base + "/session")).toObject()["directory"], home->path());
+
+    const Http::Response prompt =
+        call("POST", base + "/session/" + id + "/prompt_async",
+             {{"agent", "velto"}, {"parts", QJsonArray{QJsonObject{{"type", "text"}, {"text", "File GSTR-1"}}}}});
+    EXPECT_EQ(prompt.status, 204);
+    // The answer is still being written...
+    const QJsonArray messages = json(call("GET", base + "/session/" + id + "/message")).toArray();
+    ASSERT_EQ(messages.size(), 2);
+    EXPECT_EQ(messages[0]["info"]["role"], "user");
+    EXPECT_EQ(messages[0]["parts"][0]["text"], "File GSTR-1");
+    EXPECT_EQ(messages[1]["info"]["role"], "assistant");
+    EXPECT_TRUE(messages[1]["info"]["time"]["completed"].isNull());
+    // ...and completes a little later.
+    ASSERT_TRUE(waitForEvents(log, "answered"));
+    const QJsonArray later = json(call("GET", base + "/session/" + id + "/message")).toArray();
+    EXPECT_TRUE(later[1]["info"]["time"]["completed"].isDouble());
+    EXPECT_EQ(later[1]["parts"][0]["type"], "text");
+    EXPECT_TRUE(later[1]["parts"][0]["text"].toString().contains("File GSTR-1"));
+
+    const QJsonArray list = json(call("GET", base + "/session")).toArray();
+    ASSERT_EQ(list.size(), 3);
+    EXPECT_EQ(list[0]["id"], id);
+    EXPECT_EQ(list[0]["agent"], "velto");
+    EXPECT_EQ(list[0]["title"], "File GSTR-1");
+    EXPECT_GE(list[0]["time"]["updated"].toDouble(), list[0]["time"]["created"].toDouble());
+
+    EXPECT_EQ(call("GET", base + "/session/ses_none/message").status, 404);
+    EXPECT_EQ(call("POST", base + "/session/ses_none/prompt_async", {{"agent", "velto"}}).status, 404);
+
+    // Every request is logged with its body.
+    const auto requests = events(log, "request");
+    EXPECT_EQ(requests[2].value("method").toString(), "POST");
+    EXPECT_EQ(requests[2].value("body").toString(), "{\"directory\":\"/clients/A\"}");
+}
+
+TEST_F(StandinEngineTest, ChatPagesTalkToTheVeltoHandler)
+{
+    launch();
+    const QString folder = "/clients/A & B </script>";
+    const Http::Response page = call("GET", base + "/" + slug(folder) + "/session/ses_1");
+    EXPECT_EQ(page.status, 200);
+    EXPECT_TRUE(page.header("Content-Type").startsWith("text/html"));
+    EXPECT_TRUE(page.body.contains("messageHandlers.velto.postMessage"));
+    EXPECT_TRUE(page.body.contains("velto({working: true})"));
+    EXPECT_TRUE(page.body.contains("velto({working: false})"));
+    EXPECT_TRUE(page.body.contains("velto({home: true})"));
+    EXPECT_TRUE(page.body.contains("\"session\":\"ses_1\""));
+    EXPECT_TRUE(page.body.contains("/clients/A & B \\u003c/script>")) << "the folder cannot end the script";
+    EXPECT_EQ(call("GET", base + "/" + slug("/x") + "/session").status, 200);
+    EXPECT_EQ(call("GET", base + "/not*base64/session").status, 404);
+}
+
+TEST_F(StandinEngineTest, StartsWithSeededSessions)
+{
+    home->write("sessions.json", R"([{"id":"ses_old","title":"Old","directory":"/c","time":{"created":1,"updated":5}}])");
+    env.set("VELTO_STANDIN_SESSIONS", home->file("sessions.json"));
+    launch();
+    const QJsonArray list = json(call("GET", base + "/session")).toArray();
+    ASSERT_EQ(list.size(), 1);
+    EXPECT_EQ(list[0]["id"], "ses_old");
+    EXPECT_EQ(list[0]["time"]["updated"], 5);
+}
+
+class StandinCloudTest : public HomeTest {};
+
+TEST_F(StandinCloudTest, AnswersFromCannedRepliesAndLogs)
+{
+    StandinCloud cloud(*home,
+                       {{"POST /cli/login", QJsonObject{{"body", QJsonObject{{"token", "tok"}}}}},
+                        {"/cli/whoami", QJsonObject{{"status", 401}, {"raw", "no"}}},
+                        {"GET /cli/routines_due",
+                         QJsonArray{QJsonObject{{"body", QJsonObject{{"success", true}, {"due", QJsonArray{1}}}}},
+                                    QJsonObject{{"body", QJsonObject{{"success", true}, {"due", QJsonArray{}}}}}}},
+                        {"/cli/logout", QJsonObject{{"drop", true}}}});
+    ASSERT_TRUE(cloud.running());
+    const QString base = cloud.baseUrl();
+
+    const Http::Response login = call("POST", base + "/cli/login", {{"email", "ca@example.in"}});
+    EXPECT_EQ(login.status, 200);
+    EXPECT_EQ(json(login).toObject()["token"], "tok");
+    EXPECT_EQ(call("GET", base + "/cli/login").status, 404) << "the key names the method";
+
+    const Http::Response who = call("GET", base + "/cli/whoami");
+    EXPECT_EQ(who.status, 401);
+    EXPECT_EQ(who.body, "no");
+
+    // A sequence is given out in turn; its last reply repeats.
+    EXPECT_EQ(json(call("GET", base + "/cli/routines_due")).toObject()["due"].toArray().size(), 1);
+    EXPECT_EQ(json(call("GET", base + "/cli/routines_due")).toObject()["due"].toArray().size(), 0);
+    EXPECT_EQ(json(call("GET", base + "/cli/routines_due")).toObject()["due"].toArray().size(), 0);
+
+    const Http::Response dropped = call("POST", base + "/cli/logout");
+    EXPECT_EQ(dropped.status, 0);
+    EXPECT_FALSE(dropped.error.isEmpty());
+
+    // Replies are read afresh for each request.
+    cloud.setReplies({{"/cli/version", QJsonObject{{"body", QJsonObject{{"success", true}, {"version", "9.0.0"}}}}}});
+    EXPECT_EQ(json(call("GET", base + "/cli/version")).toObject()["version"], "9.0.0");
+    const Http::Response missing = call("GET", base + "/cli/whoami");
+    EXPECT_EQ(missing.status, 404);
+    EXPECT_EQ(json(missing).toObject()["success"], false);
+
+    const auto requests = events(cloud.logPath(), "request");
+    ASSERT_GE(requests.size(), 1);
+    EXPECT_EQ(requests[0].value("path").toString(), "/cli/login");
+    EXPECT_EQ(requests[0].value("body").toString(), "{\"email\":\"ca@example.in\"}");
+    EXPECT_EQ(requests[0].value("headers").toObject().value("content-type").toString(), "application/json");
+}
+
+} // namespace

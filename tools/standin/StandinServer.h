@@ -1,0 +1,73 @@
+#pragma once
+// The small HTTP/1.1 server and request log shared by the stand-in programs.
+// One request per connection; every reply closes the connection.
+#include <QByteArray>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QList>
+#include <QObject>
+#include <QPair>
+#include <QString>
+#include <functional>
+
+class QTcpServer;
+class QTcpSocket;
+
+namespace Standin {
+
+using Header = QPair<QByteArray, QByteArray>;
+
+struct Request {
+    QByteArray method;
+    QString path;   // without the query
+    QString query;  // raw query text
+    QList<Header> headers;
+    QByteArray body;
+    QByteArray header(const QByteArray &name) const;
+    // The request as one log object.
+    QJsonObject toJson() const;
+};
+
+struct Reply {
+    int status = 200;
+    QList<Header> headers;  // Content-Type among them
+    QByteArray body;
+    int delayMs = 0;        // answer this much later
+    bool hang = false;      // never answer; the connection stays open
+    bool drop = false;      // close the connection without answering
+    static Reply json(const QJsonValue &value, int status = 200);
+    static Reply html(const QByteArray &page);
+    static Reply empty(int status = 204);
+};
+
+class Server : public QObject {
+public:
+    using Handler = std::function<Reply(const Request &)>;
+    explicit Server(Handler handler, QObject *parent = nullptr);
+    // Listens on host:port (0 for any free port); false on failure.
+    bool listen(const QString &host, quint16 port);
+    quint16 port() const;
+
+private:
+    void serve(QTcpSocket *sock);
+    void answer(QTcpSocket *sock, const Reply &reply);
+    Handler handler_;
+    QTcpServer *server_;
+};
+
+// Appends one compact JSON object per line to a file, flushed at once so
+// tests can read it while the program runs. Without a path nothing is logged.
+class Log {
+public:
+    explicit Log(const QString &path);
+    void write(const QJsonObject &event);
+
+private:
+    QFile file_;
+};
+
+// Milliseconds since 1970.
+double nowMs();
+
+} // namespace Standin
