@@ -259,11 +259,9 @@ private:
 
     Reply newSession(const Request &req)
     {
-        // The folder: the query's "directory", the directory header, the body's
-        // "directory", else the engine's own working folder.
+        // The folder: the query's "directory", the body's "directory", else
+        // the engine's own working folder.
         QString directory = QUrlQuery(req.query).queryItemValue(QStringLiteral("directory"), QUrl::FullyDecoded);
-        if (directory.isEmpty())
-            directory = QString::fromUtf8(req.header("x-opencode-directory"));
         if (directory.isEmpty())
             directory = QJsonDocument::fromJson(req.body).object().value(QStringLiteral("directory")).toString();
         if (directory.isEmpty())
