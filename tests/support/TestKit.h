@@ -12,6 +12,12 @@
 #include <memory>
 #include <optional>
 
+// Readable failure messages for Qt texts.
+QT_BEGIN_NAMESPACE
+inline void PrintTo(const QString &s, std::ostream *os) { *os << '"' << s.toStdString() << '"'; }
+inline void PrintTo(const QByteArray &s, std::ostream *os) { *os << '"' << s.toStdString() << '"'; }
+QT_END_NAMESPACE
+
 namespace TestKit {
 
 // Installed once per test executable: failing dialogs, in-memory secrets,
