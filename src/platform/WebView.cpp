@@ -6,6 +6,7 @@
 #include <QFileDialog>
 #include <QHash>
 #include <QJsonArray>
+#include <QMouseEvent>
 #include <QJsonDocument>
 #include <QPointer>
 #include <QRegularExpression>
@@ -86,30 +87,29 @@ protected:
 
     QStringList chooseFiles(FileSelectionMode mode, const QStringList &oldFiles, const QStringList &accepted) override
     {
+        Q_UNUSED(oldFiles);
+        const bool multiple = mode == FileSelectOpenMultiple;
         if (view_->chooseFiles)
-            return view_->chooseFiles(mode == FileSelectOpenMultiple, accepted);
-        return QWebEnginePage::chooseFiles(mode, oldFiles, accepted);
+            return view_->chooseFiles(multiple, accepted);
+        return Dialogs::openFiles(Dialogs::FilePanel{multiple, accepted});
     }
 
     void javaScriptAlert(const QUrl &origin, const QString &msg) override
     {
-        Dialogs::ask(Dialogs::Alert{origin.host(), msg, Dialogs::Style::Informational, {QStringLiteral("OK")}});
+        Q_UNUSED(origin);
+        Dialogs::ask(Dialogs::Alert{QStringLiteral("Page message"), msg, Dialogs::Style::Informational,
+                                    {QStringLiteral("OK")}});
     }
 
     bool javaScriptConfirm(const QUrl &origin, const QString &msg) override
     {
-        return Dialogs::confirm(Dialogs::Confirm{origin.host(), msg, QStringLiteral("OK"), QStringLiteral("Cancel"),
+        Q_UNUSED(origin);
+        return Dialogs::confirm(Dialogs::Confirm{QStringLiteral("Page asks"), msg, QStringLiteral("OK"), QStringLiteral("Cancel"),
                                                  Dialogs::Style::Informational});
     }
 
-    bool javaScriptPrompt(const QUrl &origin, const QString &msg, const QString &defaultValue, QString *result) override
-    {
-        auto answer = Dialogs::textPrompt(Dialogs::TextPrompt{origin.host(), msg, defaultValue, QString()});
-        if (!answer)
-            return false;
-        *result = *answer;
-        return true;
-    }
+    // Page prompts get no answer, as if the CA dismissed them.
+    bool javaScriptPrompt(const QUrl &, const QString &, const QString &, QString *) override { return false; }
 
 private:
     static WebView::NavigationKind kindOf(NavigationType t)
@@ -311,6 +311,17 @@ void WebView::evaluate(const QString &script, std::function<void(const ScriptRes
 void WebView::evaluate(const QString &script, World world)
 {
     page_->runJavaScript(script, worldId(world));
+}
+
+void WebView::clickAt(const QPoint &pos)
+{
+    QWidget *target = focusProxy() ? focusProxy() : this;
+    const QPointF local = target->mapFrom(this, pos);
+    const QPointF global = target->mapToGlobal(local);
+    QMouseEvent press(QEvent::MouseButtonPress, local, global, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &press);
+    QMouseEvent release(QEvent::MouseButtonRelease, local, global, Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &release);
 }
 
 QImage WebView::snapshot()

@@ -70,8 +70,15 @@ public:
     // window is made. Default: load it in this view.
     std::function<void(const QUrl &)> newWindowRequested;
     // The page's file chooser: answers the files to give the page (empty: cancel).
-    // Default: the desktop's file dialog.
+    // Default: the desktop's file dialog (Dialogs::openFiles). Page alerts and
+    // confirms go to the dialog hooks as "Page message" and "Page asks";
+    // prompts get no answer.
     std::function<QStringList(bool multiple, const QStringList &accepted)> chooseFiles;
+
+    // A real left click at a point of the view (view coordinates), as the
+    // CA's mouse would make it: pages treat it as a user gesture, which a
+    // script's own click() is not (file choosers need one).
+    void clickAt(const QPoint &pos);
 
     // The view's pixels; a null image when nothing could be drawn.
     QImage snapshot();
