@@ -12,6 +12,8 @@ int veltoMain(int argc, char **argv)
     QApplication::setApplicationName(QStringLiteral("Velto"));
     QApplication::setOrganizationName(QStringLiteral("Hallix"));
     QApplication::setDesktopFileName(QStringLiteral("velto"));
+    // Web views share one GL context with the windows.
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication application(argc, argv);
     app = &application;
 

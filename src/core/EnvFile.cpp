@@ -1,8 +1,6 @@
 #include "core/EnvFile.h"
 #include "platform/Files.h"
 
-#include <QDir>
-#include <QFileInfo>
 #include <QStringDecoder>
 
 namespace {
@@ -70,8 +68,5 @@ QMap<QString, QString> readEnvFile(const QString &path)
 
 void writeSecret(const QString &path, const QString &text)
 {
-    // The product's home folder may not exist yet at first start; a missing
-    // folder must not lose the CA's sign-in or folder choice.
-    QDir().mkpath(QFileInfo(path).absolutePath());
     Files::writeAtomic(path, text.toUtf8(), 0600);
 }

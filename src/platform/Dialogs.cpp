@@ -113,6 +113,16 @@ std::optional<QString> Hooks::defaultTextPrompt(const TextPrompt &p)
     return dialog.textValue();
 }
 
+QStringList Hooks::defaultOpenFiles(const FilePanel &p)
+{
+    // Not modal to a window: the CA may look at the page while choosing.
+    QFileDialog dialog(nullptr);
+    dialog.setFileMode(p.multiple ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
+    if (dialog.exec() != QDialog::Accepted)
+        return {};
+    return dialog.selectedFiles();
+}
+
 int ask(const Alert &a)
 {
     Modal::Scope modal;
@@ -142,4 +152,12 @@ std::optional<QString> textPrompt(const TextPrompt &p)
     return Hooks::textPrompt(p);
 }
 
+} // namespace Dialogs
+
+namespace Dialogs {
+QStringList openFiles(const FilePanel &p)
+{
+    Modal::Scope modal;
+    return Hooks::openFiles(p);
+}
 } // namespace Dialogs

@@ -26,6 +26,11 @@ struct FolderPanel {
     bool canCreateFolders = true;
 };
 
+struct FilePanel {
+    bool multiple = false;
+    QStringList acceptedTypes;  // as the page gave them; may be empty
+};
+
 struct TextPrompt {
     QString title;
     QString text;
@@ -47,11 +52,14 @@ struct Hooks {
     static bool defaultConfirm(const Confirm &c);
     static std::optional<QString> defaultOpenFolder(const FolderPanel &p);
     static std::optional<QString> defaultTextPrompt(const TextPrompt &p);
+    static QStringList defaultOpenFiles(const FilePanel &p);
 
     static inline std::function<int(const Alert &)> alert = &Hooks::defaultAlert;
     static inline std::function<bool(const Confirm &)> confirm = &Hooks::defaultConfirm;
     static inline std::function<std::optional<QString>(const FolderPanel &)> openFolder = &Hooks::defaultOpenFolder;
     static inline std::function<std::optional<QString>(const TextPrompt &)> textPrompt = &Hooks::defaultTextPrompt;
+    // Answers the chosen files; empty when cancelled.
+    static inline std::function<QStringList(const FilePanel &)> openFiles = &Hooks::defaultOpenFiles;
 };
 
 // Callers use these; they run the hook inside a modal session.
@@ -60,6 +68,7 @@ void alert(const QString &title, const QString &text, Style style = Style::Infor
 bool confirm(const Confirm &c);
 std::optional<QString> openFolder(const FolderPanel &p);
 std::optional<QString> textPrompt(const TextPrompt &p);
+QStringList openFiles(const FilePanel &p);
 
 } // namespace Dialogs
 

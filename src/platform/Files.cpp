@@ -1,5 +1,6 @@
 #include "platform/Files.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <cerrno>
@@ -40,6 +41,8 @@ QByteArray randomSuffix()
 bool writeAtomic(const QString &path, const QByteArray &data, mode_t mode)
 {
     const QFileInfo info(path);
+    // A missing folder is made, so a first save into a new home is not lost.
+    QDir().mkpath(info.absolutePath());
     const QByteArray dir = QFile::encodeName(info.absolutePath());
     const QByteArray target = QFile::encodeName(info.absoluteFilePath());
 

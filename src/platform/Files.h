@@ -10,7 +10,8 @@ namespace Files {
 // `mode` from the start, written, synced and renamed over the target. Readers
 // see either the old content or the new, and a secret never exists with wider
 // permissions than asked, not even for a moment. The file keeps `mode` after.
-// Answers false (leaving the old file as it was) when any step fails.
+// Missing parent folders are made. Answers false (leaving the old file as it
+// was) when any step fails.
 bool writeAtomic(const QString &path, const QByteArray &data, mode_t mode = 0644);
 
 // The whole file, or nothing when it cannot be read.

@@ -27,12 +27,14 @@ TEST_F(FilesTest, FailureKeepsTheOldFile)
 {
     const QString p = home->file("a.json");
     ASSERT_TRUE(Files::writeAtomic(p, "old", 0600));
-    EXPECT_FALSE(Files::writeAtomic(home->file("missing/b.json"), "x"));
+    EXPECT_TRUE(Files::writeAtomic(home->file("new/folder/b.json"), "x")) << "missing folders are made";
+    EXPECT_FALSE(Files::writeAtomic(home->file("a.json/b.json"), "x")) << "a file in the folder's place";
     // A folder in the target's place: the rename fails and nothing leaks.
     QDir().mkpath(home->file("dir.json/inner"));
     EXPECT_FALSE(Files::writeAtomic(home->file("dir.json"), "x"));
     EXPECT_EQ(Files::readAll(p), QByteArray("old"));
     EXPECT_EQ(QDir(home->path()).entryList(QDir::Files | QDir::Hidden), QStringList{"a.json"});
+    EXPECT_EQ(QDir(home->file("new/folder")).entryList(QDir::Files | QDir::Hidden), QStringList{"b.json"});
     EXPECT_FALSE(Files::readAll(home->file("nothing")));
 }
 

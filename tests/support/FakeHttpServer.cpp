@@ -114,9 +114,14 @@ struct FakeHttpServer::Impl {
                     return;
                 }
                 QByteArray out = "HTTP/1.1 " + QByteArray::number(reply.status) + " Fake\r\n";
-                for (const auto &hd : reply.headers)
+                bool hasLength = false;
+                for (const auto &hd : reply.headers) {
                     out += hd.first + ": " + hd.second + "\r\n";
-                out += "Content-Length: " + QByteArray::number(reply.body.size()) + "\r\n";
+                    hasLength |= hd.first.compare("Content-Length", Qt::CaseInsensitive) == 0;
+                }
+                // A reply may claim a longer body than it sends (a cut transfer).
+                if (!hasLength)
+                    out += "Content-Length: " + QByteArray::number(reply.body.size()) + "\r\n";
                 out += "Connection: close\r\n\r\n";
                 out += reply.body;
                 guard->write(out);

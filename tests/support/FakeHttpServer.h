@@ -32,7 +32,7 @@ struct RecordedRequest {
 
 struct FakeReply {
     int status = 200;
-    QList<Header> headers;
+    QList<Header> headers;     // a Content-Length here replaces the real one
     QByteArray body;
     int delayMs = 0;      // answer this much later
     bool drop = false;    // close the connection without answering

@@ -34,6 +34,10 @@ void installFailingDialogs()
         ADD_FAILURE() << "unexpected text prompt: " << p.title.toStdString();
         return std::nullopt;
     };
+    Hooks::openFiles = [](const FilePanel &) {
+        ADD_FAILURE() << "unexpected file panel";
+        return QStringList();
+    };
 }
 
 void Environment::SetUp()
@@ -149,6 +153,16 @@ DialogAnswers::DialogAnswers()
         folders_.pop_front();
         return f;
     };
+    Hooks::openFiles = [this](const FilePanel &p) {
+        shownFilePanels.push_back(p);
+        if (files_.empty()) {
+            ADD_FAILURE() << "unanswered file panel";
+            return QStringList();
+        }
+        auto f = files_.front();
+        files_.pop_front();
+        return f;
+    };
     Hooks::textPrompt = [this](const TextPrompt &p) -> std::optional<QString> {
         shownPrompts.push_back(p);
         if (prompts_.empty()) {
@@ -167,6 +181,7 @@ DialogAnswers::~DialogAnswers()
     EXPECT_TRUE(confirms_.empty()) << "scripted confirm answers left unused";
     EXPECT_TRUE(folders_.empty()) << "scripted folder answers left unused";
     EXPECT_TRUE(prompts_.empty()) << "scripted prompt answers left unused";
+    EXPECT_TRUE(files_.empty()) << "scripted file answers left unused";
     installFailingDialogs();
 }
 

@@ -12,6 +12,12 @@
 #include <memory>
 #include <optional>
 
+// Readable failure messages for Qt texts.
+QT_BEGIN_NAMESPACE
+inline void PrintTo(const QString &s, std::ostream *os) { *os << '"' << s.toStdString() << '"'; }
+inline void PrintTo(const QByteArray &s, std::ostream *os) { *os << '"' << s.toStdString() << '"'; }
+QT_END_NAMESPACE
+
 namespace TestKit {
 
 // Installed once per test executable: failing dialogs, in-memory secrets,
@@ -69,17 +75,20 @@ public:
     void confirm(bool approve) { confirms_.push_back(approve); }
     void openFolder(std::optional<QString> folder) { folders_.push_back(std::move(folder)); }
     void textPrompt(std::optional<QString> text) { prompts_.push_back(std::move(text)); }
+    void openFiles(QStringList files) { files_.push_back(std::move(files)); }
 
     std::vector<Dialogs::Alert> shownAlerts;
     std::vector<Dialogs::Confirm> shownConfirms;
     std::vector<Dialogs::FolderPanel> shownFolderPanels;
     std::vector<Dialogs::TextPrompt> shownPrompts;
+    std::vector<Dialogs::FilePanel> shownFilePanels;
 
 private:
     std::deque<int> alerts_;
     std::deque<bool> confirms_;
     std::deque<std::optional<QString>> folders_;
     std::deque<std::optional<QString>> prompts_;
+    std::deque<QStringList> files_;
 };
 
 } // namespace TestKit

@@ -1,0 +1,122 @@
+#include "browser/BrowserTab.h"
+#include "browser/Downloads.h"
+#include "browser/Hosts.h"
+#include "core/Globals.h"
+#include "platform/Desktop.h"
+#include "platform/Dialogs.h"
+#include "platform/Dispatch.h"
+#include "platform/WebView.h"
+
+#include <QFile>
+
+QWebEngineProfile *BrowserTab::defaultProfile()
+{
+    // One persistent store for every tab, so portal sign-ins and cookies are
+    // shared by the tabs and survive a restart.
+    return WebView::persistentProfile(QStringLiteral("portals"), joinPath(VELTO_HOME, QStringLiteral("browser")));
+}
+
+QString BrowserTab::bundleScripts()
+{
+    QStringList parts;
+    for (const char *name : {":/web/thinking-orb.js", ":/web/pavi-avatar.js"}) {
+        QFile f(QString::fromLatin1(name));
+        if (f.open(QIODevice::ReadOnly))
+            parts << QString::fromUtf8(f.readAll());
+    }
+    return parts.join(QLatin1Char('\n'));
+}
+
+BrowserTab::BrowserTab(TabOwner *pane) : pane_(pane)
+{
+    web_ = new WebView(profile());
+    web_->setAttribute(Qt::WA_TranslucentBackground);
+    web_->page()->setBackgroundColor(Qt::transparent);
+
+    const QString scripts = bundleScripts();
+    if (!scripts.isEmpty())
+        web_->addUserScript(scripts, WebView::When::DocumentEnd, WebView::Frames::MainOnly);
+
+    web_->navigationPolicy = [this](const WebView::Navigation &nav) {
+        if (opensInSystemBrowser(nav.url)) {
+            Desktop::openUrl(nav.url);
+            return false;
+        }
+        const QString scheme = nav.url.scheme();
+        if ((scheme == QLatin1String("http") || scheme == QLatin1String("https")) &&
+            !hostAllowed(nav.url.host().isEmpty() ? std::nullopt : std::optional<QString>(nav.url.host()))) {
+            // Refused frames inside an allowed page go quietly.
+            if (nav.mainFrame && pane_)
+                pane_->showBlocked(nav.url.host().isEmpty() ? QStringLiteral("that site") : nav.url.host());
+            return false;
+        }
+        return true;
+    };
+    web_->newWindowRequested = [this](const QUrl &url) {
+        if (url.isEmpty())
+            return;
+        if (opensInSystemBrowser(url)) {
+            Desktop::openUrl(url);
+            return;
+        }
+        if (pane_)
+            pane_->newTab(url, true);
+    };
+    web_->chooseFiles = [this](bool multiple, const QStringList &accepted) {
+        if (!pendingUpload_.isEmpty()) {
+            QStringList files = multiple ? pendingUpload_ : QStringList{pendingUpload_.first()};
+            disarmUpload();
+            return files;
+        }
+        return Dialogs::openFiles(Dialogs::FilePanel{multiple, accepted});
+    };
+    connect(web_, &WebView::downloadRequested, this,
+            [](QWebEngineDownloadRequest *d) { Downloads::shared().track(d); });
+    connect(web_, &QWebEngineView::loadStarted, this, [this] {
+        loading = true;
+        disarmUpload();
+        if (pane_)
+            pane_->refresh(this);
+    });
+    connect(web_, &QWebEngineView::loadFinished, this, [this](bool ok) {
+        loading = false;
+        if (!ok) {
+            if (pane_)
+                pane_->refresh(this);
+            return;
+        }
+        // The page's own title, which may be empty; the view would make one
+        // up from the address.
+        QPointer<BrowserTab> self(this);
+        web_->evaluate(QStringLiteral("document.title"), [self](const WebView::ScriptResult &r) {
+            if (!self)
+                return;
+            if (r.ok())
+                self->title = r.value.toString();
+            if (self->pane_)
+                self->pane_->refresh(self);
+        });
+    });
+}
+
+BrowserTab::~BrowserTab()
+{
+    delete web_;
+}
+
+void BrowserTab::armUpload(const QStringList &files)
+{
+    pendingUpload_ = files;
+    const int generation = ++armGeneration_;
+    QPointer<BrowserTab> self(this);
+    Dispatch::after(UPLOAD_ARM_SECONDS, [self, generation] {
+        if (self && self->armGeneration_ == generation)
+            self->disarmUpload();
+    });
+}
+
+void BrowserTab::disarmUpload()
+{
+    pendingUpload_.clear();
+    ++armGeneration_;
+}

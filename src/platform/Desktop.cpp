@@ -1,0 +1,8 @@
+#include "platform/Desktop.h"
+
+#include <QDesktopServices>
+
+bool Desktop::defaultOpenUrl(const QUrl &url)
+{
+    return QDesktopServices::openUrl(url);
+}

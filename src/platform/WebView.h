@@ -1,0 +1,102 @@
+#pragma once
+#include <QImage>
+#include <QJsonValue>
+#include <QUrl>
+#include <QVariant>
+#include <QWebEngineView>
+#include <functional>
+#include <map>
+
+class QWebEngineProfile;
+class QWebEngineDownloadRequest;
+class WebPage;
+class WebBridge;
+
+// A web view with what the program needs of one: user scripts, named message
+// handlers reachable from page script as
+// window.webkit.messageHandlers.NAME.postMessage(x), script evaluation that
+// answers the value or an error with its line, navigation and new-window
+// policy, downloads, the file chooser, page dialogs, snapshots and zoom.
+class WebView : public QWebEngineView {
+    Q_OBJECT
+public:
+    enum class When { DocumentStart, DocumentEnd };
+    enum class Frames { MainOnly, All };
+    // Page: shares globals with the page's own scripts. Isolated: sees the
+    // same document but none of the page's globals (the program's default).
+    enum class World { Page, Isolated };
+
+    enum class NavigationKind { Link, Typed, Form, BackForward, Reload, Redirect, Other };
+    struct Navigation {
+        QUrl url;
+        NavigationKind kind = NavigationKind::Other;
+        bool mainFrame = true;
+    };
+
+    struct ScriptResult {
+        QVariant value;       // undefined and null give an invalid QVariant
+        QString error;        // empty on success
+        int line = -1;        // the script's line of the error, when known
+        bool ok() const { return error.isEmpty(); }
+    };
+
+    // profile: absent for the shared default (persistent) profile.
+    explicit WebView(QWebEngineProfile *profile = nullptr, QWidget *parent = nullptr);
+    ~WebView() override;
+
+    // A named profile whose cookies, storage and cache live under
+    // storagePath and survive a restart. One per name per process.
+    static QWebEngineProfile *persistentProfile(const QString &name, const QString &storagePath);
+
+    // User scripts, injected into every later page load in this order.
+    void addUserScript(const QString &source, When when, Frames frames, World world = World::Isolated);
+    void removeAllUserScripts();
+    int userScriptCount() const;
+
+    // A named handler; messages arrive on the main thread as JSON values.
+    void addMessageHandler(const QString &name, std::function<void(const QJsonValue &)> handler);
+    void removeMessageHandler(const QString &name);
+
+    // Runs the script; done gets its completion value or the error. The
+    // value of the last statement is the result, as for an eval.
+    void evaluate(const QString &script, std::function<void(const ScriptResult &)> done,
+                  World world = World::Isolated);
+    // Runs the script and ignores its outcome.
+    void evaluate(const QString &script, World world = World::Isolated);
+
+    // Answers whether a navigation may go ahead (default: all).
+    std::function<bool(const Navigation &)> navigationPolicy;
+    // A page asked for a new window (target=_blank, window.open) to url; no
+    // window is made. Default: load it in this view.
+    std::function<void(const QUrl &)> newWindowRequested;
+    // The page's file chooser: answers the files to give the page (empty: cancel).
+    // Default: the desktop's file dialog (Dialogs::openFiles). Page alerts and
+    // confirms go to the dialog hooks as "Page message" and "Page asks";
+    // prompts get no answer.
+    std::function<QStringList(bool multiple, const QStringList &accepted)> chooseFiles;
+
+    // A real left click at a point of the view (view coordinates), as the
+    // CA's mouse would make it: pages treat it as a user gesture, which a
+    // script's own click() is not (file choosers need one).
+    void clickAt(const QPoint &pos);
+
+    // The view's pixels; a null image when nothing could be drawn.
+    QImage snapshot();
+
+    WebPage *webPage() const { return page_; }
+
+signals:
+    // A download this view's page started. Accept or cancel it while the
+    // signal runs: the request is gone afterwards.
+    void downloadRequested(QWebEngineDownloadRequest *download);
+
+private:
+    friend class WebPage;
+    friend class WebBridge;
+    void installHandlerShim();
+
+    WebPage *page_ = nullptr;
+    WebBridge *bridge_ = nullptr;
+    std::map<QString, std::function<void(const QJsonValue &)>> handlers_;
+    int ownScripts_ = 0;
+};
