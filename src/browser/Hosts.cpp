@@ -52,7 +52,7 @@ QString sitesFile()
 
 void writeSites(const QStringList &hosts)
 {
-    Files::writeAtomic(sitesFile(), QJsonDocument(QJsonArray::fromStringList(hosts)).toJson(QJsonDocument::Compact),
+    Files::writeAtomicMakingFolder(sitesFile(), QJsonDocument(QJsonArray::fromStringList(hosts)).toJson(QJsonDocument::Compact),
                        0644);
 }
 

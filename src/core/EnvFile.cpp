@@ -68,5 +68,7 @@ QMap<QString, QString> readEnvFile(const QString &path)
 
 void writeSecret(const QString &path, const QString &text)
 {
-    Files::writeAtomic(path, text.toUtf8(), 0600);
+    // The product's home folder may not exist yet at first start; that must
+    // not lose the CA's sign-in or folder choice.
+    Files::writeAtomicMakingFolder(path, text.toUtf8(), 0600);
 }

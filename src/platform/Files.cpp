@@ -41,8 +41,6 @@ QByteArray randomSuffix()
 bool writeAtomic(const QString &path, const QByteArray &data, mode_t mode)
 {
     const QFileInfo info(path);
-    // A missing folder is made, so a first save into a new home is not lost.
-    QDir().mkpath(info.absolutePath());
     const QByteArray dir = QFile::encodeName(info.absolutePath());
     const QByteArray target = QFile::encodeName(info.absoluteFilePath());
 
@@ -71,6 +69,12 @@ bool writeAtomic(const QString &path, const QByteArray &data, mode_t mode)
         ::close(dfd);
     }
     return true;
+}
+
+bool writeAtomicMakingFolder(const QString &path, const QByteArray &data, mode_t mode)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    return writeAtomic(path, data, mode);
 }
 
 std::optional<QByteArray> readAll(const QString &path)

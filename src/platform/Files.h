@@ -10,9 +10,12 @@ namespace Files {
 // `mode` from the start, written, synced and renamed over the target. Readers
 // see either the old content or the new, and a secret never exists with wider
 // permissions than asked, not even for a moment. The file keeps `mode` after.
-// Missing parent folders are made. Answers false (leaving the old file as it
-// was) when any step fails.
+// Answers false (leaving the old file as it was) when any step fails,
+// including a missing folder: callers make the folders they mean to.
 bool writeAtomic(const QString &path, const QByteArray &data, mode_t mode = 0644);
+
+// writeAtomic after making the file's folder (and its parents) when missing.
+bool writeAtomicMakingFolder(const QString &path, const QByteArray &data, mode_t mode = 0644);
 
 // The whole file, or nothing when it cannot be read.
 std::optional<QByteArray> readAll(const QString &path);

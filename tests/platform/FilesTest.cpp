@@ -27,8 +27,9 @@ TEST_F(FilesTest, FailureKeepsTheOldFile)
 {
     const QString p = home->file("a.json");
     ASSERT_TRUE(Files::writeAtomic(p, "old", 0600));
-    EXPECT_TRUE(Files::writeAtomic(home->file("new/folder/b.json"), "x")) << "missing folders are made";
-    EXPECT_FALSE(Files::writeAtomic(home->file("a.json/b.json"), "x")) << "a file in the folder's place";
+    EXPECT_FALSE(Files::writeAtomic(home->file("new/folder/b.json"), "x")) << "no folder is made";
+    EXPECT_TRUE(Files::writeAtomicMakingFolder(home->file("new/folder/b.json"), "x"));
+    EXPECT_FALSE(Files::writeAtomicMakingFolder(home->file("a.json/b.json"), "x")) << "a file in the folder's place";
     // A folder in the target's place: the rename fails and nothing leaks.
     QDir().mkpath(home->file("dir.json/inner"));
     EXPECT_FALSE(Files::writeAtomic(home->file("dir.json"), "x"));
