@@ -63,7 +63,7 @@ void parseHeaders(const QByteArray &block, Request &out)
     }
 }
 
-RequestReader::State RequestReader::feed(const QByteArray &bytes)
+RequestReader::State RequestReader::feed(QByteArrayView bytes)
 {
     const qsizetype before = buffer_.size();
     buffer_.append(bytes);

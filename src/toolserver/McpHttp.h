@@ -2,6 +2,7 @@
 // The HTTP side of the tool server: reading one request off a connection and
 // writing the one reply. Each connection carries exactly one request.
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QJsonObject>
 #include <QString>
 #include <optional>
@@ -28,7 +29,7 @@ public:
     enum class State { NeedMore, Complete, TooLarge };
 
     // Adds received bytes; says whether the request is whole yet.
-    State feed(const QByteArray &bytes);
+    State feed(QByteArrayView bytes);
     const Request &request() const { return request_; }
 
 private:

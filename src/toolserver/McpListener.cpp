@@ -6,10 +6,13 @@
 #include <QJsonDocument>
 #include <QMutex>
 #include <QTcpServer>
-#include <QTcpSocket>
+#include <QSocketNotifier>
 #include <QThread>
 #include <QTimer>
 #include <atomic>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 struct McpListener::Shared {
@@ -32,53 +35,40 @@ struct ReplyGate {
     bool used = false;
 };
 
-// One accepted connection: one request in, one reply out, then closed.
+// One accepted connection: one request in, one reply out, then closed. It
+// works on the socket itself rather than through QTcpSocket so that a peer
+// which stops sending once its request is whole still gets its reply.
 class Connection : public QObject {
 public:
     Connection(qintptr fd, std::shared_ptr<McpListener::Shared> shared, QObject *host)
-        : QObject(host), shared_(std::move(shared)), gate_(std::make_shared<ReplyGate>())
+        : QObject(host), shared_(std::move(shared)), gate_(std::make_shared<ReplyGate>()), fd_(int(fd))
     {
         gate_->connection = this;
-        socket_ = new QTcpSocket(this);
-        if (!socket_->setSocketDescriptor(fd)) {
-            ::close(int(fd));
-            deleteLater();
-            return;
-        }
-        // Read at most 1 MiB ahead of the reader.
-        socket_->setReadBufferSize(1024 * 1024);
+        ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) | O_NONBLOCK);
+        readable_ = new QSocketNotifier(qintptr(fd_), QSocketNotifier::Read, this);
+        connect(readable_, &QSocketNotifier::activated, this, [this] { onReadable(); });
         idle_.setSingleShot(true);
         idle_.setInterval(Dispatch::scaledMs(McpHttp::kIdleSeconds));
-        connect(&idle_, &QTimer::timeout, this, [this] { drop(); });
-        connect(socket_, &QTcpSocket::readyRead, this, [this] { onReadyRead(); });
-        // The peer finished (or the reply went out): an unfinished request
-        // gets no reply.
-        connect(socket_, &QTcpSocket::disconnected, this, [this] { deleteLater(); });
-        connect(socket_, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError e) {
-            if (e != QAbstractSocket::RemoteHostClosedError)
-                drop();
-        });
+        connect(&idle_, &QTimer::timeout, this, [this] { cancel(); });
         idle_.start();
-        if (socket_->bytesAvailable() > 0)
-            onReadyRead();
     }
 
     ~Connection() override
     {
-        QMutexLocker lock(&gate_->mutex);
-        gate_->connection = nullptr;
+        {
+            QMutexLocker lock(&gate_->mutex);
+            gate_->connection = nullptr;
+        }
+        close();
     }
 
     void send(const QByteArray &status, const std::optional<QJsonObject> &json)
     {
-        if (sent_)
+        if (sent_ || fd_ < 0)
             return;
         sent_ = true;
-        socket_->write(McpHttp::reply(status, json));
-        socket_->disconnectFromHost(); // closes once the reply is written
-        // A peer that never takes its reply does not hold the connection.
-        if (socket_->state() != QAbstractSocket::UnconnectedState)
-            idle_.start();
+        out_ = McpHttp::reply(status, json);
+        flush();
     }
 
     static McpListener::Reply replyFor(std::shared_ptr<ReplyGate> gate)
@@ -105,30 +95,58 @@ public:
     }
 
 private:
-    void drop()
+    void close()
     {
-        socket_->abort();
+        if (fd_ < 0)
+            return;
+        // Unregistered before the descriptor goes; deleted with the connection.
+        readable_->setEnabled(false);
+        if (writable_)
+            writable_->setEnabled(false);
+        ::close(fd_);
+        fd_ = -1;
+    }
+
+    // Ends the exchange without (further) reply.
+    void cancel()
+    {
+        idle_.stop();
+        close();
         deleteLater();
     }
 
-    void onReadyRead()
+    void onReadable()
     {
-        const QByteArray bytes = socket_->readAll();
-        if (done_)
-            return; // one request per connection: anything after it is ignored
-        switch (reader_.feed(bytes)) {
-        case McpHttp::RequestReader::State::NeedMore:
-            idle_.start();
-            return;
-        case McpHttp::RequestReader::State::TooLarge:
-            drop();
-            return;
-        case McpHttp::RequestReader::State::Complete:
-            done_ = true;
-            idle_.stop();
-            answer(reader_.request());
-            return;
+        char chunk[64 * 1024];
+        // At most 1 MiB per wake-up, so one busy peer cannot hold the thread.
+        for (int round = 0; round < 16 && !done_; ++round) {
+            const ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+                break;
+            if (n <= 0) {
+                // The peer finished (or the connection broke) before its
+                // request was whole: no reply.
+                cancel();
+                return;
+            }
+            switch (reader_.feed(QByteArrayView(chunk, n))) {
+            case McpHttp::RequestReader::State::NeedMore:
+                break;
+            case McpHttp::RequestReader::State::TooLarge:
+                cancel();
+                return;
+            case McpHttp::RequestReader::State::Complete:
+                done_ = true;
+                // One request per connection: nothing after it is read.
+                readable_->setEnabled(false);
+                idle_.stop();
+                answer(reader_.request());
+                return;
+            }
         }
+        idle_.start();
     }
 
     void answer(const McpHttp::Request &request)
@@ -149,11 +167,45 @@ private:
         shared_->handler(doc.isObject() ? doc.object() : QJsonObject(), replyFor(gate_));
     }
 
+    void flush()
+    {
+        while (written_ < out_.size()) {
+            const ssize_t n = ::send(fd_, out_.constData() + written_, size_t(out_.size() - written_), MSG_NOSIGNAL);
+            if (n > 0) {
+                written_ += n;
+                continue;
+            }
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+                if (!writable_) {
+                    writable_ = new QSocketNotifier(qintptr(fd_), QSocketNotifier::Write, this);
+                    connect(writable_, &QSocketNotifier::activated, this, [this] { flush(); });
+                }
+                writable_->setEnabled(true);
+                // A peer that never takes its reply does not hold the connection.
+                idle_.start();
+                return;
+            }
+            break; // the peer is gone
+        }
+        // Take in what the peer sent past its request, so that closing does
+        // not reset the connection before the peer has read the reply.
+        char sink[16 * 1024];
+        for (int round = 0; round < 64 && ::recv(fd_, sink, sizeof sink, 0) > 0; ++round) {
+        }
+        cancel();
+    }
+
     std::shared_ptr<McpListener::Shared> shared_;
     std::shared_ptr<ReplyGate> gate_;
-    QTcpSocket *socket_ = nullptr;
+    int fd_ = -1;
+    QSocketNotifier *readable_ = nullptr;
+    QSocketNotifier *writable_ = nullptr;
     McpHttp::RequestReader reader_;
     QTimer idle_;
+    QByteArray out_;
+    qsizetype written_ = 0;
     bool done_ = false; // the request is whole
     bool sent_ = false;
 };

@@ -73,6 +73,16 @@ protected:
     }
 };
 
+TEST(ToolResult, TextAndImageShapes)
+{
+    EXPECT_EQ(BrowserMCP::text("Saved.", false), textResult("Saved.", false));
+    EXPECT_EQ(BrowserMCP::image(QByteArray("\x89PNG\r\n", 6)),
+              (QJsonObject{{"content", QJsonArray{QJsonObject{{"type", "image"},
+                                                              {"data", "iVBORw0K"},
+                                                              {"mimeType", "image/png"}}}},
+                           {"isError", false}}));
+}
+
 TEST_F(DispatchTest, FamiliesAreChosenByExactNameInRoutingOrder)
 {
     // Listed in one order, routed in another: routing decides who runs a

@@ -206,6 +206,23 @@ TEST_F(ServerTest, PeerThatStopsEarlyGetsNoReply)
     }
 }
 
+TEST_F(ServerTest, PeerThatFinishesAfterAWholeRequestStillGetsItsReply)
+{
+    Families::routed = {ToolFamily{[] { return QSet<QString>{"tally_status"}; }, [](Tool::Obj) { return QJsonArray(); },
+                                   [](const QString &, const QJsonObject &, Tool::Done done) {
+                                       Dispatch::after(10, [done] { done("Tally is running", false); });
+                                   }}};
+    for (const QByteArray &body : {rpc("ping"), rpc("tools/call", QJsonObject{{"name", "tally_status"}})}) {
+        RawClient client(port());
+        client.send(post(body, token()));
+        client.finishSending();
+        const Reply r = client.read();
+        EXPECT_EQ(r.status, "200 OK") << body.toStdString();
+        EXPECT_TRUE(r.json().contains("result"));
+        EXPECT_TRUE(r.closed);
+    }
+}
+
 TEST_F(ServerTest, OversizedOrSilentPeersAreClosedWithoutReply)
 {
     const QByteArray t = token().toUtf8();
