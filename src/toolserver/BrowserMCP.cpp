@@ -1,0 +1,228 @@
+#include "toolserver/BrowserMCP.h"
+#include "toolserver/Families.h"
+#include "toolserver/McpListener.h"
+#include "platform/Dialogs.h"
+
+#include <QPointer>
+#include <QSemaphore>
+#include <QThread>
+#include <QUuid>
+#include <algorithm>
+#include <atomic>
+
+struct BrowserMCP::Core {
+    QString token;
+    std::atomic<quint16> port{0};
+    QPointer<QObject> pane; // read on the main thread only
+};
+
+namespace {
+
+const QString kNoWindow = QStringLiteral("Browser window is not open.");
+
+// An own tool's handler: runs on the main thread with the live pane.
+using OwnHandler = void (*)(QObject &pane, const QJsonObject &args, const BrowserMCP::Done &done);
+
+struct OwnTool {
+    const char *name;
+    OwnHandler handler; // none yet: the tool answers as a closed window does
+};
+
+// The server's own tools, in the order a call's name is tested.
+const OwnTool kOwnTools[] = {
+    {"browser_open", nullptr},       {"browser_read", nullptr},     {"browser_find", nullptr},
+    {"browser_click", nullptr},      {"portal_otp", nullptr},       {"browser_type", nullptr},
+    {"browser_select", nullptr},     {"browser_back", nullptr},     {"browser_reload", nullptr},
+    {"browser_wait", nullptr},       {"browser_screenshot", nullptr}, {"browser_scroll", nullptr},
+    {"browser_downloads", nullptr},  {"browser_upload", nullptr},   {"skill_save", nullptr},
+    {"doc_text", nullptr},           {"portal_logins", nullptr},    {"portal_sign_in", nullptr},
+    {"browser_tabs", nullptr},       {"browser_tab_new", nullptr},  {"browser_tab_select", nullptr},
+    {"browser_tab_close", nullptr},  {"record_start", nullptr},     {"record_mark", nullptr},
+    {"record_status", nullptr},      {"record_stop", nullptr},      {"record_render", nullptr},
+};
+
+QString newToken()
+{
+    return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper().remove(u'-');
+}
+
+// How many connections are read at once, each on its own I/O thread.
+int ioThreadCount()
+{
+    return std::clamp(QThread::idealThreadCount(), 1, 4);
+}
+
+QJsonObject initializeResult(const QJsonObject &params)
+{
+    const QJsonValue asked = params.value(QStringLiteral("protocolVersion"));
+    return QJsonObject{
+        {QStringLiteral("protocolVersion"), asked.isString() ? asked : QJsonValue(QStringLiteral("2025-06-18"))},
+        {QStringLiteral("capabilities"),
+         QJsonObject{{QStringLiteral("tools"), QJsonObject{{QStringLiteral("listChanged"), false}}}}},
+        {QStringLiteral("serverInfo"),
+         QJsonObject{{QStringLiteral("name"), QStringLiteral("velto-browser")},
+                     {QStringLiteral("version"), QStringLiteral("1.0.0")}}},
+        {QStringLiteral("instructions"),
+         QStringLiteral("The Velto browser window on this Mac. Read, download and pre-fill on Indian government "
+                        "portals. Never submit, pay, or enter an OTP — hand back to the CA at the review screen.")},
+    };
+}
+
+} // namespace
+
+BrowserMCP::BrowserMCP(QObject *pane) : core_(std::make_shared<Core>())
+{
+    core_->token = newToken();
+    core_->pane = pane;
+}
+
+BrowserMCP::~BrowserMCP()
+{
+    // The I/O threads end before the server's state goes.
+    listener_.reset();
+}
+
+quint16 BrowserMCP::port() const
+{
+    return core_->port.load();
+}
+
+QString BrowserMCP::token() const
+{
+    return core_->token;
+}
+
+bool BrowserMCP::start()
+{
+    if (listening_)
+        return port() != 0;
+    if (!listener_) {
+        std::weak_ptr<Core> weak = core_;
+        listener_ = std::make_unique<McpListener>(
+            ("Bearer " + core_->token).toUtf8(),
+            [weak](const QJsonObject &message, const McpListener::Reply &reply) { handle(weak, message, reply); },
+            ioThreadCount());
+    }
+    listening_ = true;
+    auto ready = std::make_shared<QSemaphore>(0);
+    std::weak_ptr<Core> weak = core_;
+    listener_->listen([weak, ready](quint16 port) {
+        // A listener that becomes ready late still records its port.
+        if (auto core = weak.lock())
+            core->port = port;
+        ready->release();
+    });
+    ready->tryAcquire(1, 5000);
+    return port() != 0;
+}
+
+void BrowserMCP::stop()
+{
+    if (listener_ && listening_)
+        listener_->close();
+    listening_ = false;
+}
+
+QJsonObject BrowserMCP::text(const QString &text, bool isError)
+{
+    return QJsonObject{
+        {QStringLiteral("content"),
+         QJsonArray{QJsonObject{{QStringLiteral("type"), QStringLiteral("text")}, {QStringLiteral("text"), text}}}},
+        {QStringLiteral("isError"), isError},
+    };
+}
+
+QJsonObject BrowserMCP::image(const QByteArray &png)
+{
+    return QJsonObject{
+        {QStringLiteral("content"),
+         QJsonArray{QJsonObject{{QStringLiteral("type"), QStringLiteral("image")},
+                                {QStringLiteral("data"), QString::fromLatin1(png.toBase64())},
+                                {QStringLiteral("mimeType"), QStringLiteral("image/png")}}}},
+        {QStringLiteral("isError"), false},
+    };
+}
+
+void BrowserMCP::call(const QString &name, const QJsonObject &args, Done done)
+{
+    dispatch(core_, name, args, std::move(done));
+}
+
+void BrowserMCP::dispatch(std::weak_ptr<Core> server, const QString &name, const QJsonObject &args, Done done)
+{
+    // Nothing is looked at before the hop to the main thread, and no call runs
+    // inside another call's dialog.
+    Modal::whenClosed([server = std::move(server), name, args, done = std::move(done)] {
+        for (const ToolFamily &family : Families::routed) {
+            if (!family.names().contains(name))
+                continue;
+            if (server.expired()) {
+                done(QJsonObject());
+                return;
+            }
+            if (onActivity)
+                onActivity(name);
+            family.call(name, args, [done](const QString &answer, bool isError) { done(text(answer, isError)); });
+            return;
+        }
+        const std::shared_ptr<Core> core = server.lock();
+        if (!core) {
+            done(QJsonObject());
+            return;
+        }
+        QObject *pane = core->pane.data();
+        if (!pane) {
+            done(text(kNoWindow, true));
+            return;
+        }
+        if (onActivity)
+            onActivity(name);
+        for (const OwnTool &tool : kOwnTools) {
+            if (name != QLatin1String(tool.name))
+                continue;
+            if (tool.handler)
+                tool.handler(*pane, args, done);
+            else
+                done(text(kNoWindow, true));
+            return;
+        }
+        done(text(QStringLiteral("Unknown tool: ") + name, true));
+    });
+}
+
+void BrowserMCP::handle(std::weak_ptr<Core> server, const QJsonObject &message,
+                        const std::function<void(const std::optional<QJsonObject> &)> &reply)
+{
+    // A notification (no "id"; a null id counts as one) is only acknowledged.
+    if (!message.contains(QStringLiteral("id"))) {
+        reply(std::nullopt);
+        return;
+    }
+    const QJsonValue id = message.value(QStringLiteral("id"));
+    const QJsonValue methodValue = message.value(QStringLiteral("method"));
+    const QString method = methodValue.isString() ? methodValue.toString() : QString();
+    const QJsonObject params = message.value(QStringLiteral("params")).toObject();
+
+    auto respond = [id](const QString &key, const QJsonValue &value) {
+        return QJsonObject{{QStringLiteral("jsonrpc"), QStringLiteral("2.0")}, {QStringLiteral("id"), id}, {key, value}};
+    };
+    const QString result = QStringLiteral("result");
+
+    if (method == QLatin1String("initialize")) {
+        reply(respond(result, initializeResult(params)));
+    } else if (method == QLatin1String("ping")) {
+        reply(respond(result, QJsonObject()));
+    } else if (method == QLatin1String("tools/list")) {
+        reply(respond(result, QJsonObject{{QStringLiteral("tools"), tools()}}));
+    } else if (method == QLatin1String("tools/call")) {
+        const QJsonValue name = params.value(QStringLiteral("name"));
+        // The reply waits for the tool, however long it takes.
+        dispatch(std::move(server), name.isString() ? name.toString() : QString(),
+                 params.value(QStringLiteral("arguments")).toObject(),
+                 [reply, respond, result](const QJsonObject &toolResult) { reply(respond(result, toolResult)); });
+    } else {
+        reply(respond(QStringLiteral("error"),
+                      QJsonObject{{QStringLiteral("code"), -32601},
+                                  {QStringLiteral("message"), QStringLiteral("Method not found: ") + method}}));
+    }
+}

@@ -1,0 +1,58 @@
+#pragma once
+// The HTTP side of the tool server: reading one request off a connection and
+// writing the one reply. Each connection carries exactly one request.
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QJsonObject>
+#include <QString>
+#include <optional>
+
+namespace McpHttp {
+
+// Bounds on what one connection may send. A peer over a bound, or silent for
+// too long before its request is complete, is closed without a reply; every
+// request the engine sends stays far below them.
+inline constexpr qsizetype kHeaderCap = 64 * 1024;        // bytes before the blank line
+inline constexpr qint64 kBodyCap = 32LL * 1024 * 1024;    // Content-Length
+inline constexpr double kIdleSeconds = 30.0;
+
+struct Request {
+    QString requestLine;      // the first header line
+    qint64 contentLength = 0; // 0 when absent or unreadable
+    QString authorization;    // trimmed, case kept; empty when absent
+    QByteArray body;          // every byte after the blank line
+};
+
+// Collects the bytes of one request as they arrive.
+class RequestReader {
+public:
+    enum class State { NeedMore, Complete, TooLarge };
+
+    // Adds received bytes; says whether the request is whole yet.
+    State feed(QByteArrayView bytes);
+    const Request &request() const { return request_; }
+
+private:
+    QByteArray buffer_;
+    qsizetype headerEnd_ = -1; // index of the CR LF CR LF, once seen
+    Request request_;
+};
+
+// Content-Length as sent: blanks and tabs trimmed, an optional sign, then
+// decimal digits only; anything else (an overflow included) reads as 0.
+qint64 parseContentLength(QStringView text);
+
+// Fills the request line, Content-Length and authorization from the header
+// block (the bytes before the blank line). Bytes that are not UTF-8 count as
+// no headers at all.
+void parseHeaders(const QByteArray &block, Request &out);
+
+// True when the authorization value is exactly "Bearer " and the token; the
+// comparison takes the same time wherever the first difference lies.
+bool authorized(const QString &authorization, const QByteArray &expected);
+
+// The whole reply: status line, the fixed headers (the same on every reply),
+// and the compact JSON body, or no body at all.
+QByteArray reply(const QByteArray &status, const std::optional<QJsonObject> &json);
+
+} // namespace McpHttp

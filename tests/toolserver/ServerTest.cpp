@@ -1,0 +1,336 @@
+// The tool server on a real loopback socket: its lifecycle, the HTTP framing
+// and the JSON-RPC answers.
+#include "ServerFixture.h"
+
+#include "platform/Dispatch.h"
+
+#include <QElapsedTimer>
+#include <QRegularExpression>
+
+using namespace McpTest;
+using namespace TestKit;
+
+namespace {
+
+// ---- lifecycle -------------------------------------------------------------
+
+TEST(BrowserMCPLifecycle, TokenIsFreshAndPortComesWithTheListener)
+{
+    BrowserMCP first(nullptr);
+    BrowserMCP second(nullptr);
+    const QRegularExpression shape(QStringLiteral("^[0-9A-F]{32}$"));
+    EXPECT_TRUE(shape.match(first.token()).hasMatch()) << first.token().toStdString();
+    EXPECT_TRUE(shape.match(second.token()).hasMatch());
+    EXPECT_NE(first.token(), second.token());
+
+    EXPECT_EQ(first.port(), 0);
+    first.stop(); // before start: harmless
+    ASSERT_TRUE(first.start());
+    const quint16 port = first.port();
+    EXPECT_NE(port, 0);
+    EXPECT_TRUE(RawClient(port).connected());
+    EXPECT_FALSE(RawClient(port, "127.0.0.2").connected()) << "listens on 127.0.0.1 only";
+
+    first.stop();
+    first.stop();
+    EXPECT_FALSE(RawClient(port).connected()) << "no longer accepting";
+    EXPECT_EQ(first.port(), port) << "the port is kept";
+}
+
+// A family whose tools answer only when the test says so.
+struct HeldFamily {
+    std::vector<Tool::Done> waiting;
+    ToolFamily family()
+    {
+        return ToolFamily{[] { return QSet<QString>{"held_tool"}; }, [](Tool::Obj) { return QJsonArray(); },
+                          [this](const QString &, const QJsonObject &, Tool::Done done) {
+                              waiting.push_back(std::move(done));
+                          }};
+    }
+};
+
+TEST_F(ServerTest, StopLeavesAcceptedConnectionsToBeAnswered)
+{
+    HeldFamily held;
+    Families::routed = {held.family()};
+    RawClient client(port());
+    client.send(post(rpc("tools/call", QJsonObject{{"name", "held_tool"}}), token()));
+    ASSERT_TRUE(waitFor([&] { return held.waiting.size() == 1; }));
+    server->stop();
+    EXPECT_FALSE(RawClient(port()).connected());
+    held.waiting.front()("filed", false);
+    const Reply r = client.read();
+    EXPECT_EQ(r.status, "200 OK");
+    EXPECT_EQ(r.json().value("result").toObject(), textResult("filed", false));
+    EXPECT_TRUE(r.closed);
+}
+
+TEST_F(ServerTest, DestroyingTheServerClosesOpenConnections)
+{
+    HeldFamily held;
+    Families::routed = {held.family()};
+    RawClient client(port());
+    client.send(post(rpc("tools/call", QJsonObject{{"name", "held_tool"}}), token()));
+    ASSERT_TRUE(waitFor([&] { return held.waiting.size() == 1; }));
+    server.reset();
+    const Reply r = client.read();
+    EXPECT_TRUE(r.closed);
+    EXPECT_TRUE(r.raw.isEmpty());
+    held.waiting.front()("too late", false); // answering after the server went is harmless
+    spin(20);
+}
+
+// ---- framing ---------------------------------------------------------------
+
+TEST_F(ServerTest, RequestArrivingInPiecesIsAnsweredOnceWhole)
+{
+    const QByteArray body = rpc("ping", {}, 3);
+    const QByteArray head = "POST /mcp HTTP/1.1\r\nAuthorization: Bearer " + token().toUtf8() +
+                            "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n";
+    RawClient client(port());
+    // Headers split mid-line and mid-terminator, then the body in two parts.
+    for (const QByteArray &piece : {head.left(7), head.mid(7, 30), head.mid(37, head.size() - 39), head.right(2),
+                                    body.left(5)}) {
+        client.send(piece);
+        const Reply early = client.read(30);
+        ASSERT_TRUE(early.raw.isEmpty()) << "answered before the request was whole";
+        ASSERT_FALSE(early.closed);
+    }
+    client.send(body.mid(5));
+    const Reply r = client.read();
+    EXPECT_EQ(r.status, "200 OK");
+    EXPECT_EQ(r.json(), (QJsonObject{{"jsonrpc", "2.0"}, {"id", 3}, {"result", QJsonObject()}}));
+    EXPECT_TRUE(r.closed) << "one request per connection";
+}
+
+TEST_F(ServerTest, RepliesCarryTheFixedHeaderLines)
+{
+    const Reply r = ask("ping");
+    const QList<QByteArray> expected{
+        "Access-Control-Allow-Origin: *",
+        "Access-Control-Allow-Headers: Content-Type, Authorization, Mcp-Session-Id, Mcp-Protocol-Version",
+        "Access-Control-Allow-Methods: POST, OPTIONS, DELETE",
+        "Mcp-Session-Id: velto-browser",
+        "Content-Type: application/json",
+        "Content-Length: " + QByteArray::number(r.body.size()),
+        "Connection: close",
+    };
+    EXPECT_EQ(r.headerLines, expected);
+}
+
+TEST_F(ServerTest, PreflightNeedsNoToken)
+{
+    const Reply r = exchange(port(), "OPTIONS /mcp HTTP/1.1\r\nOrigin: http://127.0.0.1\r\n\r\n");
+    EXPECT_EQ(r.status, "204 No Content");
+    EXPECT_TRUE(r.headerLines.contains("Access-Control-Allow-Methods: POST, OPTIONS, DELETE"));
+    EXPECT_TRUE(r.headerLines.contains("Content-Length: 0"));
+    EXPECT_TRUE(r.body.isEmpty());
+}
+
+TEST_F(ServerTest, WrongOrMissingTokenGets401)
+{
+    const QByteArray ping = rpc("ping");
+    const QByteArray length = "Content-Length: " + QByteArray::number(ping.size()) + "\r\n";
+    const QByteArray t = token().toUtf8();
+    const QList<QByteArray> authorizations{
+        "",                                     // none at all
+        "Authorization: Bearer 0000\r\n",       // wrong token
+        "Authorization: bearer " + t + "\r\n",  // lower-case scheme
+        "Authorization: Bearer " + t.toLower() + "\r\n",
+        "Authorization: " + t + "\r\n",
+        "Authorization: Bearer " + t + "\xff\r\n", // not UTF-8: no headers at all
+    };
+    for (const QByteArray &auth : authorizations) {
+        const Reply r = exchange(port(), "POST /mcp HTTP/1.1\r\n" + auth + length + "\r\n" + ping);
+        EXPECT_EQ(r.status, "401 Unauthorized") << auth.toStdString();
+        EXPECT_EQ(r.json(), (QJsonObject{{"error", QJsonObject{{"code", -32001}, {"message", "bad token"}}}}));
+    }
+    // Header names in any case, the value trimmed.
+    const Reply ok = exchange(port(), "POST /mcp HTTP/1.1\r\nAUTHORIZATION:\t Bearer " + t + " \r\ncontent-length: " +
+                                          QByteArray::number(ping.size()) + "\r\n\r\n" + ping);
+    EXPECT_EQ(ok.status, "200 OK");
+}
+
+TEST_F(ServerTest, MessagesWithoutAnIdOrNotObjectsAreOnlyAccepted)
+{
+    const QList<QByteArray> bodies{
+        R"({"jsonrpc":"2.0","method":"notifications/initialized"})",
+        R"({"jsonrpc":"2.0","method":"tools/call","params":{"name":"browser_open"}})",
+        R"([{"jsonrpc":"2.0","id":1,"method":"ping"}])",
+        "3",
+        "not json",
+        "",
+        R"({"jsonrpc":"2.0","id":1,"method":"ping"}x)", // trailing bytes spoil it
+    };
+    bool activity = false;
+    BrowserMCP::onActivity = [&](const QString &) { activity = true; };
+    for (const QByteArray &body : bodies) {
+        const Reply r = exchange(port(), post(body, token()));
+        EXPECT_EQ(r.status, "202 Accepted") << body.toStdString();
+        EXPECT_TRUE(r.body.isEmpty());
+        EXPECT_TRUE(r.headerLines.contains("Content-Length: 0"));
+    }
+    spin(20);
+    EXPECT_FALSE(activity) << "a notification runs no tool";
+}
+
+TEST_F(ServerTest, MethodAndPathAreNotLookedAt)
+{
+    const QByteArray auth = "Authorization: Bearer " + token().toUtf8() + "\r\n";
+    EXPECT_EQ(exchange(port(), "GET /mcp HTTP/1.1\r\n" + auth + "\r\n").status, "202 Accepted");
+    EXPECT_EQ(exchange(port(), "DELETE /anything HTTP/1.1\r\n" + auth + "\r\n").status, "202 Accepted");
+    const QByteArray ping = rpc("ping");
+    const Reply r = exchange(port(), "GET /elsewhere HTTP/1.1\r\n" + auth + "Content-Length: " +
+                                         QByteArray::number(ping.size()) + "\r\n\r\n" + ping);
+    EXPECT_EQ(r.status, "200 OK");
+    EXPECT_EQ(r.json().value("id"), 1);
+}
+
+TEST_F(ServerTest, PeerThatStopsEarlyGetsNoReply)
+{
+    const QByteArray whole = post(rpc("ping"), token());
+    const QList<QByteArray> partial{
+        whole.left(10),                    // inside the request line
+        whole.left(whole.indexOf("\r\n\r\n") + 2), // headers not finished
+        whole.left(whole.size() - 3),      // body short of Content-Length
+        "POST / HTTP/1.1\nAuthorization: Bearer " + token().toUtf8() + "\n\n", // bare line feeds
+    };
+    for (const QByteArray &bytes : partial) {
+        RawClient client(port());
+        client.send(bytes);
+        EXPECT_TRUE(client.read(50).raw.isEmpty());
+        client.finishSending();
+        const Reply r = client.read();
+        EXPECT_TRUE(r.closed) << bytes.toStdString();
+        EXPECT_TRUE(r.raw.isEmpty()) << r.raw.toStdString();
+    }
+}
+
+TEST_F(ServerTest, PeerThatFinishesAfterAWholeRequestStillGetsItsReply)
+{
+    Families::routed = {ToolFamily{[] { return QSet<QString>{"tally_status"}; }, [](Tool::Obj) { return QJsonArray(); },
+                                   [](const QString &, const QJsonObject &, Tool::Done done) {
+                                       Dispatch::after(10, [done] { done("Tally is running", false); });
+                                   }}};
+    for (const QByteArray &body : {rpc("ping"), rpc("tools/call", QJsonObject{{"name", "tally_status"}})}) {
+        RawClient client(port());
+        client.send(post(body, token()));
+        client.finishSending();
+        const Reply r = client.read();
+        EXPECT_EQ(r.status, "200 OK") << body.toStdString();
+        EXPECT_TRUE(r.json().contains("result"));
+        EXPECT_TRUE(r.closed);
+    }
+}
+
+TEST_F(ServerTest, OversizedOrSilentPeersAreClosedWithoutReply)
+{
+    const QByteArray t = token().toUtf8();
+    {
+        // Headers that never end within the cap.
+        RawClient client(port());
+        client.send("POST /mcp HTTP/1.1\r\nX-Pad: " + QByteArray(70 * 1024, 'a'));
+        const Reply r = client.read();
+        EXPECT_TRUE(r.closed);
+        EXPECT_TRUE(r.raw.isEmpty());
+    }
+    {
+        // A body over the cap is refused from its Content-Length alone.
+        RawClient client(port());
+        client.send("POST /mcp HTTP/1.1\r\nAuthorization: Bearer " + t + "\r\nContent-Length: 33554433\r\n\r\n{");
+        const Reply r = client.read();
+        EXPECT_TRUE(r.closed);
+        EXPECT_TRUE(r.raw.isEmpty());
+    }
+    {
+        // Silent before the request is whole: closed after the idle time
+        // (30 s, shortened by the test time scale).
+        RawClient client(port());
+        client.send("POST /mcp HTTP/1.1\r\n");
+        QElapsedTimer clock;
+        clock.start();
+        const Reply r = client.read(5000);
+        EXPECT_TRUE(r.closed);
+        EXPECT_TRUE(r.raw.isEmpty());
+        EXPECT_GE(clock.elapsed(), Dispatch::scaledMs(30) - 50);
+    }
+}
+
+// ---- JSON-RPC --------------------------------------------------------------
+
+TEST_F(ServerTest, InitializeEchoesTheClientsProtocolVersion)
+{
+    const QJsonObject expectedRest{
+        {"capabilities", QJsonObject{{"tools", QJsonObject{{"listChanged", false}}}}},
+        {"serverInfo", QJsonObject{{"name", "velto-browser"}, {"version", "1.0.0"}}},
+        {"instructions", QString::fromUtf8("The Velto browser window on this Mac. Read, download and pre-fill on Indian "
+                                           "government portals. Never submit, pay, or enter an OTP — hand back to the "
+                                           "CA at the review screen.")},
+    };
+    const struct {
+        QJsonObject params;
+        QString version;
+    } cases[] = {
+        {QJsonObject{{"protocolVersion", "2024-11-05"}}, "2024-11-05"},
+        {QJsonObject{{"protocolVersion", "anything"}}, "anything"},
+        {QJsonObject{}, "2025-06-18"},
+        {QJsonObject{{"protocolVersion", 20250618}}, "2025-06-18"},
+    };
+    for (const auto &c : cases) {
+        const Reply r = ask("initialize", c.params);
+        QJsonObject expected = expectedRest;
+        expected.insert("protocolVersion", c.version);
+        EXPECT_EQ(r.json(), (QJsonObject{{"jsonrpc", "2.0"}, {"id", 1}, {"result", expected}}))
+            << r.body.toStdString();
+    }
+}
+
+TEST_F(ServerTest, IdIsCopiedWhateverItsType)
+{
+    const QJsonValue ids[] = {7, "req-7", QJsonValue::Null, 2.5, QJsonObject{{"n", 1}}};
+    for (const QJsonValue &id : ids) {
+        const Reply r = ask("ping", {}, id);
+        EXPECT_EQ(r.status, "200 OK");
+        EXPECT_EQ(r.json(), (QJsonObject{{"jsonrpc", "2.0"}, {"id", id}, {"result", QJsonObject()}}))
+            << r.body.toStdString();
+    }
+    // Large integers keep every digit.
+    const Reply big = exchange(port(), post(R"({"id":9007199254740993,"method":"ping"})", token()));
+    EXPECT_TRUE(big.body.contains("\"id\":9007199254740993")) << big.body.toStdString();
+}
+
+TEST_F(ServerTest, UnknownMethodsGetMethodNotFound)
+{
+    const struct {
+        QByteArray body;
+        QString message;
+    } cases[] = {
+        {R"({"jsonrpc":"2.0","id":4,"method":"resources/list"})", "Method not found: resources/list"},
+        {R"({"jsonrpc":"2.0","id":4,"method":"Ping"})", "Method not found: Ping"},
+        {R"({"jsonrpc":"2.0","id":4})", "Method not found: "},
+        {R"({"jsonrpc":"2.0","id":4,"method":12})", "Method not found: "},
+    };
+    for (const auto &c : cases) {
+        const Reply r = exchange(port(), post(c.body, token()));
+        EXPECT_EQ(r.status, "200 OK");
+        EXPECT_EQ(r.json(), (QJsonObject{{"jsonrpc", "2.0"},
+                                         {"id", 4},
+                                         {"error", QJsonObject{{"code", -32601}, {"message", c.message}}}}))
+            << r.body.toStdString();
+    }
+}
+
+TEST_F(ServerTest, ToolsListAndToolsCallOverTheWire)
+{
+    const Reply list = ask("tools/list");
+    EXPECT_EQ(list.json().value("result").toObject(), (QJsonObject{{"tools", BrowserMCP::tools()}}));
+
+    EXPECT_EQ(callTool("browser_read"), textResult("Browser window is not open.", true));
+    EXPECT_EQ(callTool("no_such_tool"), textResult("Unknown tool: no_such_tool", true));
+
+    // params or arguments of the wrong type count as absent.
+    const Reply odd = exchange(port(), post(R"({"id":2,"method":"tools/call","params":[1]})", token()));
+    EXPECT_EQ(odd.json().value("result").toObject(), textResult("Unknown tool: ", true));
+}
+
+} // namespace

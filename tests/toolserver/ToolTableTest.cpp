@@ -1,0 +1,73 @@
+// The list of tools the engine is given: the 27 own tools word for word,
+// then the families in their listing order.
+#include "ServerFixture.h"
+
+#include <QFile>
+
+using namespace McpTest;
+
+namespace {
+
+QJsonArray expectedOwnTools()
+{
+    QFile file(QStringLiteral(TOOLSERVER_TEST_DIR "/own-tools.json"));
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+    return QJsonDocument::fromJson(file.readAll()).array();
+}
+
+TEST(ToolTable, OwnToolsComeFirstExactlyAsWritten)
+{
+    const QJsonArray expected = expectedOwnTools();
+    ASSERT_EQ(expected.size(), 27);
+    const QJsonArray tools = BrowserMCP::tools();
+    ASSERT_EQ(tools.size(), 27) << "no family is wired yet";
+    for (qsizetype i = 0; i < 27; ++i) {
+        const QJsonObject tool = tools[i].toObject();
+        EXPECT_EQ(tool.keys(), (QStringList{"description", "inputSchema", "name"}));
+        EXPECT_EQ(tools[i], expected[i]) << "#" << i + 1 << "\n got:  " << show(tools[i])
+                                         << "\n want: " << show(expected[i]);
+    }
+    EXPECT_EQ(tools.first()["name"], "browser_open");
+    EXPECT_EQ(tools.last()["name"], "record_render");
+}
+
+TEST(ToolTable, SchemaBuilderAddsRequiredOnlyWhenNeeded)
+{
+    EXPECT_EQ(Tool::obj({}, {}), (QJsonObject{{"type", "object"}, {"properties", QJsonObject()}}));
+    const QJsonObject props{{"ref", QJsonObject{{"type", "string"}}}, {"text", QJsonObject{{"type", "string"}}}};
+    EXPECT_EQ(Tool::obj(props, {"text", "ref"}),
+              (QJsonObject{{"type", "object"}, {"properties", props}, {"required", QJsonArray{"text", "ref"}}}));
+}
+
+TEST_F(ServerTest, FamiliesFollowInTheirListingOrder)
+{
+    auto family = [](const QString &name) {
+        return ToolFamily{[name] { return QSet<QString>{name}; },
+                          [name](Tool::Obj obj) {
+                              return QJsonArray{
+                                  QJsonObject{{"name", name},
+                                              {"description", "d"},
+                                              {"inputSchema", obj({{"id", QJsonObject{{"type", "integer"}}}}, {"id"})}},
+                                  QJsonObject{{"name", name + "_2"}, {"description", "e"}, {"inputSchema", obj({}, {})}}};
+                          },
+                          [](const QString &, const QJsonObject &, const Tool::Done &done) { done("", false); }};
+    };
+    Families::listed = {family("erp_list"), family("mail_search"), family("skill_install")};
+    Families::routed = {family("mail_search"), family("erp_list"), family("skill_install")};
+
+    const QJsonArray tools = BrowserMCP::tools();
+    ASSERT_EQ(tools.size(), 33);
+    QStringList tail;
+    for (qsizetype i = 27; i < tools.size(); ++i)
+        tail << tools[i]["name"].toString();
+    EXPECT_EQ(tail, (QStringList{"erp_list", "erp_list_2", "mail_search", "mail_search_2", "skill_install",
+                                 "skill_install_2"}));
+    EXPECT_EQ(tools[27]["inputSchema"], (QJsonObject{{"type", "object"},
+                                                     {"properties", QJsonObject{{"id", QJsonObject{{"type", "integer"}}}}},
+                                                     {"required", QJsonArray{"id"}}}));
+
+    // The engine sees the same list over the wire.
+    EXPECT_EQ(ask("tools/list").json()["result"].toObject()["tools"].toArray(), tools);
+}
+
+} // namespace
