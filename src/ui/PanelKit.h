@@ -58,6 +58,9 @@ QWidget *hairline(const QRect &rect);
 QWidget *bar(int width, int height, double fraction);
 inline QWidget *bar(int width, double fraction) { return bar(width, 5, fraction); }
 
+// Sets the text colour of a label or a field, in every state.
+void setTextColor(QWidget *widget, const QColor &color);
+
 // The colour of a status text, from the words in it: failure (stampInk) over
 // success (sealInk) over waiting (amberInk), else muted.
 QColor tone(const QString &text);
