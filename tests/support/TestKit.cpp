@@ -65,6 +65,12 @@ void spin(int ms)
     waitFor([] { return false; }, ms);
 }
 
+QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
 namespace {
 const char *const kVars[] = {"VELTO_DEMO_HOME", "VELTO_API", "VELTO_RECORD_SCALE", "VELTO_THEME"};
 }

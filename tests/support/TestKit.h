@@ -36,6 +36,9 @@ bool waitFor(const std::function<bool()> &pred, int ms = 5000);
 // Spins the event loop for about ms (for "nothing more happens" checks).
 void spin(int ms);
 
+// The whole file, or "<missing>" when it cannot be read.
+QByteArray readFile(const QString &path);
+
 // A fresh home folder in a temporary directory. While it lives, the process
 // environment has VELTO_DEMO_HOME pointing at it and the globals are filled
 // from that environment; extra variables can be set before (re)filling.
