@@ -29,6 +29,10 @@ class LayerAnimation : public QAbstractAnimation {
 public:
     explicit LayerAnimation(QObject *parent = nullptr) : QAbstractAnimation(parent) {}
 
+    // An endless animation from one value to another, kept until removed.
+    static LayerAnimation *loop(const QString &keyPath, const QVariant &from, const QVariant &to, double seconds,
+                                bool autoreverses, const QEasingCurve &timing = Timing::linear());
+
     QString keyPath;              // the property, for example "transform.scale"
     QVariantList values;          // numbers, colours, points, or lists of them
     QList<qreal> keyTimes;
