@@ -115,7 +115,7 @@ TEST_F(MascotTest, DimmedIdleMarkRestsAndWakesWhenBusy)
     EXPECT_EQ(mark.animation("blink"), nullptr);
 }
 
-TEST_F(MascotTest, BlinkShineAndHueRunAsSpecifiedLoops)
+TEST_F(MascotTest, BlinkShineAndHueLoopOnTheirOwnClocks)
 {
     PaviMarkView mark(QRect(0, 0, 50, 50));
     mark.setHueCycle(true);
