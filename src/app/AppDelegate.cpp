@@ -1,4 +1,5 @@
 #include "app/AppDelegate.h"
+#include "ui/Theme.h"
 
 #include <QMainWindow>
 
@@ -7,6 +8,7 @@ AppDelegate::~AppDelegate() = default;
 
 void AppDelegate::applicationDidFinishLaunching()
 {
+    Theme::registerBundledFonts();
     window_ = std::make_unique<QMainWindow>();
     window_->setWindowTitle(QStringLiteral("Velto"));
     window_->resize(1280, 820);

@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QThread>
+#include <QWebEngineProfile>
 
 namespace TestKit {
 
@@ -68,7 +69,15 @@ void spin(int ms)
 QByteArray readFile(const QString &path)
 {
     QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return f.readAll();
+}
+
+QWebEngineProfile *webProfile()
+{
+    static auto *profile = new QWebEngineProfile(QCoreApplication::instance());
+    return profile;
 }
 
 namespace {

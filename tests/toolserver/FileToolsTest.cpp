@@ -11,7 +11,6 @@
 #include <QFile>
 #include <QScopeGuard>
 #include <QSignalSpy>
-#include <QWebEngineProfile>
 
 using namespace McpTest;
 using namespace TestKit;
@@ -203,8 +202,7 @@ TEST_F(FileToolsTest, ARealDownloadFromAPortalPage)
     const double scale = Dispatch::timeScale;
     Dispatch::timeScale = 0.2;
     auto restore = qScopeGuard([scale] { Dispatch::timeScale = scale; });
-    static auto *profile = new QWebEngineProfile(QCoreApplication::instance());
-    WebView view(profile);
+    WebView view(webProfile());
     QObject::connect(&view, &WebView::downloadRequested,
                      [](QWebEngineDownloadRequest *d) { Downloads::shared().track(d); });
     FakeHttpServer portal;
