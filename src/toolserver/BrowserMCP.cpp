@@ -1,4 +1,7 @@
 #include "toolserver/BrowserMCP.h"
+#include "toolserver/DocTools.h"
+#include "toolserver/FileTools.h"
+#include "toolserver/SkillSaveTool.h"
 #include "toolserver/Families.h"
 #include "toolserver/McpListener.h"
 #include "platform/Dialogs.h"
@@ -34,8 +37,8 @@ const OwnTool kOwnTools[] = {
     {"browser_click", nullptr},      {"portal_otp", nullptr},       {"browser_type", nullptr},
     {"browser_select", nullptr},     {"browser_back", nullptr},     {"browser_reload", nullptr},
     {"browser_wait", nullptr},       {"browser_screenshot", nullptr}, {"browser_scroll", nullptr},
-    {"browser_downloads", nullptr},  {"browser_upload", nullptr},   {"skill_save", nullptr},
-    {"doc_text", nullptr},           {"portal_logins", nullptr},    {"portal_sign_in", nullptr},
+    {"browser_downloads", &FileTools::browserDownloads}, {"browser_upload", nullptr}, {"skill_save", &SkillSaveTool::skillSave},
+    {"doc_text", &DocTools::docText}, {"portal_logins", nullptr},    {"portal_sign_in", nullptr},
     {"browser_tabs", nullptr},       {"browser_tab_new", nullptr},  {"browser_tab_select", nullptr},
     {"browser_tab_close", nullptr},  {"record_start", nullptr},     {"record_mark", nullptr},
     {"record_status", nullptr},      {"record_stop", nullptr},      {"record_render", nullptr},

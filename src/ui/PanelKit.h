@@ -32,6 +32,10 @@ QWidget *root(const QSize &size);
 
 // A label: not editable, not selectable, no border or background.
 QLabel *label(const QString &text, qreal size, QFont::Weight weight, const QColor &color, qreal kern = 0);
+inline QLabel *label(const QString &text, qreal size, const QColor &color, qreal kern = 0)
+{
+    return label(text, size, QFont::Normal, color, kern);
+}
 // 20 pt bold, ink, letter spacing -0.35, cut at the tail when too long.
 QLabel *title(const QString &text);
 // 12 pt, muted; wrapping over several lines, or one line cut at the tail.
