@@ -15,7 +15,6 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
-#include <QStyle>
 #include <QVBoxLayout>
 #include <cmath>
 
@@ -65,10 +64,14 @@ protected:
         QPainter p(this);
         p.setRenderHint(QPainter::Antialiasing);
         const int side = Symbols::side(13);
-        const QPixmap icon = Symbols::image(symbol_, 13, QFont::Normal, tint, devicePixelRatioF());
+        // Drawn again only when the colour or the screen changes.
+        if (iconTint_ != tint || icon_.devicePixelRatio() != devicePixelRatioF()) {
+            icon_ = Symbols::image(symbol_, 13, QFont::Normal, tint, devicePixelRatioF());
+            iconTint_ = tint;
+        }
         int x = 6;
-        if (!icon.isNull()) {
-            p.drawPixmap(QPoint(x, (height() - side) / 2), icon);
+        if (!icon_.isNull()) {
+            p.drawPixmap(QPoint(x, (height() - side) / 2), icon_);
             x += side;
         }
         p.setFont(titleFont);
@@ -80,6 +83,8 @@ protected:
 
 private:
     QString symbol_;
+    QPixmap icon_;
+    QColor iconTint_;
 };
 
 } // namespace
@@ -88,7 +93,7 @@ private:
 
 HoverRow::HoverRow(const QString &title, const QString &symbol, int tag, bool selected,
                    std::function<void(int)> action, QWidget *parent)
-    : QWidget(parent), label_(title), symbol_(symbol), tag_(tag), selected_(selected)
+    : QWidget(parent), label_(title), tag_(tag), selected_(selected)
 {
     setFixedSize(kRowWidth, 34);
     ViewLayer::of(this)->cornerRadius = 10;
@@ -243,9 +248,7 @@ void Sidebar::build()
 
     ViewLayer::of(accountBox_)->layout = [this](QWidget *) { layoutAccountBox(); };
 
-    // The sidebar's own parts, bottom to top: edge, button, box, list.
-    edge_->lower();
-    scroll_->raise();
+    // The sidebar's own parts were made bottom to top: edge, button, box, list.
     layoutParts();
 }
 

@@ -54,7 +54,6 @@ protected:
 private:
     QAbstractButton *button_;
     QString label_;
-    QString symbol_;
     int tag_;
     bool selected_ = false;
     bool hovering_ = false;
