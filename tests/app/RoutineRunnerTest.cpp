@@ -263,11 +263,12 @@ TEST_F(RoutineRunnerTest, PollsAt60SecondsThenEvery300UntilStopped)
 
 TEST_F(RoutineRunnerTest, WithoutASeatTokenOrAddressNothingIsSent)
 {
+    useScale(0.005); // the first poll after 0.3 s
     for (const QByteArray &seat : {QByteArray(""), QByteArray("PAVI_SEAT_TOKEN=\n"), QByteArray("OTHER=1\n")}) {
         home->write(".velto/seat.env", seat);
         makeRunner();
         runner->start();
-        TestKit::spin(900);
+        TestKit::spin(500);
         EXPECT_TRUE(fake.requests().isEmpty()) << seat.toStdString();
         EXPECT_FALSE(runner->isBusy());
     }
@@ -275,7 +276,7 @@ TEST_F(RoutineRunnerTest, WithoutASeatTokenOrAddressNothingIsSent)
     home->refill({{"VELTO_API", "not an address"}});
     makeRunner();
     runner->start();
-    TestKit::spin(900);
+    TestKit::spin(500);
     EXPECT_TRUE(fake.requests().isEmpty());
 }
 
@@ -434,7 +435,7 @@ TEST_F(RoutineRunnerTest, TheSessionIsWatchedEvery20SecondsUntilTheAnswerComplet
 
 TEST_F(RoutineRunnerTest, ARunPastTheCeilingIsReportedFailedAndLeftOpen)
 {
-    useScale(0.004); // ceiling 2700 s -> 10.8 s, checks every 0.08 s, polls every 1.2 s
+    useScale(0.003); // ceiling 2700 s -> 8.1 s, checks every 0.06 s, polls every 0.9 s
     answerWith(QJsonArray{message("assistant", QJsonValue(), {textPart("working")})});
     runner->start();
     ASSERT_TRUE(waitFor([&] { return !to("/session/ses_r/prompt_async").isEmpty(); }));
@@ -445,8 +446,8 @@ TEST_F(RoutineRunnerTest, ARunPastTheCeilingIsReportedFailedAndLeftOpen)
     const double took = clock.elapsed() / 1000.0;
     EXPECT_EQ(*report, failed(41, "Still running after 45 minutes. The session is open in Velto if you want to "
                                   "carry on by hand."));
-    EXPECT_GE(took, 2700 * 0.004);
-    EXPECT_LT(took, (2700 + 3 * 20) * 0.004 + 1.0);
+    EXPECT_GE(took, 2700 * 0.003);
+    EXPECT_LT(took, (2700 + 3 * 20) * 0.003 + 1.0);
     // Busy all along: the polls in between were skipped.
     EXPECT_EQ(to("/cli/routines_due").size(), 1);
     EXPECT_EQ(to("/cli/routines_claim").size(), 1);
@@ -507,7 +508,7 @@ TEST_F(RoutineRunnerTest, RetiringReportsTheRunUnderWayAndStopsEverything)
     EXPECT_EQ(*report, failed(41, RoutineRunner::folderChangedError));
     const auto checks = to("/session/ses_r/message").size();
     runner->start(); // a retired runner stays retired
-    TestKit::spin(1500);
+    TestKit::spin(800);
     EXPECT_EQ(to("/session/ses_r/message").size(), checks) << "no more checks";
     EXPECT_EQ(to("/cli/routines_due").size(), 1) << "no more polls";
     EXPECT_EQ(to("/cli/routines_finish").size(), 1);
