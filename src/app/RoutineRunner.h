@@ -69,7 +69,7 @@ public:
     bool isBusy() const { return busy_; }
     bool isPolling() const { return polling_; }
 
-    // --- pieces, public for tests ----------------------------------------------
+    // --- helpers, public for tests ---------------------------------------------
     // The summary of one engine message: the texts of its text parts joined
     // with line feeds, trimmed, at most 3000 characters.
     static QString textOf(const QJsonObject &message);
