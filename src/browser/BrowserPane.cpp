@@ -7,7 +7,7 @@
 #include "platform/Dispatch.h"
 #include "platform/WebView.h"
 #include "ui/Busy.h"
-#include "ui/Icons.h"
+#include "ui/Symbols.h"
 #include "ui/Theme.h"
 #include "ui/ViewLayer.h"
 
@@ -46,7 +46,7 @@ QColor withAlpha(QColor c, qreal alpha)
 }
 
 // A borderless tool-bar button showing one of the app's icons.
-QToolButton *iconButton(QWidget *parent, const QString &name, const QString &tip)
+QToolButton *iconButton(QWidget *parent, const QString &name, const QString &tip, qreal iconPoints = 13)
 {
     auto *b = new QToolButton(parent);
     b->setObjectName(name);
@@ -54,14 +54,15 @@ QToolButton *iconButton(QWidget *parent, const QString &name, const QString &tip
     b->setFocusPolicy(Qt::NoFocus);
     b->setToolTip(tip);
     b->setAccessibleName(tip);
-    b->setIconSize(QSize(16, 16));
+    b->setIconSize(QSize(Symbols::side(iconPoints), Symbols::side(iconPoints)));
+    b->setProperty("iconPoints", iconPoints);
     b->setCursor(Qt::PointingHandCursor);
     return b;
 }
 
 void styleButton(QToolButton *b, const QString &icon, const QColor &tint)
 {
-    b->setIcon(Icons::icon(icon, tint, b->iconSize()));
+    b->setIcon(Symbols::icon(icon, b->property("iconPoints").toReal(), QFont::Medium, tint));
     b->setStyleSheet(QStringLiteral("QToolButton{border:none;background:transparent;border-radius:7px}"
                                     "QToolButton:hover{background:%1}")
                          .arg(Theme::css(Theme::hover())));
@@ -111,9 +112,8 @@ BrowserPane::BrowserPane(const QRect &frame, QWidget *parent) : QWidget(parent)
     strip_ = new QWidget(this);
     strip_->setObjectName(QStringLiteral("strip"));
     stack_ = new QWidget(strip_);
-    plus_ = iconButton(strip_, QStringLiteral("plus"), QStringLiteral("New tab"));
+    plus_ = iconButton(strip_, QStringLiteral("plus"), QStringLiteral("New tab"), 12);
     plus_->setToolTip(QStringLiteral("New tab (%1)").arg(QKeySequence(QKeySequence::AddTab).toString(QKeySequence::NativeText)));
-    plus_->setIconSize(QSize(15, 15));
     connect(plus_, &QToolButton::clicked, this, [this] { addTab(); });
 
     bar_ = new QWidget(this);
@@ -472,14 +472,8 @@ void BrowserPane::rebuildStrip()
                                  .arg(Theme::css(isCurrent ? Theme::ink() : Theme::ink2())));
         connect(title, &QPushButton::clicked, this, [this, i] { tabClicked(i); });
 
-        auto *close = new QToolButton(cell);
-        close->setObjectName(QStringLiteral("tabClose"));
+        auto *close = iconButton(cell, QStringLiteral("tabClose"), QStringLiteral("Close tab"), 8);
         close->setGeometry(kCellW - 26, 7, 18, 18);
-        close->setAutoRaise(true);
-        close->setFocusPolicy(Qt::NoFocus);
-        close->setAccessibleName(QStringLiteral("Close tab"));
-        close->setToolTip(QStringLiteral("Close tab"));
-        close->setIconSize(QSize(10, 10));
         styleButton(close, QStringLiteral("xmark"), Theme::muted());
         connect(close, &QToolButton::clicked, this, [this, i] { tabClosed(i); });
 

@@ -44,6 +44,8 @@ public:
 
     // Test hook: forget every item and start again at id 1.
     void reset();
+    // Test hook: the list itself, to stage items in any state.
+    std::vector<Item> &testItems() { return items_; }
 
     static constexpr int MAX_ITEMS = 50;
 

@@ -66,9 +66,9 @@ QMap<QString, QString> readEnvFile(const QString &path)
     return out;
 }
 
-void writeSecret(const QString &path, const QString &text)
+bool writeSecret(const QString &path, const QString &text)
 {
     // The product's home folder may not exist yet at first start; that must
     // not lose the CA's sign-in or folder choice.
-    Files::writeAtomicMakingFolder(path, text.toUtf8(), 0600);
+    return Files::writeAtomicMakingFolder(path, text.toUtf8(), 0600);
 }

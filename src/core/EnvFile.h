@@ -11,5 +11,6 @@
 QMap<QString, QString> readEnvFile(const QString &path);
 
 // Replaces the file whole with the text. The file is 0600 from the moment it
-// exists. Failures are ignored.
-void writeSecret(const QString &path, const QString &text);
+// exists. Answers false when it could not be written (the old file stays);
+// callers that may go on regardless ignore the answer.
+bool writeSecret(const QString &path, const QString &text);

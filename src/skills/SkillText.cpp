@@ -37,6 +37,34 @@ QString prefixCharacters(const QString &text, int n)
     return text;
 }
 
+qsizetype characterCount(const QString &text)
+{
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    qsizetype count = 0;
+    while (finder.toNextBoundary() >= 0)
+        ++count;
+    return count;
+}
+
+QString quoted(const QString &text)
+{
+    QString out = QStringLiteral("\"");
+    for (QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u == '"' || u == '\\') {
+            out += QLatin1Char('\\');
+            out += c;
+        } else if (u == '\t') {
+            out += QStringLiteral("\\t");
+        } else if (u < 0x20 || u == 0x7F || u == 0x85 || u == 0x2028 || u == 0x2029 || u == 0xFEFF) {
+            out += QStringLiteral("\\u%1").arg(uint(u), 4, 16, QLatin1Char('0'));
+        } else {
+            out += c;
+        }
+    }
+    return out + QLatin1Char('"');
+}
+
 std::optional<QString> readUtf8(const QString &path)
 {
     const auto bytes = Files::readAll(path);

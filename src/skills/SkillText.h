@@ -11,6 +11,14 @@ QString trimNewlines(const QString &text);
 // The first n user-perceived characters of the text.
 QString prefixCharacters(const QString &text, int n);
 
+// How many user-perceived characters the text has.
+qsizetype characterCount(const QString &text);
+
+// The text as one double-quoted front-matter value: quotes, backslashes,
+// control characters and line separators escaped, so that no colon, leading
+// symbol or line break can change the block's meaning.
+QString quoted(const QString &text);
+
 // Reads a file as UTF-8; absent when it is missing, unreadable or not UTF-8.
 std::optional<QString> readUtf8(const QString &path);
 

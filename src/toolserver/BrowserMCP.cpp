@@ -1,4 +1,7 @@
 #include "toolserver/BrowserMCP.h"
+#include "toolserver/DocTools.h"
+#include "toolserver/FileTools.h"
+#include "toolserver/SkillSaveTool.h"
 #include "toolserver/Families.h"
 #include "toolserver/McpListener.h"
 #include "toolserver/PageTools.h"
@@ -35,8 +38,8 @@ const OwnTool kOwnTools[] = {
     {"browser_click", nullptr},      {"portal_otp", nullptr},       {"browser_type", nullptr},
     {"browser_select", nullptr},     {"browser_back", &PageTools::back},     {"browser_reload", &PageTools::reload},
     {"browser_wait", &PageTools::wait},       {"browser_screenshot", &PageTools::screenshot}, {"browser_scroll", &PageTools::scroll},
-    {"browser_downloads", nullptr},  {"browser_upload", nullptr},   {"skill_save", nullptr},
-    {"doc_text", nullptr},           {"portal_logins", nullptr},    {"portal_sign_in", nullptr},
+    {"browser_downloads", &FileTools::browserDownloads}, {"browser_upload", nullptr}, {"skill_save", &SkillSaveTool::skillSave},
+    {"doc_text", &DocTools::docText}, {"portal_logins", nullptr},    {"portal_sign_in", nullptr},
     {"browser_tabs", &PageTools::tabs},       {"browser_tab_new", &PageTools::tabNew},  {"browser_tab_select", &PageTools::tabSelect},
     {"browser_tab_close", &PageTools::tabClose},  {"record_start", nullptr},     {"record_mark", nullptr},
     {"record_status", nullptr},      {"record_stop", nullptr},      {"record_render", nullptr},

@@ -54,6 +54,9 @@ public:
     static QJsonObject image(const QByteArray &png);
     // Everything tools/list announces: the 27 own tools, then the families.
     static QJsonArray tools();
+    // A path as the engine is shown it: below the clients folder, the part
+    // after the folder; elsewhere, the last name; no path at all, "—".
+    static QString relative(const std::optional<QString> &path);
 
     struct Core;
 

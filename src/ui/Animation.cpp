@@ -68,6 +68,20 @@ QVariant blend(const QVariant &a, const QVariant &b, double t)
     return t < 0.5 ? a : b;
 }
 
+LayerAnimation *LayerAnimation::loop(const QString &keyPath, const QVariant &from, const QVariant &to,
+                                     double seconds, bool autoreverses, const QEasingCurve &timing)
+{
+    auto *a = new LayerAnimation;
+    a->keyPath = keyPath;
+    a->values = {from, to};
+    a->seconds = seconds;
+    a->autoreverses = autoreverses;
+    a->repeatsForever = true;
+    a->removedOnCompletion = false;
+    a->timing = timing;
+    return a;
+}
+
 int LayerAnimation::duration() const
 {
     if (repeatsForever)

@@ -1,7 +1,7 @@
 #pragma once
 // The kit's animations: each drawn property (a scale, an opacity, a position,
-// colours) is driven by one keyed animation at a time, the way the marks, the
-// orb and the switch are specified. Painting reads the animated value and falls
+// colours) is driven by one keyed animation at a time, as on the marks, the
+// orb and the switch. Painting reads the animated value and falls
 // back to the property's own value when no animation drives it.
 #include <QAbstractAnimation>
 #include <QEasingCurve>
@@ -28,6 +28,10 @@ class LayerAnimation : public QAbstractAnimation {
     Q_OBJECT
 public:
     explicit LayerAnimation(QObject *parent = nullptr) : QAbstractAnimation(parent) {}
+
+    // An endless animation from one value to another, kept until removed.
+    static LayerAnimation *loop(const QString &keyPath, const QVariant &from, const QVariant &to, double seconds,
+                                bool autoreverses, const QEasingCurve &timing = Timing::linear());
 
     QString keyPath;              // the property, for example "transform.scale"
     QVariantList values;          // numbers, colours, points, or lists of them

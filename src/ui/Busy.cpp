@@ -53,13 +53,9 @@ void OrbView::rest()
 
 void OrbView::spin(const QString &layer, double period, bool reversed)
 {
-    auto *a = new LayerAnimation;
-    a->keyPath = QStringLiteral("transform.rotation.z");
-    a->values = {0.0, reversed ? -2 * M_PI : 2 * M_PI};
-    a->seconds = Theme::reduceMotion() ? 3 * period : period;
-    a->repeatsForever = true;
-    a->removedOnCompletion = false;
-    anims_.add(layer + QStringLiteral(".spin"), a);
+    anims_.add(layer + QStringLiteral(".spin"),
+               LayerAnimation::loop(QStringLiteral("transform.rotation.z"), 0.0, reversed ? -2 * M_PI : 2 * M_PI,
+                                    Theme::reduceMotion() ? 3 * period : period, false));
 }
 
 void OrbView::setBusy(bool busy)
@@ -74,16 +70,8 @@ void OrbView::setBusy(bool busy)
     ringOpacity_ = ring2Opacity_ = coreOpacity_ = 1;
     spin(QStringLiteral("ring"), 1.5, false);
     spin(QStringLiteral("ring2"), 2.4, true);
-    if (!Theme::reduceMotion()) {
-        auto *pulse = new LayerAnimation;
-        pulse->keyPath = QStringLiteral("opacity");
-        pulse->values = {0.35, 1.0};
-        pulse->seconds = 0.85;
-        pulse->autoreverses = true;
-        pulse->repeatsForever = true;
-        pulse->removedOnCompletion = false;
-        anims_.add(QStringLiteral("core.pulse"), pulse);
-    }
+    if (!Theme::reduceMotion())
+        anims_.add(QStringLiteral("core.pulse"), LayerAnimation::loop(QStringLiteral("opacity"), 0.35, 1.0, 0.85, true));
     update();
 }
 

@@ -156,15 +156,9 @@ void PaviMarkView::breathe()
     anims_.remove(QStringLiteral("breathe"));
     if (!breathes_ || Theme::reduceMotion())
         return;
-    auto *a = new LayerAnimation;
-    a->keyPath = QStringLiteral("transform.scale");
-    a->values = {1.0, busy_ ? 1.07 : 1.04};
-    a->seconds = busy_ ? 0.55 : 1.7;
-    a->autoreverses = true;
-    a->repeatsForever = true;
-    a->timing = Timing::easeInEaseOut();
-    a->removedOnCompletion = false;
-    anims_.add(QStringLiteral("breathe"), a);
+    anims_.add(QStringLiteral("breathe"),
+               LayerAnimation::loop(QStringLiteral("transform.scale"), 1.0, busy_ ? 1.07 : 1.04,
+                                    busy_ ? 0.55 : 1.7, true, Timing::easeInEaseOut()));
 }
 
 void PaviMarkView::dim()
@@ -189,25 +183,16 @@ void PaviMarkView::startLoops()
     // A blink at the end of every period: shut in 0.13 s, open in 0.13 s.
     const double period = uniform(3.2, 5.8);
     const double f = 0.13 / period;
-    auto *blink = new LayerAnimation;
-    blink->keyPath = QStringLiteral("transform.scale.y");
+    auto *blink = LayerAnimation::loop(QStringLiteral("transform.scale.y"), 1.0, 1.0, period, false);
     blink->values = {1.0, 1.0, 0.12, 1.0};
     blink->keyTimes = {0, 1 - 2 * f, 1 - f, 1};
-    blink->seconds = period;
-    blink->repeatsForever = true;
-    blink->removedOnCompletion = false;
     anims_.add(QStringLiteral("blink"), blink);
 
     // The band crosses the body once in the first 1.4 s of every 5 to 7 s.
-    auto *shine = new LayerAnimation;
-    shine->keyPath = QStringLiteral("position.x");
-    shine->values = {-0.4 * b_.width(), 1.4 * b_.width()};
-    shine->seconds = 1.4;
-    shine->timing = Timing::easeInEaseOut();
+    auto *shine = LayerAnimation::loop(QStringLiteral("position.x"), -0.4 * b_.width(), 1.4 * b_.width(), 1.4,
+                                       false, Timing::easeInEaseOut());
     shine->cycle = uniform(5, 7);
     shine->beginDelay = uniform(0.5, 3.5);
-    shine->repeatsForever = true;
-    shine->removedOnCompletion = false;
     anims_.add(QStringLiteral("shine"), shine);
 }
 
@@ -217,17 +202,12 @@ void PaviMarkView::cycleHue()
     if (!hueCycle_ || Theme::reduceMotion())
         return;
     const QColor t = MascotShape::top(), b = MascotShape::bottom();
-    auto *a = new LayerAnimation;
-    a->keyPath = QStringLiteral("colors");
-    a->values = {QVariantList{t, b}, QVariantList{t, b}};
+    auto *a = LayerAnimation::loop(QStringLiteral("colors"), QVariantList{t, b}, QVariantList{t, b}, 16, false);
     a->keyTimes = {0, 0.45};
     for (int i = 1; i <= 12; ++i) {
         a->values << QVariant(QVariantList{turned(t, i / 12.0), turned(b, i / 12.0)});
         a->keyTimes << 0.45 + 0.55 * i / 12.0;
     }
-    a->seconds = 16;
-    a->repeatsForever = true;
-    a->removedOnCompletion = false;
     anims_.add(QStringLiteral("hue"), a);
 }
 

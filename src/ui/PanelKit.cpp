@@ -51,16 +51,6 @@ protected:
     }
 };
 
-void setTextColor(QWidget *w, const QColor &c)
-{
-    QPalette p = w->palette();
-    for (QPalette::ColorGroup g : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
-        p.setColor(g, QPalette::WindowText, c);
-        p.setColor(g, QPalette::Text, c);
-    }
-    w->setPalette(p);
-}
-
 KitLabel *makeLabel(const QString &text, qreal size, QFont::Weight weight, const QColor &color, qreal kern)
 {
     auto *l = new KitLabel;
@@ -71,7 +61,7 @@ KitLabel *makeLabel(const QString &text, qreal size, QFont::Weight weight, const
     if (kern != 0)
         f.setLetterSpacing(QFont::AbsoluteSpacing, kern);
     l->setFont(f);
-    setTextColor(l, color);
+    PanelKit::setTextColor(l, color);
     l->setText(text);
     return l;
 }
@@ -132,6 +122,16 @@ QWidget *textAreaIn(QAbstractScrollArea *area, const QRect &frame, QWidget *pare
 } // namespace
 
 namespace PanelKit {
+
+void setTextColor(QWidget *w, const QColor &c)
+{
+    QPalette p = w->palette();
+    for (QPalette::ColorGroup g : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+        p.setColor(g, QPalette::WindowText, c);
+        p.setColor(g, QPalette::Text, c);
+    }
+    w->setPalette(p);
+}
 
 void prepare(QWidget *window)
 {
@@ -324,7 +324,7 @@ PanelStatusField::PanelStatusField(QWidget *parent) : QLabel(parent)
 void PanelStatusField::setStringValue(const QString &text)
 {
     QLabel::setText(text);
-    setTextColor(this, PanelKit::tone(QLabel::text()));
+    PanelKit::setTextColor(this, PanelKit::tone(QLabel::text()));
 }
 
 void PanelRowView::paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const

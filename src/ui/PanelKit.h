@@ -32,6 +32,10 @@ QWidget *root(const QSize &size);
 
 // A label: not editable, not selectable, no border or background.
 QLabel *label(const QString &text, qreal size, QFont::Weight weight, const QColor &color, qreal kern = 0);
+inline QLabel *label(const QString &text, qreal size, const QColor &color, qreal kern = 0)
+{
+    return label(text, size, QFont::Normal, color, kern);
+}
 // 20 pt bold, ink, letter spacing -0.35, cut at the tail when too long.
 QLabel *title(const QString &text);
 // 12 pt, muted; wrapping over several lines, or one line cut at the tail.
@@ -57,6 +61,9 @@ QWidget *hairline(const QRect &rect);
 // not a number counts as full); the caller places and adds it.
 QWidget *bar(int width, int height, double fraction);
 inline QWidget *bar(int width, double fraction) { return bar(width, 5, fraction); }
+
+// Sets the text colour of a label or a field, in every state.
+void setTextColor(QWidget *widget, const QColor &color);
 
 // The colour of a status text, from the words in it: failure (stampInk) over
 // success (sealInk) over waiting (amberInk), else muted.

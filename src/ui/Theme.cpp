@@ -83,13 +83,6 @@ QFont systemFont(QFont base, qreal size, QFont::Weight weight)
     return base;
 }
 
-// A colour for a Qt style sheet; the alpha as 0..255.
-QString qss(const QColor &c)
-{
-    const QColor s = c.toRgb();
-    return QStringLiteral("rgba(%1,%2,%3,%4)").arg(s.red()).arg(s.green()).arg(s.blue()).arg(s.alpha());
-}
-
 // a laid over b at alpha.
 QColor over(const QColor &b, const QColor &a, qreal alpha)
 {
@@ -140,6 +133,12 @@ void tint(QAbstractButton *b, const QColor &c)
 }
 
 } // namespace
+
+QString qss(const QColor &c)
+{
+    const QColor s = c.toRgb();
+    return QStringLiteral("rgba(%1,%2,%3,%4)").arg(s.red()).arg(s.green()).arg(s.blue()).arg(s.alpha());
+}
 
 namespace detail {
 OverrideScope::OverrideScope(bool dark)

@@ -96,6 +96,9 @@ QColor hex(quint32 rgb, qreal alpha = 1.0);
 // "rgba(r,g,b,a.aaa)"; "#000" for a colour that is not valid.
 QString css(const QColor &color);
 
+// A colour for a Qt style sheet: "rgba(r,g,b,a)" with the alpha as 0..255.
+QString qss(const QColor &color);
+
 // The Qt palette standing for the dark or the light desktop look, built from
 // the tokens in force: what a window takes to look dark or light.
 QPalette palette();

@@ -225,15 +225,8 @@ void ThemeSwitch::twinkle()
         anims_.remove(key);
         if (!on_ || Theme::reduceMotion())
             continue;
-        auto *a = new LayerAnimation;
-        a->keyPath = QStringLiteral("opacity");
-        a->values = {1.0, 0.35};
-        a->seconds = 1.3;
-        a->autoreverses = true;
-        a->repeatsForever = true;
-        a->timing = Timing::easeInEaseOut();
+        auto *a = LayerAnimation::loop(QStringLiteral("opacity"), 1.0, 0.35, 1.3, true, Timing::easeInEaseOut());
         a->beginDelay = delays[i % 3];
-        a->removedOnCompletion = false;
         anims_.add(key, a);
     }
 }

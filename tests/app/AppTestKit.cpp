@@ -1,4 +1,6 @@
 #include "AppTestKit.h"
+#include "core/Shell.h"
+#include "platform/Dispatch.h"
 #include "platform/Files.h"
 #include "platform/Process.h"
 
@@ -97,6 +99,44 @@ StandinCloud::~StandinCloud()
 void StandinCloud::setReplies(const QJsonObject &replies)
 {
     Files::writeAtomic(replies_, QJsonDocument(replies).toJson(), 0644);
+}
+
+StandinEngine::StandinEngine(const TestKit::TempHome &home, const QMap<QString, QString> &env)
+    : log_(home.file(QStringLiteral("engine.log")))
+{
+    QProcessEnvironment penv = QProcessEnvironment::systemEnvironment();
+    penv.insert(QStringLiteral("VELTO_STANDIN_LOG"), log_);
+    for (auto it = env.begin(); it != env.end(); ++it)
+        penv.insert(it.key(), it.value());
+    const int port = freePort();
+    Process::Spec spec;
+    spec.program = standinEngine();
+    spec.args = {QStringLiteral("serve"), QStringLiteral("--port"), QString::number(port), QStringLiteral("--hostname"),
+                 QStringLiteral("127.0.0.1")};
+    spec.workDir = home.path();
+    spec.env = penv;
+    spec.dieWithParent = true;
+    proc_ = Process::launch(spec);
+    if (proc_ && waitForEvents(log_, QStringLiteral("listening")))
+        port_ = port;
+}
+
+StandinEngine::~StandinEngine()
+{
+    if (proc_) {
+        proc_->signal();
+        proc_->waitForExit(5000);
+    }
+}
+
+ScopedTimeScale::ScopedTimeScale(double scale) : saved_(Dispatch::timeScale)
+{
+    Dispatch::timeScale = scale;
+}
+
+ScopedTimeScale::~ScopedTimeScale()
+{
+    Dispatch::timeScale = saved_;
 }
 
 } // namespace AppTestKit

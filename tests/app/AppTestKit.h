@@ -7,7 +7,10 @@
 #include <QList>
 #include <QMap>
 #include <QString>
+#include <memory>
 #include <optional>
+
+class Process;
 
 namespace AppTestKit {
 
@@ -52,6 +55,36 @@ private:
     QString log_;
     qint64 pid_ = 0;
     int port_ = 0;
+};
+
+// The stand-in engine serving on a free loopback port, its log under the home;
+// extra environment variables go to it alone. Ended when destroyed.
+class StandinEngine {
+public:
+    explicit StandinEngine(const TestKit::TempHome &home, const QMap<QString, QString> &env = {});
+    ~StandinEngine();
+    bool running() const { return port_ > 0; }
+    int port() const { return port_; }
+    QString baseUrl() const { return QStringLiteral("http://127.0.0.1:%1").arg(port_); }
+    QString logPath() const { return log_; }
+    // The requests it has logged so far.
+    QList<QJsonObject> requests() const { return events(log_, QStringLiteral("request")); }
+
+private:
+    std::unique_ptr<Process> proc_;
+    QString log_;
+    int port_ = 0;
+};
+
+// Sets the product time scale for the life of the object (tests run with
+// 0.01; a test whose replies must not time out under load uses 1).
+class ScopedTimeScale {
+public:
+    explicit ScopedTimeScale(double scale);
+    ~ScopedTimeScale();
+
+private:
+    double saved_;
 };
 
 } // namespace AppTestKit

@@ -3,7 +3,6 @@
 #include "AppTestKit.h"
 #include "core/Shell.h"
 #include "platform/Http.h"
-#include "platform/Process.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -39,39 +38,27 @@ QJsonValue json(const Http::Response &r)
 
 class StandinEngineTest : public HomeTest {
 protected:
-    ScopedEnv env;
-    std::unique_ptr<Process> proc;
+    std::unique_ptr<StandinEngine> engine;
     QString base;
     QString log;
 
-    void launch()
+    void launch(const QMap<QString, QString> &env = {})
     {
-        log = home->file("engine.log");
-        env.set("VELTO_STANDIN_LOG", log);
-        const int port = freePort();
-        Process::Spec spec;
-        spec.program = standinEngine();
-        spec.args = {"serve", "--port", QString::number(port), "--hostname", "127.0.0.1"};
-        spec.workDir = home->path();
-        spec.dieWithParent = true;
-        proc = Process::launch(spec);
-        ASSERT_TRUE(proc);
-        ASSERT_TRUE(waitForEvents(log, "listening"));
-        base = QStringLiteral("http://127.0.0.1:%1").arg(port);
+        engine = std::make_unique<StandinEngine>(*home, env);
+        ASSERT_TRUE(engine->running());
+        base = engine->baseUrl();
+        log = engine->logPath();
     }
     void TearDown() override
     {
-        if (proc)
-            proc->signal();
-        proc.reset();
+        engine.reset();
         HomeTest::TearDown();
     }
 };
 
 TEST_F(StandinEngineTest, SessionsPromptsAndMessages)
 {
-    env.set("VELTO_STANDIN_REPLY_MS", "300");
-    launch();
+    launch({{"VELTO_STANDIN_REPLY_MS", "300"}});
     EXPECT_EQ(call("GET", base + "/").status, 404);
     EXPECT_EQ(json(call("GET", base + "/session")).toArray(), QJsonArray());
 
@@ -139,8 +126,7 @@ TEST_F(StandinEngineTest, ChatPagesTalkToTheVeltoHandler)
 TEST_F(StandinEngineTest, StartsWithSeededSessions)
 {
     home->write("sessions.json", R"([{"id":"ses_old","title":"Old","directory":"/c","time":{"created":1,"updated":5}}])");
-    env.set("VELTO_STANDIN_SESSIONS", home->file("sessions.json"));
-    launch();
+    launch({{"VELTO_STANDIN_SESSIONS", home->file("sessions.json")}});
     const QJsonArray list = json(call("GET", base + "/session")).toArray();
     ASSERT_EQ(list.size(), 1);
     EXPECT_EQ(list[0]["id"], "ses_old");

@@ -19,17 +19,10 @@
 #include <QLineEdit>
 #include <QSignalSpy>
 #include <QToolButton>
-#include <QWebEngineProfile>
 
 using namespace TestKit;
 
 namespace {
-
-QWebEngineProfile *testProfile()
-{
-    static auto *p = new QWebEngineProfile(QCoreApplication::instance());
-    return p;
-}
 
 class BrowserPaneTest : public HomeTest {
 protected:
@@ -40,7 +33,7 @@ protected:
     void SetUp() override
     {
         HomeTest::SetUp();
-        BrowserTab::profile = [] { return testProfile(); };
+        BrowserTab::profile = [] { return webProfile(); };
         savedOverride = Theme::override();
         Theme::setOverride(QStringLiteral("light"));
         pane = makePane();

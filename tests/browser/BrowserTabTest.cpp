@@ -40,8 +40,7 @@ protected:
     void SetUp() override
     {
         HomeTest::SetUp();
-        static auto *profile = new QWebEngineProfile(QCoreApplication::instance());
-        BrowserTab::profile = [] { return profile; };
+        BrowserTab::profile = &TestKit::webProfile;
         savedOpen = Desktop::openUrl;
         Desktop::openUrl = [this](const QUrl &u) {
             systemOpened.push_back(u);

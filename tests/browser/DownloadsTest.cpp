@@ -13,12 +13,6 @@ using namespace TestKit;
 
 namespace {
 
-QWebEngineProfile *testProfile()
-{
-    static auto *p = new QWebEngineProfile(QCoreApplication::instance());
-    return p;
-}
-
 class DownloadsTest : public HomeTest {
 protected:
     FakeHttpServer server;
@@ -31,7 +25,7 @@ protected:
         Downloads::shared().reset();
         work = home->file("Clients");
         writeSecret(WORK_ENV, "VELTO_WORK=\"" + work + "\"\n");
-        view = std::make_unique<WebView>(testProfile());
+        view = std::make_unique<WebView>(TestKit::webProfile());
         QObject::connect(view.get(), &WebView::downloadRequested,
                          [](QWebEngineDownloadRequest *d) { Downloads::shared().track(d); });
         FakeReply page = FakeReply::text("<html><body>files</body></html>");

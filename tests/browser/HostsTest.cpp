@@ -8,13 +8,6 @@ using TestKit::HomeTest;
 
 namespace {
 
-QByteArray readFile(const QString &p)
-{
-    QFile f(p);
-    f.open(QIODevice::ReadOnly);
-    return f.readAll();
-}
-
 class HostsTest : public HomeTest {};
 
 TEST_F(HostsTest, TheBuiltInListHoldsItsFiftyEightSuffixes)
@@ -120,25 +113,25 @@ TEST_F(HostsTest, AddAndRemove)
 
     EXPECT_EQ(ExtraSites::add("https://www.Zeta.in/x"), QString("zeta.in"));
     EXPECT_EQ(ExtraSites::add("alpha.in"), QString("alpha.in"));
-    EXPECT_EQ(readFile(file), R"(["alpha.in","zeta.in"])");
+    EXPECT_EQ(TestKit::readFile(file), R"(["alpha.in","zeta.in"])");
     EXPECT_EQ(ExtraSites::add("zeta.in"), QString("zeta.in"));
-    EXPECT_EQ(readFile(file), R"(["alpha.in","zeta.in"])");
+    EXPECT_EQ(TestKit::readFile(file), R"(["alpha.in","zeta.in"])");
 
-    const QByteArray before = readFile(file);
+    const QByteArray before = TestKit::readFile(file);
     EXPECT_FALSE(ExtraSites::add("that site"));
-    EXPECT_EQ(readFile(file), before) << "bad text writes nothing";
+    EXPECT_EQ(TestKit::readFile(file), before) << "bad text writes nothing";
 
     // Hand-edited order is kept by remove; entries that no longer clean are dropped.
     home->write(".velto/sites.json", R"(["m.in","b.in","bad_host","a.in","b.in"])");
     EXPECT_EQ(ExtraSites::all(), (QStringList{"m.in", "b.in", "a.in", "b.in"}));
     ExtraSites::remove("B.IN");
-    EXPECT_EQ(readFile(file), R"(["m.in","a.in"])");
+    EXPECT_EQ(TestKit::readFile(file), R"(["m.in","a.in"])");
 
     // A malformed file reads as empty and is replaced whole by the next add.
     home->write(".velto/sites.json", "{not json");
     EXPECT_TRUE(ExtraSites::all().isEmpty());
     ExtraSites::add("c.in");
-    EXPECT_EQ(readFile(file), R"(["c.in"])");
+    EXPECT_EQ(TestKit::readFile(file), R"(["c.in"])");
 }
 
 } // namespace

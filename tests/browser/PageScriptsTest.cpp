@@ -10,12 +10,6 @@ using namespace TestKit;
 
 namespace {
 
-QWebEngineProfile *testProfile()
-{
-    static auto *p = new QWebEngineProfile(QCoreApplication::instance());
-    return p;
-}
-
 class PageScriptsTest : public ::testing::Test {
 protected:
     FakeHttpServer server;
@@ -23,7 +17,7 @@ protected:
 
     void SetUp() override
     {
-        view = std::make_unique<WebView>(testProfile());
+        view = std::make_unique<WebView>(TestKit::webProfile());
         view->resize(1000, 800);
         view->show();
     }

@@ -2,7 +2,9 @@
 #include "core/Shell.h"
 #include "support/TestKit.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <sys/stat.h>
 
 using TestKit::HomeTest;
@@ -55,7 +57,7 @@ TEST_F(EnvFileTest, UnreadableFilesGiveNothing)
 TEST_F(EnvFileTest, WriteSecretIsPrivateFromTheStart)
 {
     const QString path = home->file(".velto/seat.env");
-    writeSecret(path, QStringLiteral("PAVI_SEAT_TOKEN=abc\n"));
+    EXPECT_TRUE(writeSecret(path, QStringLiteral("PAVI_SEAT_TOKEN=abc\n")));
     struct stat st{};
     ASSERT_EQ(::stat(path.toLocal8Bit().constData(), &st), 0) << "the missing folder is made";
     EXPECT_EQ(st.st_mode & 0777, 0600u);
@@ -75,6 +77,11 @@ TEST_F(EnvFileTest, WriteSecretIsPrivateFromTheStart)
     ::umask(old);
     ASSERT_EQ(::stat(path.toLocal8Bit().constData(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+    // A place that cannot take the file: false, and nothing half-written.
+    QDir().mkpath(home->file(".velto/dir.env"));
+    EXPECT_FALSE(writeSecret(home->file(".velto/dir.env"), QStringLiteral("A=4\n")));
+    EXPECT_TRUE(QFileInfo(home->file(".velto/dir.env")).isDir());
 }
 
 TEST(Slug, IsUnpaddedUrlSafeBase64)

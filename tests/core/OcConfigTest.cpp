@@ -14,13 +14,6 @@ using TestKit::HomeTest;
 
 namespace {
 
-QByteArray readFile(const QString &p)
-{
-    QFile f(p);
-    f.open(QIODevice::ReadOnly);
-    return f.readAll();
-}
-
 bool setSkill(QJsonObject &root, const QString &name)
 {
     QJsonObject perm = root.value("permission").toObject();
@@ -39,7 +32,7 @@ TEST_F(OcConfigTest, ChangesOnlyTheCallersEntriesSortedAndPrivate)
                 R"({"z":1,"mcp":{"other":{"type":"local"}},"permission":{"skill":{"mine":"deny"},"bash":"ask"},"a":[1,2]})");
     ASSERT_TRUE(OcConfig::update([](QJsonObject &root) { return setSkill(root, "gst-filing"); }));
 
-    const QByteArray text = readFile(OC_JSON);
+    const QByteArray text = TestKit::readFile(OC_JSON);
     const QJsonObject root = QJsonDocument::fromJson(text).object();
     EXPECT_EQ(root.value("z").toInt(), 1);
     EXPECT_EQ(root.value("a").toArray().size(), 2);
@@ -82,7 +75,7 @@ TEST_F(OcConfigTest, WritesNothingWhenTheFileIsNotAnObject)
         })) << c.name;
         EXPECT_FALSE(called) << c.name;
         if (c.content)
-            EXPECT_EQ(readFile(OC_JSON), *c.content) << c.name;
+            EXPECT_EQ(TestKit::readFile(OC_JSON), *c.content) << c.name;
         else
             EXPECT_FALSE(QFile::exists(OC_JSON)) << c.name;
     }

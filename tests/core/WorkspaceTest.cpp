@@ -27,13 +27,6 @@ QMap<QString, QString> snapshot(const QString &root)
     return out;
 }
 
-QByteArray readFile(const QString &p)
-{
-    QFile f(p);
-    f.open(QIODevice::ReadOnly);
-    return f.readAll();
-}
-
 class WorkspaceTest : public HomeTest {};
 
 TEST_F(WorkspaceTest, ReadmeTextIsExact)
@@ -53,7 +46,7 @@ TEST_F(WorkspaceTest, ReadmeTextIsExact)
         "Raw client files are never renamed or deleted.";
     const QString root = home->file("Clients");
     buildStructure(root);
-    EXPECT_EQ(readFile(root + "/README-Velto.md"), expected);
+    EXPECT_EQ(TestKit::readFile(root + "/README-Velto.md"), expected);
 }
 
 TEST_F(WorkspaceTest, BuildStructureIsIdempotentAndAdditive)
@@ -63,7 +56,7 @@ TEST_F(WorkspaceTest, BuildStructureIsIdempotentAndAdditive)
     buildStructure(root);
     for (const QString &d : ROOT_DIRS)
         EXPECT_TRUE(QFileInfo(root + "/" + d).isDir()) << d.toStdString();
-    EXPECT_EQ(readFile(root + "/AGENTS.md"), "firm rules");
+    EXPECT_EQ(TestKit::readFile(root + "/AGENTS.md"), "firm rules");
     QDir rootDir(root);
     EXPECT_EQ(rootDir.entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size(), 8)
         << "six top folders, AGENTS.md and the README; nothing else";
@@ -81,8 +74,8 @@ TEST_F(WorkspaceTest, BuildStructureIsIdempotentAndAdditive)
     home->write("Clients/README-Velto.md", "edited");
     home->write(".velto/AGENTS.md", "new firm rules");
     buildStructure(root);
-    EXPECT_EQ(readFile(root + "/AGENTS.md"), "mine");
-    EXPECT_EQ(readFile(root + "/README-Velto.md"), "edited");
+    EXPECT_EQ(TestKit::readFile(root + "/AGENTS.md"), "mine");
+    EXPECT_EQ(TestKit::readFile(root + "/README-Velto.md"), "edited");
 }
 
 TEST_F(WorkspaceTest, ChooseAsksWithTheExactTexts)
@@ -111,9 +104,9 @@ TEST_F(WorkspaceTest, CreateUsesAnExistingFolderAndRecordsIt)
     answers.alert(1);
     const auto chosen = chooseWorkspace();
     ASSERT_TRUE(chosen);
-    EXPECT_EQ(readFile(*chosen + "/02 Clients/Acme/notes.txt"), "keep");
+    EXPECT_EQ(TestKit::readFile(*chosen + "/02 Clients/Acme/notes.txt"), "keep");
     EXPECT_TRUE(QFileInfo(*chosen + "/05 Archive").isDir());
-    EXPECT_EQ(readFile(WORK_ENV), "VELTO_WORK=\"" + home->file("Velto Clients").toUtf8() + "\"\n");
+    EXPECT_EQ(TestKit::readFile(WORK_ENV), "VELTO_WORK=\"" + home->file("Velto Clients").toUtf8() + "\"\n");
     EXPECT_EQ(readEnvFile(WORK_ENV).value("VELTO_WORK"), *chosen);
     EXPECT_EQ(QFileInfo(WORK_ENV).permissions(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
                                                       QFileDevice::ReadUser | QFileDevice::WriteUser);

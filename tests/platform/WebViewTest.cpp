@@ -10,13 +10,6 @@ using namespace TestKit;
 
 namespace {
 
-// One off-the-record profile for the whole executable: cheap and private.
-QWebEngineProfile *testProfile()
-{
-    static auto *p = new QWebEngineProfile(QCoreApplication::instance());
-    return p;
-}
-
 class WebViewTest : public ::testing::Test {
 protected:
     FakeHttpServer server;
@@ -24,7 +17,7 @@ protected:
 
     void SetUp() override
     {
-        view = std::make_unique<WebView>(testProfile());
+        view = std::make_unique<WebView>(TestKit::webProfile());
         view->resize(800, 600);
         view->show();
     }

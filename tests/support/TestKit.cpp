@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QThread>
+#include <QWebEngineProfile>
 
 namespace TestKit {
 
@@ -63,6 +64,20 @@ bool waitFor(const std::function<bool()> &pred, int ms)
 void spin(int ms)
 {
     waitFor([] { return false; }, ms);
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return f.readAll();
+}
+
+QWebEngineProfile *webProfile()
+{
+    static auto *profile = new QWebEngineProfile(QCoreApplication::instance());
+    return profile;
 }
 
 namespace {

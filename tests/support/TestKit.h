@@ -6,6 +6,8 @@
 #include <QProcessEnvironment>
 #include <QString>
 #include <QTemporaryDir>
+
+class QWebEngineProfile;
 #include <deque>
 #include <functional>
 #include <gtest/gtest.h>
@@ -35,6 +37,13 @@ bool waitFor(const std::function<bool()> &pred, int ms = 5000);
 
 // Spins the event loop for about ms (for "nothing more happens" checks).
 void spin(int ms);
+
+// The whole file, or nothing when it cannot be read.
+QByteArray readFile(const QString &path);
+
+// A private, off-the-record web profile shared by the tests of one program:
+// no test touches a real profile, and web views start fast.
+QWebEngineProfile *webProfile();
 
 // A fresh home folder in a temporary directory. While it lives, the process
 // environment has VELTO_DEMO_HOME pointing at it and the globals are filled

@@ -12,18 +12,11 @@
 
 #include <QImage>
 #include <QSignalSpy>
-#include <QWebEngineProfile>
 
 using namespace McpTest;
 using namespace TestKit;
 
 namespace {
-
-QWebEngineProfile *testProfile()
-{
-    static auto *p = new QWebEngineProfile(QCoreApplication::instance());
-    return p;
-}
 
 // A tool result that prints readably in failures.
 struct Result : QJsonObject {
@@ -59,7 +52,7 @@ protected:
     void SetUp() override
     {
         HomeTest::SetUp();
-        BrowserTab::profile = [] { return testProfile(); };
+        BrowserTab::profile = [] { return webProfile(); };
         savedDelay = PageTools::delay;
         PageTools::delay = [this](double seconds, std::function<void()> then) {
             held.push_back({seconds, std::move(then)});

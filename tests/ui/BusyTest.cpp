@@ -86,11 +86,7 @@ TEST_F(BusyTest, OrbDrawsItsOpenRingsInTheAccent)
 {
     scheme(false);
     QWidget host;
-    host.resize(60, 60);
-    host.setAutoFillBackground(true);
-    QPalette p;
-    p.setColor(QPalette::Window, Qt::white);
-    host.setPalette(p);
+    backdrop(host, Qt::white, QSize(60, 60));
     auto *orb = new OrbView(QRect(0, 0, 60, 60), &host);
     orb->setBusy(false);
     // The outer ring (radius 29) runs counter-clockwise from 3 o'clock over

@@ -115,7 +115,7 @@ TEST_F(MascotTest, DimmedIdleMarkRestsAndWakesWhenBusy)
     EXPECT_EQ(mark.animation("blink"), nullptr);
 }
 
-TEST_F(MascotTest, BlinkShineAndHueRunAsSpecifiedLoops)
+TEST_F(MascotTest, BlinkShineAndHueLoopOnTheirOwnClocks)
 {
     PaviMarkView mark(QRect(0, 0, 50, 50));
     mark.setHueCycle(true);
@@ -226,11 +226,7 @@ TEST_F(MascotTest, MarkDrawsABlueDropWithWhiteEyes)
 {
     desktopReduceMotion = true; // still: no breathing, no blink
     QWidget host;
-    host.resize(100, 100);
-    host.setAutoFillBackground(true);
-    QPalette p;
-    p.setColor(QPalette::Window, Qt::black);
-    host.setPalette(p);
+    backdrop(host, Qt::black, QSize(100, 100));
     auto *mark = new PaviMarkView(QRect(0, 0, 100, 100), &host);
     const QImage img = grab(&host);
     EXPECT_TRUE(near(img.pixelColor(5, 5), Qt::black, 0)) << "outside the drop";

@@ -266,8 +266,12 @@ TEST_F(PanelKitTest, SamplePanelPaintsInBothThemes)
         QLabel *title = PanelKit::title(QStringLiteral("Usage"));
         title->setParent(root);
         title->setGeometry(20, 14, 200, 28);
-        auto *save = new QPushButton(QStringLiteral("Save"), root);
-        save->setGeometry(20, 150, 90, 30);
+        // A primary button inside a card: both carry shadows in light mode.
+        auto *box = new QWidget(root);
+        box->setGeometry(10, 140, 200, 50);
+        Theme::card(box);
+        auto *save = new QPushButton(QStringLiteral("Save"), box);
+        save->setGeometry(10, 10, 90, 30);
         Theme::primaryButton(save);
         QWidget *line = PanelKit::hairline(QRect(20, 60, 280, 1));
         line->setParent(root);
@@ -277,6 +281,7 @@ TEST_F(PanelKitTest, SamplePanelPaintsInBothThemes)
         EXPECT_TRUE(near(img.pixelColor(300, 100), Theme::bg(), 1)) << "background, dark " << dark;
         EXPECT_TRUE(near(img.pixelColor(150, 60), composite(Theme::line(), Theme::bg()), 2));
         EXPECT_TRUE(near(img.pixelColor(26, 165), Theme::hex(0x3558E3), 14));
+        EXPECT_TRUE(near(img.pixelColor(180, 165), Theme::panel(), 2)) << "the card";
         // Some of the title is drawn in ink.
         bool inked = false;
         for (int x = 20; x < 90 && !inked; ++x)

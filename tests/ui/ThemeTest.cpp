@@ -168,21 +168,6 @@ TEST_F(ThemeTest, ReduceMotionIsReadAnewOnEveryCall)
     EXPECT_FALSE(Theme::reduceMotion());
 }
 
-TEST(AppearanceTest, EnvironmentOverridesReducedMotion)
-{
-    const struct {
-        const char *value;
-        std::optional<bool> expected;
-    } cases[] = {{"1", true}, {"TRUE", true}, {"yes", true}, {"on", true},   {"0", false},
-                 {"false", false}, {"No", false}, {"off", false}, {"maybe", std::nullopt}, {"", std::nullopt}};
-    for (const auto &c : cases) {
-        QProcessEnvironment env;
-        env.insert(QStringLiteral("VELTO_REDUCE_MOTION"), QString::fromLatin1(c.value));
-        EXPECT_EQ(Appearance::reduceMotionFromEnvironment(env), c.expected) << c.value;
-    }
-    EXPECT_EQ(Appearance::reduceMotionFromEnvironment(QProcessEnvironment()), std::nullopt);
-}
-
 // --- fonts ---------------------------------------------------------------------------
 
 namespace {
@@ -345,9 +330,7 @@ TEST_F(ThemeTest, ChipShowsItsState)
 {
     scheme(false);
     QWidget host;
-    host.setPalette(Theme::palette());
-    host.setAutoFillBackground(true);
-    host.resize(100, 40);
+    backdrop(host, Theme::bg(), QSize(100, 40));
     QPushButton chip(QStringLiteral("  "), &host);
     chip.setGeometry(10, 7, 60, 26);
     Theme::chip(&chip, true);

@@ -53,6 +53,16 @@ private:
     std::function<bool()> savedDark_, savedMotion_;
 };
 
+// Gives a host widget a plain opaque background of one colour.
+inline void backdrop(QWidget &host, const QColor &color, const QSize &size)
+{
+    host.resize(size);
+    host.setAutoFillBackground(true);
+    QPalette p = host.palette();
+    p.setColor(QPalette::Window, color);
+    host.setPalette(p);
+}
+
 // The widget drawn at one device pixel per point.
 inline QImage grab(QWidget *w)
 {

@@ -1,0 +1,37 @@
+#pragma once
+#include <QString>
+
+class WebView;
+
+// The scripts that make the engine's own chat page look and behave like part
+// of the app: the app's colours in the current scheme before the page draws,
+// its fonts, mascot, wordmark and busy orbs, engine settings in the CA's
+// words, links kept away from outside product sites, "working" and "home"
+// reported to the app, and a live theme switch. Every text is built afresh
+// from the theme in force when it is read.
+namespace ChatScripts {
+
+// Stores the scheme word and the engine's theme id in the page's storage.
+QString themeLock();
+// The CSS custom properties of the app's palette for one scheme / the current one.
+QString chatPalette(bool dark);
+QString chatPalette();
+// The palette wrapped so it wins over any theme attribute or class of the root.
+QString paletteBlock(bool dark);
+// The document-start script: palette, early hiding and background, font faces.
+QString chatEarly();
+// The document-end script: live theme switch, styles, and the page tasks.
+QString chatInjection();
+
+// Replaces every user script of the chat view by the app's set, in order:
+// the page-orb scripts (when bundled), the theme lock, the early script and
+// the injection. Runs again on every theme change.
+void installChatScripts(WebView *chat);
+
+// The call that switches an injected page to the theme in force.
+QString liveThemeCall();
+// The call that shows a status line on the splash page; the text travels as a
+// properly escaped script string with its apostrophes made typographic.
+QString statusCall(const QString &text);
+
+} // namespace ChatScripts

@@ -1,0 +1,132 @@
+#include "app/EngineApi.h"
+#include "core/Shell.h"
+
+#include <QDateTime>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <algorithm>
+
+namespace EngineApi {
+
+namespace {
+
+QString segment(const QString &text)
+{
+    return QString::fromLatin1(QUrl::toPercentEncoding(text));
+}
+
+QUrl address(int port, const QString &path)
+{
+    return QUrl(baseAddress(port) + path);
+}
+
+QString text(const QJsonObject &o, const QString &key)
+{
+    const QJsonValue v = o.value(key);
+    return v.isString() ? v.toString() : QString();
+}
+
+void send(const QByteArray &method, const QUrl &url, const std::optional<QJsonObject> &body, double timeout,
+          Http::Done done)
+{
+    Http::Request req;
+    req.method = method;
+    req.url = url;
+    req.timeout = timeout;
+    if (body) {
+        req.headers = {{"Content-Type", "application/json"}};
+        req.body = QJsonDocument(*body).toJson(QJsonDocument::Compact);
+    }
+    Http::request(req, std::move(done));
+}
+
+} // namespace
+
+double nowMs()
+{
+    return double(QDateTime::currentMSecsSinceEpoch());
+}
+
+QString baseAddress(int port)
+{
+    return QStringLiteral("http://127.0.0.1:") + QString::number(port);
+}
+
+QUrl folderPage(int port, const QString &folder)
+{
+    return address(port, QLatin1Char('/') + slug(folder) + QStringLiteral("/session"));
+}
+
+QUrl sessionPage(int port, const QString &folder, const QString &id)
+{
+    return address(port, QLatin1Char('/') + slug(folder) + QStringLiteral("/session/") + segment(id));
+}
+
+QList<SessionRow> parseSessions(const QByteArray &body)
+{
+    QList<SessionRow> rows;
+    const QJsonDocument doc = QJsonDocument::fromJson(body);
+    if (!doc.isArray())
+        return rows;
+    const QJsonArray list = doc.array();
+    for (const QJsonValue &v : list)
+        if (!v.isObject())
+            return {};
+    for (const QJsonValue &v : list) {
+        const QJsonObject o = v.toObject();
+        if (!o.value(QStringLiteral("id")).isString())
+            continue;
+        SessionRow row;
+        row.id = text(o, QStringLiteral("id"));
+        row.title = text(o, QStringLiteral("title"));
+        row.directory = text(o, QStringLiteral("directory"));
+        const QJsonValue updated = o.value(QStringLiteral("time")).toObject().value(QStringLiteral("updated"));
+        row.updated = updated.isDouble() ? updated.toDouble() : 0;
+        row.agent = text(o, QStringLiteral("agent"));
+        rows.append(row);
+    }
+    return rows;
+}
+
+QList<SessionRow> newestFirst(QList<SessionRow> rows)
+{
+    std::stable_sort(rows.begin(), rows.end(),
+                     [](const SessionRow &a, const SessionRow &b) { return a.updated > b.updated; });
+    return rows;
+}
+
+void listSessions(int port, ListDone done)
+{
+    send("GET", address(port, QStringLiteral("/session")), std::nullopt, 8,
+         [done = std::move(done)](const Http::Response &r) { done(newestFirst(parseSessions(r.body))); });
+}
+
+void newSession(int port, const QString &folder, double timeout, NewSessionDone done)
+{
+    send("POST", address(port, QStringLiteral("/session")), QJsonObject{{QStringLiteral("directory"), folder}},
+         timeout, [done = std::move(done)](const Http::Response &r) {
+             const QJsonValue id = QJsonDocument::fromJson(r.body).object().value(QStringLiteral("id"));
+             done(id.isString() ? std::optional<QString>(id.toString()) : std::nullopt, r);
+         });
+}
+
+void promptAsync(int port, const QString &id, const QString &agent, const QString &text, PromptDone done)
+{
+    const QJsonObject body{
+        {QStringLiteral("agent"), agent},
+        {QStringLiteral("parts"),
+         QJsonArray{QJsonObject{{QStringLiteral("type"), QStringLiteral("text")}, {QStringLiteral("text"), text}}}}};
+    send("POST", address(port, QStringLiteral("/session/") + segment(id) + QStringLiteral("/prompt_async")), body,
+         30, std::move(done));
+}
+
+void messages(int port, const QString &id, MessagesDone done)
+{
+    send("GET", address(port, QStringLiteral("/session/") + segment(id) + QStringLiteral("/message")),
+         std::nullopt, 20, [done = std::move(done)](const Http::Response &r) {
+             const QJsonDocument doc = QJsonDocument::fromJson(r.body);
+             done(doc.isArray() ? std::optional<QJsonArray>(doc.array()) : std::nullopt, r);
+         });
+}
+
+} // namespace EngineApi

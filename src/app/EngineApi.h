@@ -1,0 +1,68 @@
+#pragma once
+// The engine's local HTTP interface as the whole app uses it: the addresses of
+// its chat pages and its four requests (session list, new session, first
+// prompt, session messages). Every request goes to 127.0.0.1 on the engine's
+// port with no authentication; bodies are compact JSON. Replies are handed
+// over on the main thread.
+#include "platform/Http.h"
+
+#include <QJsonArray>
+#include <QList>
+#include <QString>
+#include <QUrl>
+#include <functional>
+#include <optional>
+
+// One engine session as the sidebar lists it and the app opens it.
+struct SessionRow {
+    QString id;         // the engine's session id
+    QString title;      // possibly empty
+    QString directory;  // the folder (absolute path) the session works in
+    double updated = 0; // last update as the engine gives it; larger is newer
+    QString agent;      // carried, not shown
+
+    bool operator==(const SessionRow &) const = default;
+};
+
+namespace EngineApi {
+
+// Milliseconds since 1970, as a double: the update time of a session the app
+// has just started.
+double nowMs();
+
+// "http://127.0.0.1:" + port.
+QString baseAddress(int port);
+// The engine's chat page of a new, empty session in the folder:
+// base + "/" + slug(folder) + "/session".
+QUrl folderPage(int port, const QString &folder);
+// The chat page of one session: the folder page + "/" + id. The id is
+// percent-encoded as one path segment, so any id makes a valid address.
+QUrl sessionPage(int port, const QString &folder, const QString &id);
+
+// The engine's session list body as rows, in the engine's order: empty unless
+// the root is an array of objects; objects without a text "id" are dropped;
+// other fields of another type count as absent.
+QList<SessionRow> parseSessions(const QByteArray &body);
+// The rows sorted by update time, newest first; equal times keep their order.
+QList<SessionRow> newestFirst(QList<SessionRow> rows);
+
+// The answers of the requests below. `reply` is the raw answer (status 0 and
+// an error text when no HTTP answer came).
+using ListDone = std::function<void(const QList<SessionRow> &rows)>;
+using NewSessionDone = std::function<void(const std::optional<QString> &id, const Http::Response &reply)>;
+using PromptDone = std::function<void(const Http::Response &reply)>;
+using MessagesDone = std::function<void(const std::optional<QJsonArray> &messages, const Http::Response &reply)>;
+
+// GET /session, 8 s. Whatever the status, the body decides: rows newest first,
+// empty when it is not an array of objects (or nothing arrived).
+void listSessions(int port, ListDone done);
+// POST /session {"directory": folder}. The id when the body is a JSON object
+// with a text "id"; the status is not looked at.
+void newSession(int port, const QString &folder, double timeout, NewSessionDone done);
+// POST /session/<id>/prompt_async {"agent": agent, "parts": [{"type": "text",
+// "text": text}]}, 30 s. An empty text is sent as it is.
+void promptAsync(int port, const QString &id, const QString &agent, const QString &text, PromptDone done);
+// GET /session/<id>/message, 20 s. The list when the body is a JSON array.
+void messages(int port, const QString &id, MessagesDone done);
+
+} // namespace EngineApi

@@ -1,0 +1,166 @@
+#include "app/ChatScripts.h"
+#include "platform/WebView.h"
+#include "support/FakeHttpServer.h"
+#include "support/TestKit.h"
+#include "ui/Theme.h"
+
+#include <QJsonArray>
+#include <QRegularExpression>
+#include <QSignalSpy>
+
+using namespace TestKit;
+
+namespace {
+
+TEST(ChatPalette, RowsAndBlocks)
+{
+    const QString light = ChatScripts::chatPalette(false);
+    const QString dark = ChatScripts::chatPalette(true);
+    EXPECT_EQ(light.count(';'), 97);
+    EXPECT_EQ(light.count('\n'), 29);
+    EXPECT_TRUE(light.startsWith("--background-base:#FFFFFF;--background-strong:#FFFFFF;"
+                                 "--background-stronger:#FFFFFF;--background-weak:#FAFAF7;\n"));
+    EXPECT_TRUE(dark.startsWith("--background-base:#10131C;"));
+    EXPECT_TRUE(light.contains("--text-on-interactive-base:#FFFFFF;"));
+    EXPECT_TRUE(light.contains("--shadow-xs-border:0 0 0 1px rgba(14,18,32,0.140), 0 6px 20px rgba(14,18,32,.06);") ||
+                light.contains("--shadow-xs-border:0 0 0 1px rgba(14,18,32,0.14), 0 6px 20px rgba(14,18,32,.06);"))
+        << light.section('\n', 17, 17).toStdString();
+    EXPECT_TRUE(dark.contains(", 0 8px 24px rgba(0,0,0,.35);"));
+    EXPECT_TRUE(light.endsWith("--vo-focus:" + Theme::css([] {
+                                   QColor c = Theme::tokens(false, [] { return Theme::royal(); });
+                                   c.setAlphaF(0.25);
+                                   return c;
+                               }()) + ";\n"));
+
+    const QString block = ChatScripts::paletteBlock(true);
+    EXPECT_TRUE(block.startsWith(":root, :root[data-theme], :root[data-color-scheme], .dark, .light {--background-base:#10131C !important;"));
+    EXPECT_TRUE(block.endsWith(" color-scheme:dark !important;}"));
+    EXPECT_FALSE(block.contains(QRegularExpression("[^t];"))) << "every declaration is important";
+}
+
+TEST(ChatScripts, CallsAreValidScriptStrings)
+{
+    const QString call = ChatScripts::statusCall("Can't reach the engine \"now\"\n");
+    EXPECT_EQ(call, QString::fromUtf8("window.velto && velto.setMessage(\"Can\xe2\x80\x99t reach the engine \\\"now\\\"\\n\")"));
+    Theme::setOverride(QString("dark"));
+    EXPECT_EQ(ChatScripts::liveThemeCall(), "window.__veltoSetTheme && window.__veltoSetTheme(\"dark\")");
+    EXPECT_TRUE(ChatScripts::themeLock().contains("\"dark\""));
+    Theme::setOverride(std::nullopt);
+}
+
+class ChatPageTest : public ::testing::Test {
+protected:
+    FakeHttpServer server;
+    std::unique_ptr<WebView> view;
+    std::vector<QJsonObject> posts;
+
+    void SetUp() override
+    {
+        Theme::setOverride(QString("light"));
+        view = std::make_unique<WebView>(TestKit::webProfile());
+        view->resize(1000, 700);
+        view->show();
+        view->addMessageHandler("velto", [this](const QJsonValue &v) { posts.push_back(v.toObject()); });
+        ChatScripts::installChatScripts(view.get());
+    }
+    void TearDown() override
+    {
+        view.reset();
+        Theme::setOverride(std::nullopt);
+    }
+
+    void open(const QByteArray &body)
+    {
+        FakeReply r = FakeReply::text("<!doctype html><html class='light'><head><title>chat</title></head><body>" +
+                                      body + "</body></html>");
+        r.headers = {{"Content-Type", "text/html; charset=utf-8"}};
+        server.on("GET", "/chat", r);
+        QSignalSpy spy(view.get(), &QWebEngineView::loadFinished);
+        view->load(QUrl(server.baseUrl() + "/chat"));
+        ASSERT_TRUE(spy.wait(15000));
+    }
+    QString js(const QString &script)
+    {
+        std::optional<QString> out;
+        view->evaluate(script, [&](const WebView::ScriptResult &r) {
+            out = r.ok() ? r.value.toString() : "ERROR " + r.error;
+        }, WebView::World::Page);
+        EXPECT_TRUE(waitFor([&] { return out.has_value(); }, 10000));
+        return out.value_or(QString());
+    }
+    int count(const char *key, bool value)
+    {
+        int n = 0;
+        for (const auto &p : posts)
+            if (p.contains(key) && p.value(key).toBool() == value)
+                ++n;
+        return n;
+    }
+};
+
+TEST_F(ChatPageTest, ScriptsInstallOnceAndPaintThePage)
+{
+    ChatScripts::installChatScripts(view.get());
+    // No orb scripts are bundled yet: the theme lock, the early script and the injection.
+    EXPECT_EQ(view->userScriptCount(), 3);
+    open("<div>hello</div>");
+    EXPECT_EQ(js("document.querySelectorAll('#velto-palette').length"), "1");
+    EXPECT_EQ(js("localStorage.getItem('velto-theme-id')"), "oc-2");
+    EXPECT_EQ(js("localStorage.getItem('velto-color-scheme')"), "light");
+    EXPECT_EQ(js("getComputedStyle(document.documentElement).getPropertyValue('--vo-bg').trim()"), "#F6F5F1");
+    EXPECT_EQ(js("document.head.lastElementChild.id"), "velto-palette") << "the palette is the last sheet";
+
+    js("window.__veltoSetTheme('dark')");
+    EXPECT_EQ(js("getComputedStyle(document.documentElement).getPropertyValue('--vo-bg').trim()"), "#06070B");
+    EXPECT_EQ(js("document.documentElement.dataset.colorScheme"), "dark");
+    EXPECT_EQ(js("document.documentElement.className"), "dark");
+    js("window.__veltoSetTheme('anything')");
+    EXPECT_EQ(js("document.documentElement.className"), "light");
+}
+
+TEST_F(ChatPageTest, BusyIsToldOncePerChangeAndHomeIsAskedForAtMostEvery8s)
+{
+    open("<div id=main>ready</div>");
+    // The first round tells the page's starting state.
+    ASSERT_TRUE(waitFor([&] { return count("working", false) == 1; }, 5000));
+    js("document.getElementById('main').innerHTML = '<button aria-label=\"Stop\">x</button><span class=animate-spin>o</span>'");
+    ASSERT_TRUE(waitFor([&] { return count("working", true) == 1; }, 5000));
+    spin(1200); // a few more rounds of the page tasks
+    EXPECT_EQ(count("working", true), 1);
+    EXPECT_EQ(js("document.documentElement.hasAttribute('data-velto-busy')"), "true");
+    EXPECT_EQ(js("document.querySelector('.animate-spin').dataset.veltoDone"), "1");
+    EXPECT_EQ(js("document.querySelectorAll('.velto-orb').length"), "1") << "the fallback orb replaces the spinner";
+
+    js("document.getElementById('main').innerHTML = 'Create a session to get started'");
+    ASSERT_TRUE(waitFor([&] { return count("working", false) == 2 && count("home", true) == 1; }, 5000));
+    spin(1200);
+    EXPECT_EQ(count("home", true), 1) << "asked again only after 8 s";
+    EXPECT_EQ(count("working", false), 2);
+}
+
+TEST_F(ChatPageTest, StatusOrbsSettingsLinksAndWordmark)
+{
+    open("<script>customElements.define('pavi-avatar', class extends HTMLElement {});</script>"
+         "<div id=wrap><span id=status>Reading the GSTR-2B file</span></div>"
+         "<div id=tall style='height:45px'>Thinking hard</div>"
+         "<label>Auto-accept permissions</label>"
+         "<div class=row><label>Colour Scheme</label></div>"
+         "<label>" + QByteArray(45, 'a') + "</label>"
+         "<a id=l href='https://discord.example/x'>chat</a>"
+         "<svg viewBox='0 0 720 120' width=100 height=20></svg>");
+    ASSERT_TRUE(waitFor([&] { return js("document.querySelectorAll('[data-velto-orb]').length") == "1"; }, 5000));
+    EXPECT_EQ(js("document.getElementById('status').hasAttribute('data-velto-orb')"), "true");
+    EXPECT_EQ(js("document.getElementById('status').firstChild.getAttribute('state')"), "searching");
+    EXPECT_EQ(js("document.getElementById('wrap').hasAttribute('data-velto-orb')"), "false");
+    EXPECT_EQ(js("document.getElementById('tall').hasAttribute('data-velto-orb')"), "false") << "45 px is too tall";
+    EXPECT_EQ(js("[...document.querySelectorAll('label')].map(l=>l.textContent).join('|').split('|')[0]"),
+              "Approve routine steps automatically");
+    EXPECT_EQ(js("document.querySelector('.row').style.display"), "none");
+    EXPECT_EQ(js("document.querySelectorAll('label')[2].dataset.veltoSetting === undefined"), "true");
+    EXPECT_EQ(js("document.getElementById('l').getAttribute('href') + ' ' + document.getElementById('l').target"),
+              "https://hallix.in/ca/cli _blank");
+    EXPECT_EQ(js("document.querySelectorAll('.velto-wordmark .vo-mark svg').length"), "1");
+    EXPECT_EQ(js("document.querySelector('.velto-name').innerHTML"), "Vel<i>to</i>");
+}
+
+} // namespace
