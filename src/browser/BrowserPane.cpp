@@ -65,7 +65,7 @@ void styleButton(QToolButton *b, const QString &icon, const QColor &tint)
     b->setIcon(Symbols::icon(icon, b->property("iconPoints").toReal(), QFont::Medium, tint));
     b->setStyleSheet(QStringLiteral("QToolButton{border:none;background:transparent;border-radius:7px}"
                                     "QToolButton:hover{background:%1}")
-                         .arg(Theme::css(Theme::hover())));
+                         .arg(Theme::qss(Theme::hover())));
 }
 
 // One cell of the tab strip: the title as a button and a close button, on a
@@ -469,7 +469,7 @@ void BrowserPane::rebuildStrip()
         title->setToolTip(label);
         title->setStyleSheet(QStringLiteral("QPushButton{border:none;background:transparent;text-align:left;"
                                             "padding:0;color:%1}")
-                                 .arg(Theme::css(isCurrent ? Theme::ink() : Theme::ink2())));
+                                 .arg(Theme::qss(isCurrent ? Theme::ink() : Theme::ink2())));
         connect(title, &QPushButton::clicked, this, [this, i] { tabClicked(i); });
 
         auto *close = iconButton(cell, QStringLiteral("tabClose"), QStringLiteral("Close tab"), 8);
