@@ -7,6 +7,7 @@
 #include "platform/Dispatch.h"
 #include "platform/WebView.h"
 #include "ui/Busy.h"
+#include "ui/PanelKit.h"
 #include "ui/Symbols.h"
 #include "ui/Theme.h"
 #include "ui/ViewLayer.h"
@@ -397,9 +398,7 @@ void BrowserPane::paintChrome()
     }
     urlField_->setPalette(p);
 
-    QPalette note = blocked_->palette();
-    note.setColor(QPalette::WindowText, Theme::amberInk());
-    blocked_->setPalette(note);
+    PanelKit::setTextColor(blocked_, Theme::amberInk());
 
     orb_->retint();
     update();
