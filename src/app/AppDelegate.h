@@ -2,6 +2,7 @@
 #include <QObject>
 #include <memory>
 
+class BrowserPane;
 class QMainWindow;
 
 // The application's delegate: owns the long-lived objects of the shell and
@@ -18,7 +19,10 @@ public:
     void applicationWillTerminate();
 
     QMainWindow *window() const { return window_.get(); }
+    // The portal browser; owned by the window.
+    BrowserPane *browser() const { return browser_; }
 
 private:
     std::unique_ptr<QMainWindow> window_;
+    BrowserPane *browser_ = nullptr;
 };

@@ -19,8 +19,9 @@ public:
     virtual void showBlocked(const QString &host) = 0;
     // The tab's title or loading state changed.
     virtual void refresh(BrowserTab *tab) = 0;
-    // A page asked for a new window.
-    virtual void newTab(const QUrl &url, bool select) = 0;
+    // Opens a new tab at url (the start page for an empty or refused one);
+    // answers its index. A page's new window comes here.
+    virtual int newTab(const QUrl &url, bool select) = 0;
 };
 
 // One tab of the portal browser: its web view, the allow-list on every

@@ -9,6 +9,11 @@
 // or CA text put into a page script goes through it.
 QString jsQuote(const QString &text);
 
+// Script helpers the page scripts share: cut(s, n) to n user-perceived
+// characters, attr(e, name) as text, and secret(e) for password fields and
+// one-time-code boxes, whose values never leave the page.
+QString pageHelpersJS();
+
 // The page-snapshot script: numbers the visible controls (data-velto-ref =
 // r1, r2, ...) and yields the page as a JSON text with url, title, elements,
 // text, total and fields. Brief mode (full = false) lists every actionable

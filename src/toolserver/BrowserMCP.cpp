@@ -4,6 +4,7 @@
 #include "toolserver/SkillSaveTool.h"
 #include "toolserver/Families.h"
 #include "toolserver/McpListener.h"
+#include "toolserver/PageTools.h"
 #include "platform/Dialogs.h"
 
 #include <QPointer>
@@ -33,14 +34,14 @@ struct OwnTool {
 
 // The server's own tools, in the order a call's name is tested.
 const OwnTool kOwnTools[] = {
-    {"browser_open", nullptr},       {"browser_read", nullptr},     {"browser_find", nullptr},
+    {"browser_open", &PageTools::open},       {"browser_read", &PageTools::read},     {"browser_find", &PageTools::find},
     {"browser_click", nullptr},      {"portal_otp", nullptr},       {"browser_type", nullptr},
-    {"browser_select", nullptr},     {"browser_back", nullptr},     {"browser_reload", nullptr},
-    {"browser_wait", nullptr},       {"browser_screenshot", nullptr}, {"browser_scroll", nullptr},
+    {"browser_select", nullptr},     {"browser_back", &PageTools::back},     {"browser_reload", &PageTools::reload},
+    {"browser_wait", &PageTools::wait},       {"browser_screenshot", &PageTools::screenshot}, {"browser_scroll", &PageTools::scroll},
     {"browser_downloads", &FileTools::browserDownloads}, {"browser_upload", nullptr}, {"skill_save", &SkillSaveTool::skillSave},
     {"doc_text", &DocTools::docText}, {"portal_logins", nullptr},    {"portal_sign_in", nullptr},
-    {"browser_tabs", nullptr},       {"browser_tab_new", nullptr},  {"browser_tab_select", nullptr},
-    {"browser_tab_close", nullptr},  {"record_start", nullptr},     {"record_mark", nullptr},
+    {"browser_tabs", &PageTools::tabs},       {"browser_tab_new", &PageTools::tabNew},  {"browser_tab_select", &PageTools::tabSelect},
+    {"browser_tab_close", &PageTools::tabClose},  {"record_start", nullptr},     {"record_mark", nullptr},
     {"record_status", nullptr},      {"record_stop", nullptr},      {"record_render", nullptr},
 };
 

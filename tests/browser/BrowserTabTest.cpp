@@ -21,10 +21,11 @@ struct FakePane : TabOwner {
     std::vector<QUrl> opened;
     void showBlocked(const QString &host) override { blocked << host; }
     void refresh(BrowserTab *) override { ++refreshes; }
-    void newTab(const QUrl &url, bool select) override
+    int newTab(const QUrl &url, bool select) override
     {
         EXPECT_TRUE(select);
         opened.push_back(url);
+        return int(opened.size());
     }
 };
 

@@ -162,6 +162,20 @@ TEST_F(PageScriptsTest, ModesAndCaps)
     EXPECT_EQ(snap(false).value("text").toString().size(), 1200);
 }
 
+TEST_F(PageScriptsTest, LongTextIsCutByWholeCharacters)
+{
+    // Flags are four code units each, accented letters written as a letter
+    // and a combining mark two: the cut looks further ahead until it holds
+    // enough whole characters, and never splits one.
+    const QString flag = QString::fromUtf8("\xf0\x9f\x87\xae\xf0\x9f\x87\xb3");
+    const QString accented = QString::fromUtf8("e\xcc\x81");
+    open(("<p>" + flag.repeated(7100) + "</p>").toUtf8());
+    EXPECT_EQ(snap(true).value("text").toString(), flag.repeated(7000));
+    open(("<p>" + accented.repeated(7100) + "</p>").toUtf8());
+    EXPECT_EQ(snap(true).value("text").toString(), accented.repeated(7000));
+    EXPECT_EQ(snap(false).value("text").toString(), accented.repeated(1200));
+}
+
 TEST_F(PageScriptsTest, RefsAreRenumberedCleanly)
 {
     open("<button id=a>A</button><button id=b>B</button><button id=c>C</button>");

@@ -1,0 +1,381 @@
+// The page reading and navigation tools against the real browser pane and
+// loopback fixture pages. Settling delays are held by the test and released
+// once the page has loaded, so every answer shows a known page.
+#include "RawClient.h"
+#include "ServerFixture.h"
+#include "browser/BrowserPane.h"
+#include "browser/Hosts.h"
+#include "platform/WebView.h"
+#include "support/FakeHttpServer.h"
+#include "support/TestKit.h"
+#include "toolserver/PageTools.h"
+
+#include <QImage>
+#include <QSignalSpy>
+
+using namespace McpTest;
+using namespace TestKit;
+
+namespace {
+
+// A tool result that prints readably in failures.
+struct Result : QJsonObject {
+    Result(const QJsonObject &o = {}) : QJsonObject(o) {}
+};
+void PrintTo(const Result &r, std::ostream *os)
+{
+    *os << QJsonDocument(r).toJson(QJsonDocument::Compact).toStdString();
+}
+
+Result textOf(const QString &text, bool isError = false)
+{
+    return textResult(text, isError);
+}
+
+QString textIn(const QJsonObject &result)
+{
+    return result.value("content").toArray().at(0).toObject().value("text").toString();
+}
+
+class PageToolsTest : public HomeTest {
+protected:
+    FakeHttpServer web;
+    std::unique_ptr<BrowserPane> pane;
+    std::unique_ptr<BrowserMCP> server;
+    struct Held {
+        double seconds;
+        std::function<void()> then;
+    };
+    std::vector<Held> held;
+    decltype(PageTools::delay) savedDelay;
+
+    void SetUp() override
+    {
+        HomeTest::SetUp();
+        BrowserTab::profile = [] { return webProfile(); };
+        savedDelay = PageTools::delay;
+        PageTools::delay = [this](double seconds, std::function<void()> then) {
+            held.push_back({seconds, std::move(then)});
+        };
+        BrowserMCP::onActivity = nullptr;
+        pane = std::make_unique<BrowserPane>(QRect(0, 0, 1000, 700));
+        pane->show();
+        ASSERT_TRUE(settled());
+        server = std::make_unique<BrowserMCP>(pane.get());
+    }
+    void TearDown() override
+    {
+        server.reset();
+        pane.reset();
+        PageTools::delay = savedDelay;
+        HomeTest::TearDown();
+    }
+
+    void page(const QString &path, const QByteArray &body, const QByteArray &title = "Fixture")
+    {
+        FakeReply r = FakeReply::text("<!doctype html><html><head><title>" + title + "</title></head><body>" + body +
+                                      "</body></html>");
+        r.headers = {{"Content-Type", "text/html; charset=utf-8"}};
+        web.on("GET", path, r);
+    }
+    QString at(const QString &path) const { return web.baseUrl() + path; }
+
+    bool settled()
+    {
+        return waitFor([this] {
+            for (BrowserTab *t : pane->tabs())
+                if (t->loading || t->web()->url().isEmpty())
+                    return false;
+            return !pane->stripLabels().contains("Loading…");
+        }, 15000);
+    }
+
+    // Starts a call; its answer arrives in the returned slot.
+    std::shared_ptr<std::optional<QJsonObject>> start(const QString &name, const QJsonObject &args = {})
+    {
+        auto slot = std::make_shared<std::optional<QJsonObject>>();
+        server->call(name, args, [slot](const QJsonObject &r) {
+            EXPECT_FALSE(slot->has_value()) << "a tool answers once";
+            *slot = r;
+        });
+        return slot;
+    }
+    static Result result(const std::shared_ptr<std::optional<QJsonObject>> &slot)
+    {
+        EXPECT_TRUE(waitFor([&] { return slot->has_value(); }, 15000));
+        return slot->value_or(QJsonObject{{"missing", true}});
+    }
+    // A call that answers without settling.
+    Result call(const QString &name, const QJsonObject &args = {})
+    {
+        return result(start(name, args));
+    }
+    // A call that settles: checks the delay it asked for, lets the page load,
+    // then lets the delay end.
+    Result settledCall(const QString &name, const QJsonObject &args, double seconds)
+    {
+        held.clear();
+        auto slot = start(name, args);
+        EXPECT_TRUE(waitFor([&] { return !held.empty() || slot->has_value(); }));
+        if (held.empty())
+            return slot->value_or(QJsonObject());
+        EXPECT_DOUBLE_EQ(held[0].seconds, seconds) << name.toStdString();
+        EXPECT_FALSE(slot->has_value()) << "nothing is answered before the delay ends";
+        spin(50);
+        EXPECT_TRUE(settled());
+        auto then = std::move(held[0].then);
+        held.clear();
+        then();
+        return result(slot);
+    }
+};
+
+TEST(PageText, SnapshotsBecomeTheEnginesPageText)
+{
+    EXPECT_EQ(PageTools::pretty(R"({"url":"https://www.gst.gov.in/","title":"GST","elements":["r1 a \"Login\"",
+              "r2 button \"Search\""],"text":"Goods and Services Tax","total":2,"fields":1})"),
+              "URL: https://www.gst.gov.in/\nTitle: GST\n\n--- controls ---\nr1 a \"Login\"\nr2 button \"Search\""
+              "\n\n--- page text ---\nGoods and Services Tax");
+
+    QJsonArray sixty;
+    for (int i = 1; i <= 60; ++i)
+        sixty.append(QString("r%1 a \"x\"").arg(i));
+    auto snap = [&](const QJsonValue &total) {
+        QJsonObject o{{"url", "u"}, {"title", "t"}, {"elements", sixty}, {"text", "body"}};
+        if (!total.isUndefined())
+            o.insert("total", total);
+        return PageTools::pretty(QString::fromUtf8(QJsonDocument(o).toJson()));
+    };
+    const QString capped = snap(120);
+    EXPECT_TRUE(capped.contains("r60 a \"x\"\n… 60 of 120 controls shown — browser_read for the full page\n\n"
+                                "--- page text ---\nbody"));
+    for (const QJsonValue &total : {QJsonValue(60), QJsonValue(), QJsonValue("120"), QJsonValue(40)})
+        EXPECT_FALSE(snap(total).contains("controls shown")) << show(total);
+
+    // Not an object: handed on unchanged (a script error reaches the engine as it is).
+    for (const QString &raw : {QString("ERROR: no tab"), QString("[1,2]"), QString(""), QString("{broken")})
+        EXPECT_EQ(PageTools::pretty(raw), raw);
+    // Fields of the wrong type read as empty.
+    EXPECT_EQ(PageTools::pretty(R"({"url":5,"elements":"r1","text":null})"),
+              "URL: \nTitle: \n\n--- controls ---\n\n\n--- page text ---\n");
+}
+
+TEST_F(PageToolsTest, OpenChecksTheAddressThenReadsTheSettledPage)
+{
+    for (const QJsonObject &args : {QJsonObject{}, QJsonObject{{"url", 5}}, QJsonObject{{"url", "https://exa mple.in"}}})
+        EXPECT_EQ(call("browser_open", args), textOf("A valid url is required.", true)) << show(args);
+    EXPECT_EQ(call("browser_open", {{"url", "example.com/x"}}),
+              textOf("example.com is outside the allowed list. Velto only opens Indian government and Hallix sites.",
+                     true));
+    EXPECT_EQ(call("browser_open", {{"url", "https:///x"}}),
+              textOf("that host is outside the allowed list. Velto only opens Indian government and Hallix sites.",
+                     true));
+    EXPECT_TRUE(held.empty());
+    EXPECT_EQ(pane->web()->url(), QUrl("about:blank")) << "nothing was loaded";
+
+    page("/form", "<form><input name=q placeholder='Search GSTIN'><button>Search</button></form><p>Taxpayer search</p>",
+         "Search");
+    const Result r = settledCall("browser_open", {{"url", at("/form")}}, 2.2);
+    EXPECT_EQ(r, textOf("Opened " + at("/form") + "\n\nURL: " + at("/form") +
+                        "\nTitle: Search\n\n--- controls ---\nr1 input \"Search GSTIN\"\nr2 button \"Search\"\n\n"
+                        "--- page text ---\nSearch\n\nTaxpayer search"));
+
+    // An address without a scheme goes over https; the answer names what was asked.
+    std::vector<QUrl> asked;
+    pane->web()->navigationPolicy = [&](const WebView::Navigation &nav) {
+        asked.push_back(nav.url);
+        return false;
+    };
+    held.clear();
+    auto slot = start("browser_open", {{"url", QString("127.0.0.1:%1/next").arg(web.port())}});
+    ASSERT_TRUE(waitFor([&] { return !held.empty() && !asked.empty(); }));
+    EXPECT_EQ(asked[0], QUrl(QString("https://127.0.0.1:%1/next").arg(web.port())));
+    held[0].then();
+    EXPECT_TRUE(textIn(result(slot)).startsWith(QString("Opened https://127.0.0.1:%1/next\n\nURL: ").arg(web.port())));
+}
+
+TEST_F(PageToolsTest, ReadShowsEveryControlButNoSecret)
+{
+    // A signed-in form with its password still filled, and an OTP box the CA typed into.
+    page("/signed-in", "<form><input name=userid value='ca.firm'><input type=password name=pwd value='hunter2'>"
+                       "<input name=otp maxlength=6 placeholder='Enter OTP' value='482913'>"
+                       "<button type=submit>Verify</button></form><p>Welcome, CA Firm</p>");
+    ASSERT_EQ(textIn(settledCall("browser_open", {{"url", at("/signed-in")}}, 2.2)).left(6), "Opened");
+    const QJsonObject r = call("browser_read");
+    EXPECT_EQ(r, textOf("URL: " + at("/signed-in") +
+                        "\nTitle: Fixture\n\n--- controls ---\nr1 input \"ca.firm\" value=\"ca.firm\"\n"
+                        "r2 input[password] \"\"\nr3 input \"Enter OTP\"\nr4 button[submit] \"Verify\"\n\n"
+                        "--- page text ---\nVerify\n\nWelcome, CA Firm"));
+    const QString found = textIn(call("browser_find", {{"text", ""}}));
+    for (const QString &text : {textIn(r), found, textIn(call("browser_find", {{"text", "4829"}}))})
+        for (const char *secret : {"hunter2", "482913"})
+            EXPECT_FALSE(text.contains(secret)) << secret;
+    EXPECT_EQ(textIn(call("browser_find", {{"text", "hunter"}})), "no match");
+
+    // Brief after open, full on read: the cap note says what was left out.
+    QByteArray body;
+    for (int i = 0; i < 50; ++i)
+        body += "<input name='f" + QByteArray::number(i) + "'>";
+    for (int i = 0; i < 30; ++i)
+        body += "<a href='#" + QByteArray::number(i) + "'>link " + QByteArray::number(i) + "</a>";
+    page("/many", body);
+    const QString brief = textIn(settledCall("browser_open", {{"url", at("/many")}}, 2.2));
+    EXPECT_TRUE(brief.contains("r50 input \"\"\n… 50 of 80 controls shown — browser_read for the full page\n\n"));
+    EXPECT_FALSE(brief.contains("a \"link 0\""));
+    const QString full = textIn(call("browser_read"));
+    EXPECT_TRUE(full.contains("r80 a \"link 29\"\n\n--- page text ---"));
+    EXPECT_FALSE(full.contains("controls shown"));
+}
+
+TEST_F(PageToolsTest, FindNumbersTheControlsAfreshAndListsTheMatches)
+{
+    QByteArray body = "<div role=tab>Returns</div><button style='width:0;height:0;padding:0;border:0'>zero</button>";
+    for (int i = 0; i < 50; ++i)
+        body += "<button>Download challan " + QByteArray::number(i) + "</button>";
+    body += "<input aria-label='Challan number' value='  CIN  0042 '><a href='#' title='Help'>?</a>";
+    page("/challans", body);
+    settledCall("browser_open", {{"url", at("/challans")}}, 2.2);
+    call("browser_read"); // the tab gets r1 from the snapshot
+
+    const QStringList lines = textIn(call("browser_find", {{"text", "CHALLAN"}})).split('\n');
+    ASSERT_EQ(lines.size(), 40);
+    EXPECT_EQ(lines[0], "r1 button \"Download challan 0\"") << "zero-size controls are skipped and not counted";
+    EXPECT_EQ(lines[39], "r40 button \"Download challan 39\"");
+    EXPECT_EQ(call("browser_find", {{"text", "cin 0042"}}), textOf("no match")) << "the haystack is not squeezed";
+    EXPECT_EQ(call("browser_find", {{"text", "CIN  0042"}}), textOf("r51 input \"CIN 0042\""));
+    EXPECT_EQ(call("browser_find", {{"text", "help"}}), textOf("r52 a \"?\""));
+    EXPECT_EQ(call("browser_find", {{"text", "nothing like it"}}), textOf("no match"));
+    EXPECT_EQ(textIn(call("browser_find", {{"text", 7}})).count('\n'), 39) << "a text of another type finds everything";
+
+    // The numbering is the find's own: no element keeps a ref from the snapshot.
+    std::optional<QString> refs;
+    pane->evalJS("document.querySelectorAll('[data-velto-ref=\"r1\"]').length + ' ' + "
+                 "document.querySelector('[role=tab]').hasAttribute('data-velto-ref')",
+                 [&](const QString &o) { refs = o; });
+    ASSERT_TRUE(waitFor([&] { return refs.has_value(); }));
+    EXPECT_EQ(*refs, "1 false");
+}
+
+TEST_F(PageToolsTest, NavigationToolsSettleForTheirOwnTime)
+{
+    QByteArray tall = "<div style='height:3000px'>top</div><button>end</button>";
+    page("/one", "<a href='/two'>two</a>", "One");
+    page("/two", tall, "Two");
+    settledCall("browser_open", {{"url", at("/one")}}, 2.2);
+    settledCall("browser_open", {{"url", at("/two")}}, 2.2);
+
+    EXPECT_TRUE(textIn(settledCall("browser_back", {}, 1.6)).startsWith("URL: " + at("/one") + "\nTitle: One"));
+    EXPECT_TRUE(textIn(settledCall("browser_reload", {}, 2.0)).startsWith("URL: " + at("/one")));
+
+    struct Wait {
+        QJsonObject args;
+        double seconds;
+    } waits[] = {{{}, 2.0}, {{{"seconds", 0}}, 0.5}, {{{"seconds", 60}}, 15.0}, {{{"seconds", "3"}}, 2.0},
+                 {{{"seconds", 3.5}}, 3.5}};
+    for (const Wait &w : waits)
+        EXPECT_TRUE(textIn(settledCall("browser_wait", w.args, w.seconds)).startsWith("URL: ")) << show(w.args);
+
+    settledCall("browser_open", {{"url", at("/two")}}, 2.2);
+    const int view = pane->web()->height();
+    auto scrolled = [&](const QJsonObject &args) {
+        const QString text = textIn(settledCall("browser_scroll", args, 0.5));
+        EXPECT_TRUE(text.startsWith("Scrolled. {\"y\":")) << text.left(80).toStdString();
+        EXPECT_TRUE(text.contains("}\n\nURL: " + at("/two")));
+        return QJsonDocument::fromJson(text.mid(10, text.indexOf('\n') - 10).toUtf8()).object();
+    };
+    QJsonObject pos = scrolled({{"to", "top"}, {"y", 500}});
+    EXPECT_EQ(pos.value("y").toInt(), 500) << "y wins over to";
+    EXPECT_EQ(pos.value("view").toInt(), view);
+    EXPECT_GT(pos.value("h").toInt(), 3000);
+    EXPECT_EQ(scrolled({{"to", "sideways"}}).value("y").toInt(), 500 + view - 120) << "anything else is next";
+    EXPECT_EQ(scrolled({{"to", "previous"}}).value("y").toInt(), 500);
+    EXPECT_EQ(scrolled({{"to", "top"}}).value("y").toInt(), 0);
+    // The body's height, not counting its margins: the bottom is at least there.
+    EXPECT_GE(scrolled({{"to", "bottom"}}).value("y").toInt(), pos.value("h").toInt() - view);
+}
+
+TEST_F(PageToolsTest, ScreenshotIsAPngImage)
+{
+    page("/shot", "<div style='background:#3257E0;width:100%;height:400px'></div>");
+    settledCall("browser_open", {{"url", at("/shot")}}, 2.2);
+    const QJsonObject r = call("browser_screenshot");
+    EXPECT_EQ(r.value("isError"), QJsonValue(false));
+    const QJsonObject item = r.value("content").toArray().at(0).toObject();
+    EXPECT_EQ(item.value("type"), QJsonValue("image"));
+    EXPECT_EQ(item.value("mimeType"), QJsonValue("image/png"));
+    const QByteArray png = QByteArray::fromBase64(item.value("data").toString().toLatin1());
+    ASSERT_TRUE(png.startsWith("\x89PNG"));
+    QImage image;
+    ASSERT_TRUE(image.loadFromData(png, "PNG"));
+    EXPECT_EQ(image.size() / image.devicePixelRatio(), pane->web()->size());
+}
+
+TEST_F(PageToolsTest, TabToolsOpenSwitchAndClose)
+{
+    EXPECT_EQ(call("browser_tabs"), textOf("0 (active) Velto Browser — about:blank"));
+
+    EXPECT_TRUE(textIn(settledCall("browser_tab_new", {}, 0.4)).startsWith("Opened tab 1\n\nURL: about:blank\nTitle: "
+                                                                            "Velto Browser\n\n--- controls ---\nr1 a "
+                                                                            "\"GST portal\""));
+    EXPECT_TRUE(textIn(settledCall("browser_tab_new", {{"url", "https://exa mple.in"}}, 0.4)).startsWith("Opened tab 2"))
+        << "an address that does not parse opens the start page";
+    EXPECT_EQ(call("browser_tab_new", {{"url", "example.com"}}), textOf("example.com is outside the allowed list.", true));
+    EXPECT_EQ(pane->tabs().size(), 3);
+
+    page("/ret", "<p>GSTR-3B</p>", "Returns");
+    EXPECT_EQ(settledCall("browser_tab_new", {{"url", at("/ret")}}, 2.2),
+              textOf("Opened tab 3\n\nURL: " + at("/ret") + "\nTitle: Returns\n\n--- controls ---\n\n\n--- page text "
+                     "---\nGSTR-3B"));
+    EXPECT_EQ(pane->current(), 3);
+    const QString list = "0 Velto Browser — about:blank\n1 Velto Browser — about:blank\n2 Velto Browser — about:blank\n"
+                         "3 (active) Returns — " + at("/ret");
+    EXPECT_EQ(call("browser_tabs"), textOf(list));
+
+    for (const QJsonValue &index : {QJsonValue(1.5), QJsonValue("1"), QJsonValue()}) {
+        const QJsonObject args = index.isUndefined() ? QJsonObject{} : QJsonObject{{"index", index}};
+        EXPECT_EQ(call("browser_tab_select", args), textOf("No tab -1.\n\n" + list, true)) << show(index);
+    }
+    EXPECT_EQ(call("browser_tab_select", {{"index", 4}}), textOf("No tab 4.\n\n" + list, true));
+    EXPECT_TRUE(textIn(settledCall("browser_tab_select", {{"index", 0}}, 0.4)).startsWith("URL: about:blank"));
+    EXPECT_EQ(pane->current(), 0);
+    EXPECT_TRUE(textIn(settledCall("browser_tab_select", {{"index", 3.0}}, 0.4)).startsWith("URL: " + at("/ret")));
+
+    EXPECT_EQ(call("browser_tab_close", {{"index", 9}}), textOf("No tab 9.", true));
+    EXPECT_EQ(call("browser_tab_close", {{"index", "0"}}), textOf("No tab -1.", true));
+    for (int i = 0; i < 3; ++i)
+        call("browser_tab_close", {{"index", 0}});
+    EXPECT_EQ(call("browser_tabs"), textOf("0 (active) Returns — " + at("/ret")));
+    EXPECT_EQ(call("browser_tab_close", {{"index", 0}}), textOf("Closed tab 0.\n\n0 (active) Velto Browser — about:blank"))
+        << "the last tab stays, on the start page";
+}
+
+TEST_F(PageToolsTest, APaneClosedWhileSettlingIsSaidSo)
+{
+    held.clear();
+    auto slot = start("browser_wait", {{"seconds", 1}});
+    ASSERT_TRUE(waitFor([&] { return !held.empty(); }));
+    pane.reset();
+    held[0].then();
+    EXPECT_EQ(result(slot), textOf("Browser window is not open.", true));
+}
+
+TEST_F(PageToolsTest, ToolsAnswerOverTheWireWithRealDelays)
+{
+    // The product's own delay (Dispatch::after, on the tests' short time scale).
+    PageTools::delay = savedDelay;
+    ASSERT_TRUE(server->start());
+    page("/w", "<button>Pay later</button>", "Wire");
+    QSignalSpy loaded(pane->web(), &QWebEngineView::loadFinished);
+    ASSERT_TRUE(pane->load(QUrl(at("/w"))));
+    ASSERT_TRUE(loaded.wait(15000));
+    ASSERT_TRUE(settled());
+    const Reply r = exchange(server->port(),
+                             post(rpc("tools/call", QJsonObject{{"name", "browser_wait"}, {"arguments", QJsonObject{}}}),
+                                  server->token()),
+                             15000);
+    EXPECT_EQ(Result(r.json().value("result").toObject()),
+              textOf("URL: " + at("/w") + "\nTitle: Wire\n\n--- controls ---\nr1 button \"Pay later\"\n\n"
+                     "--- page text ---\nPay later"));
+}
+
+} // namespace
