@@ -14,14 +14,6 @@
 
 namespace TestKit {
 
-QByteArray RecordedRequest::header(const QByteArray &name) const
-{
-    for (const auto &h : headers)
-        if (h.first.compare(name, Qt::CaseInsensitive) == 0)
-            return h.second;
-    return {};
-}
-
 FakeReply FakeReply::json(const QJsonObject &obj, int status)
 {
     return json(QJsonDocument(obj), status);
@@ -48,7 +40,7 @@ FakeReply FakeReply::text(const QByteArray &body, int status)
 struct FakeHttpServer::Impl {
     QThread thread;
     QObject *context = nullptr;      // lives on the server thread
-    QTcpServer *server = nullptr;
+    Standin::Server *server = nullptr;
     mutable QMutex lock;
     QHash<QPair<QByteArray, QString>, Handler> routes;
     Handler fallback;
@@ -64,74 +56,15 @@ struct FakeHttpServer::Impl {
         return fallback;
     }
 
-    void serve(QTcpSocket *sock)
+    Standin::Reply answer(const Standin::Request &request)
     {
-        auto buffer = std::make_shared<QByteArray>();
-        QObject::connect(sock, &QTcpSocket::disconnected, sock, &QObject::deleteLater);
-        QObject::connect(sock, &QTcpSocket::readyRead, sock, [this, sock, buffer] {
-            buffer->append(sock->readAll());
-            const qsizetype end = buffer->indexOf("\r\n\r\n");
-            if (end < 0)
-                return;
-            const QList<QByteArray> lines = buffer->left(end).split('\n');
-            RecordedRequest req;
-            const QList<QByteArray> first = lines.value(0).trimmed().split(' ');
-            req.method = first.value(0);
-            const QByteArray target = first.value(1);
-            const qsizetype q = target.indexOf('?');
-            req.path = QString::fromUtf8(q < 0 ? target : target.left(q));
-            req.query = q < 0 ? QString() : QString::fromUtf8(target.mid(q + 1));
-            qsizetype length = 0;
-            for (int i = 1; i < lines.size(); ++i) {
-                const QByteArray line = lines[i].trimmed();
-                const qsizetype colon = line.indexOf(':');
-                if (colon <= 0)
-                    continue;
-                Header h{line.left(colon).trimmed(), line.mid(colon + 1).trimmed()};
-                if (h.first.compare("Content-Length", Qt::CaseInsensitive) == 0)
-                    length = h.second.toLongLong();
-                req.headers.append(h);
-            }
-            if (buffer->size() - (end + 4) < length)
-                return; // body not complete yet
-            req.body = buffer->mid(end + 4, length);
-            QObject::disconnect(sock, &QTcpSocket::readyRead, nullptr, nullptr);
-            {
-                QMutexLocker l(&lock);
-                recorded.append(req);
-            }
-            Handler h = route(req.method, req.path);
-            FakeReply reply = h ? h(req) : FakeReply::text("not found", 404);
-            QPointer<QTcpSocket> guard(sock);
-            auto answer = [guard, reply] {
-                if (!guard)
-                    return;
-                if (reply.hang)
-                    return;
-                if (reply.drop) {
-                    guard->abort();
-                    guard->deleteLater();
-                    return;
-                }
-                QByteArray out = "HTTP/1.1 " + QByteArray::number(reply.status) + " Fake\r\n";
-                bool hasLength = false;
-                for (const auto &hd : reply.headers) {
-                    out += hd.first + ": " + hd.second + "\r\n";
-                    hasLength |= hd.first.compare("Content-Length", Qt::CaseInsensitive) == 0;
-                }
-                // A reply may claim a longer body than it sends (a cut transfer).
-                if (!hasLength)
-                    out += "Content-Length: " + QByteArray::number(reply.body.size()) + "\r\n";
-                out += "Connection: close\r\n\r\n";
-                out += reply.body;
-                guard->write(out);
-                guard->disconnectFromHost();
-            };
-            if (reply.delayMs > 0)
-                QTimer::singleShot(reply.delayMs, sock, answer);
-            else
-                answer();
-        });
+        const RecordedRequest req(request);
+        {
+            QMutexLocker l(&lock);
+            recorded.append(req);
+        }
+        Handler h = route(req.method, req.path);
+        return h ? h(req) : FakeReply::text("not found", 404);
     }
 };
 
@@ -143,23 +76,21 @@ FakeHttpServer::FakeHttpServer(Mode mode) : d_(std::make_unique<Impl>()), mode_(
     d_->context->moveToThread(&d_->thread);
     QMetaObject::invokeMethod(d_->context, [this] {
         Impl *d = d_.get();
+        QTcpServer *listener = nullptr;
         if (mode_ == Mode::Https) {
-            auto *ssl = new QSslServer(d->context);
+            auto *ssl = new QSslServer;
             QSslConfiguration conf = QSslConfiguration::defaultConfiguration();
             conf.setLocalCertificate(TestCa::get().serverCert);
             conf.setPrivateKey(TestCa::get().serverKey);
             conf.setPeerVerifyMode(QSslSocket::VerifyNone);
             ssl->setSslConfiguration(conf);
-            d->server = ssl;
+            listener = ssl;
         } else {
-            d->server = new QTcpServer(d->context);
+            listener = new QTcpServer;
         }
-        QObject::connect(d->server, &QTcpServer::pendingConnectionAvailable, d->server, [d] {
-            while (QTcpSocket *s = d->server->nextPendingConnection())
-                d->serve(s);
-        });
-        d->server->listen(QHostAddress::LocalHost, 0);
-        port_ = d->server->serverPort();
+        d->server = new Standin::Server([d](const Standin::Request &r) { return d->answer(r); }, listener, d->context);
+        d->server->listen(QStringLiteral("127.0.0.1"), 0);
+        port_ = d->server->port();
     }, Qt::BlockingQueuedConnection);
 }
 

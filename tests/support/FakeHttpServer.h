@@ -1,6 +1,8 @@
 #pragma once
 // An HTTP (or HTTPS) server on 127.0.0.1 for tests, running on its own
 // thread so that code under test may block the main thread while it answers.
+#include "StandinServer.h"
+
 #include <QByteArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -17,27 +19,21 @@ class QThread;
 
 namespace TestKit {
 
-using Header = QPair<QByteArray, QByteArray>;
+using Header = Standin::Header;
 
-struct RecordedRequest {
-    QByteArray method;
-    QString path;        // without the query
-    QString query;       // raw query text
-    QList<Header> headers;
-    QByteArray body;
-    QByteArray header(const QByteArray &name) const;
+// A request as the server read it (method, path, raw query, headers, body).
+struct RecordedRequest : Standin::Request {
+    RecordedRequest() = default;
+    RecordedRequest(const Standin::Request &r) : Standin::Request(r) {}
     QUrlQuery queryItems() const { return QUrlQuery(query); }
     QJsonObject json() const { return QJsonDocument::fromJson(body).object(); }
 };
 
-struct FakeReply {
-    int status = 200;
-    QList<Header> headers;     // a Content-Length here replaces the real one
-    QByteArray body;
-    int delayMs = 0;      // answer this much later
-    bool drop = false;    // close the connection without answering
-    bool hang = false;    // never answer (the connection stays open)
-
+// A reply: status, headers (a Content-Length here replaces the real one),
+// body, and delayMs / drop / hang to misbehave.
+struct FakeReply : Standin::Reply {
+    FakeReply() = default;
+    FakeReply(const Standin::Reply &r) : Standin::Reply(r) {}
     static FakeReply json(const QJsonObject &obj, int status = 200);
     static FakeReply json(const QJsonDocument &doc, int status = 200);
     static FakeReply text(const QByteArray &body, int status = 200);

@@ -82,10 +82,14 @@ Reply Reply::empty(int status)
     return r;
 }
 
-Server::Server(Handler handler, QObject *parent)
-    : QObject(parent), handler_(std::move(handler)), server_(new QTcpServer(this))
+Server::Server(Handler handler, QObject *parent) : Server(std::move(handler), new QTcpServer, parent) {}
+
+Server::Server(Handler handler, QTcpServer *listener, QObject *parent)
+    : QObject(parent), handler_(std::move(handler)), server_(listener)
 {
-    connect(server_, &QTcpServer::newConnection, this, [this] {
+    server_->setParent(this);
+    // A TLS listener offers a connection only once its handshake is done.
+    connect(server_, &QTcpServer::pendingConnectionAvailable, this, [this] {
         while (QTcpSocket *sock = server_->nextPendingConnection())
             serve(sock);
     });
@@ -168,9 +172,15 @@ void Server::answer(QTcpSocket *sock, const Reply &reply)
         return;
     }
     QByteArray out = "HTTP/1.1 " + QByteArray::number(reply.status) + ' ' + reason(reply.status) + "\r\n";
-    for (const auto &h : reply.headers)
+    bool hasLength = false;
+    for (const auto &h : reply.headers) {
         out += h.first + ": " + h.second + "\r\n";
-    out += "Content-Length: " + QByteArray::number(reply.body.size()) + "\r\nConnection: close\r\n\r\n";
+        hasLength |= h.first.compare("Content-Length", Qt::CaseInsensitive) == 0;
+    }
+    // A reply may claim a longer body than it sends (a cut transfer).
+    if (!hasLength)
+        out += "Content-Length: " + QByteArray::number(reply.body.size()) + "\r\n";
+    out += "Connection: close\r\n\r\n";
     out += reply.body;
     sock->write(out);
     sock->disconnectFromHost();

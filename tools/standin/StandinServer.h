@@ -31,7 +31,7 @@ struct Request {
 
 struct Reply {
     int status = 200;
-    QList<Header> headers;  // Content-Type among them
+    QList<Header> headers;  // Content-Type among them; a Content-Length here replaces the real one
     QByteArray body;
     int delayMs = 0;        // answer this much later
     bool hang = false;      // never answer; the connection stays open
@@ -45,6 +45,8 @@ class Server : public QObject {
 public:
     using Handler = std::function<Reply(const Request &)>;
     explicit Server(Handler handler, QObject *parent = nullptr);
+    // Serves through the given listener (a TLS one, say), which it takes over.
+    Server(Handler handler, QTcpServer *listener, QObject *parent = nullptr);
     // Listens on host:port (0 for any free port); false on failure.
     bool listen(const QString &host, quint16 port);
     quint16 port() const;
