@@ -1,28 +1,189 @@
 #pragma once
+// The application's delegate: the hub of the program. It owns the main window
+// (top bar, sessions sidebar, and the content box with the chat view, the
+// browser pane and the splash), the engine host, the tool server, the routine
+// runner and the sign-in window while it is shown, and it drives start-up and
+// shutdown:
+//
+//   launch → boot(): engine missing → alert and quit; no seat token → the
+//   sign-in window; afterLogin(): the clients folder (work env file, else the
+//   folder chooser; cancel quits) laid out; startEngine(): the harness sync;
+//   startEngineNow(): tool server, engine, readiness wait (60 s); once the
+//   engine answers: recent folders, account, sessions, clients sync, routines.
+//
+// Quitting (the app's aboutToQuit, closing the window, SIGTERM) ends in
+// applicationWillTerminate(): the engine is stopped, then the tool server.
+// Main thread only; closures that outlive a call hold the delegate weakly.
+#include "app/Engine.h"
+#include "app/EngineApi.h"
+#include "app/Sessions.h"
+#include "app/SignIn.h"
+
+#include <QJsonObject>
 #include <QObject>
+#include <QPointer>
+#include <QStringList>
+#include <QUrl>
+#include <functional>
 #include <memory>
+#include <optional>
 
+class BrowserMCP;
 class BrowserPane;
-class QMainWindow;
+class LoginWindow;
+class OrbView;
+class PaviMarkView;
+class QLabel;
+class QPushButton;
+class QToolButton;
+class QWebEngineProfile;
+class QWidget;
+class RoutineRunner;
+class Sidebar;
+class ThemeSwitch;
+class WebView;
 
-// The application's delegate: owns the long-lived objects of the shell and
-// drives start-up and shutdown.
 class AppDelegate : public QObject {
     Q_OBJECT
 public:
     AppDelegate();
     ~AppDelegate() override;
 
-    // Called once the event loop runs.
+    // The launch steps: fonts, the main window, then boot() on the next turn.
     void applicationDidFinishLaunching();
-    // Called when the application is about to quit.
+    // Stops the engine, then the tool server.
     void applicationWillTerminate();
 
-    QMainWindow *window() const { return window_.get(); }
-    // The portal browser; owned by the window.
+    // --- start-up -------------------------------------------------------------
+    void boot();
+    void afterLogin();
+    // The harness sync, then startEngineNow(). Runs again when the clients
+    // folder changes; an earlier start still under way is given up.
+    void startEngine();
+    void startEngineNow();
+    void loadAccount();
+    void syncClients();
+
+    // --- the main window --------------------------------------------------------
+    void buildWindow();
+    void showChat();
+    void showBrowser();
+    void toggleSidebar();
+    void paintTabs(bool animated);
+    // The text in the splash label and, through its page, on the splash.
+    void splashMessage(const QString &text);
+    // The folder new sessions work in: the newest recent folder, else the
+    // clients folder, else HOME.
+    QString currentDir() const;
+    // The chat page's messages to the "velto" handler.
+    void chatMessage(const QJsonValue &body);
+
+    // Where a navigation of the chat view goes. Only http(s) pages of the
+    // loopback host and "about:blank" load in the chat view; other addresses
+    // without a host are refused; allowed hosts go to the browser pane and the
+    // rest to the desktop's browser.
+    enum class ChatRoute { Load, Refuse, BrowserPane, Desktop };
+    static ChatRoute chatRoute(const QUrl &url);
+    // The same for a page's request of a new window (never made).
+    static ChatRoute newWindowRoute(const QUrl &url);
+
+    // The tool server's hooks.
+    void toolActivity(const QString &name);
+    bool confirmStep(const QString &title, const QString &detail);
+    // The status line for a tool, and whether it brings the browser pane and
+    // the application forward.
+    static QString activityLine(const QString &name);
+    static bool activityShowsBrowser(const QString &name);
+    static bool activityActivates(const QString &name);
+    // The informative text of the confirm alert for a detail text.
+    static QString confirmText(const QString &detail);
+
+    // --- hooks for tests ----------------------------------------------------------
+    // How the app quits (default: QCoreApplication::quit).
+    static inline std::function<void()> terminate;
+    // The chat view's profile (default: the shared persistent one).
+    static inline std::function<QWebEngineProfile *()> chatProfile;
+    // The splash page's address (default: the bundled orb page).
+    static QUrl orbPage();
+
+    // --- state, for the app's checks and tests --------------------------------
+    QWidget *window() const { return window_; }
     BrowserPane *browser() const { return browser_; }
+    WebView *chat() const { return chat_; }
+    WebView *splashWeb() const { return splashWeb_; }
+    QWidget *splash() const { return splash_; }
+    Sidebar *sidebar() const { return sidebar_; }
+    QWidget *contentBox() const { return contentBox_; }
+    QWidget *headerEdge() const { return headerEdge_; }
+    QLabel *statusLabel() const { return statusLabel_; }
+    QLabel *splashLabel() const { return splashLabel_; }
+    OrbView *splashOrb() const { return splashOrb_; }
+    PaviMarkView *barOrb() const { return barOrb_; }
+    PaviMarkView *chatMark() const { return chatMark_; }
+    QPushButton *chatTab() const { return chatTab_; }
+    QPushButton *browserTab() const { return browserTab_; }
+    QWidget *segmentPill() const { return segmentPill_; }
+    bool showingBrowser() const { return showingBrowser_; }
+    bool sidebarOn() const { return sidebarOn_; }
+    const QStringList &recentFolders() const { return recentFolders_; }
+    const std::optional<QJsonObject> &accountInfo() const { return accountInfo_; }
+    const std::optional<QString> &work() const { return work_; }
+    void setWork(const std::optional<QString> &work) { work_ = work; }
+    Engine &engine() { return engine_; }
+    BrowserMCP *mcp() const { return mcp_.get(); }
+    RoutineRunner *routines() const { return routines_.get(); }
+    LoginWindow *login() const { return login_; }
+    Sessions &sessions() { return sessions_; }
 
 private:
-    std::unique_ptr<QMainWindow> window_;
+    void layoutWindow();
+    void paintChrome();
+    void buildTopBar(QWidget *root);
+    void buildContent(QWidget *root);
+    void chatLoaded(bool ok);
+    void engineReady(bool ready, const QString &work);
+    void bringToFront();
+    void quit();
+
+    // The main window and its views.
+    QWidget *window_ = nullptr;
+    QWidget *topBar_ = nullptr;
+    PaviMarkView *brandMark_ = nullptr;
+    QLabel *brandWord_ = nullptr;
+    QWidget *topHair_ = nullptr;
+    QWidget *segment_ = nullptr;
+    QWidget *segmentPill_ = nullptr;
+    QPushButton *chatTab_ = nullptr;
+    QPushButton *browserTab_ = nullptr;
+    PaviMarkView *chatMark_ = nullptr;
+    QWidget *headerEdge_ = nullptr;
+    PaviMarkView *barOrb_ = nullptr;
+    ThemeSwitch *themeSwitch_ = nullptr;
+    QLabel *statusLabel_ = nullptr;
+    QToolButton *sidebarToggle_ = nullptr;
+    QWidget *content_ = nullptr;
+    Sidebar *sidebar_ = nullptr;
+    QWidget *contentBox_ = nullptr;
+    WebView *chat_ = nullptr;
     BrowserPane *browser_ = nullptr;
+    QWidget *splash_ = nullptr;
+    WebView *splashWeb_ = nullptr;
+    OrbView *splashOrb_ = nullptr;   // state only, never shown
+    QLabel *splashLabel_ = nullptr;  // the last splash message, never shown
+
+    bool showingBrowser_ = false;
+    bool sidebarOn_ = true;
+    QStringList recentFolders_;
+    std::optional<QJsonObject> accountInfo_;
+    std::optional<QString> work_;
+
+    Engine engine_;
+    Sessions sessions_;
+    std::unique_ptr<BrowserMCP> mcp_;
+    std::unique_ptr<RoutineRunner> routines_;
+    QPointer<LoginWindow> login_;
+    // Bumped by every startEngine(): a sync answering for an earlier start
+    // does nothing.
+    quint64 startGeneration_ = 0;
+    bool terminated_ = false;
 };

@@ -1,0 +1,196 @@
+#include "AppTestKit.h"
+#include "app/AppDelegate.h"
+#include "app/Sidebar.h"
+#include "browser/BrowserPane.h"
+#include "core/Globals.h"
+#include "platform/Desktop.h"
+#include "platform/Dialogs.h"
+#include "platform/WebView.h"
+#include "toolserver/BrowserMCP.h"
+#include "ui/Mascot.h"
+
+#include <QFile>
+#include <QLabel>
+#include <QPushButton>
+
+using TestKit::HomeTest;
+using TestKit::waitFor;
+using Route = AppDelegate::ChatRoute;
+
+TEST(AppDelegateRoutes, ChatViewLoadsOnlyLoopbackPagesAndBlank)
+{
+    const struct {
+        const char *url;
+        Route chat;
+        Route newWindow;
+    } cases[] = {
+        {"http://127.0.0.1:4096/abc/session", Route::Load, Route::BrowserPane},
+        {"http://localhost:4096/", Route::Load, Route::BrowserPane},
+        {"https://127.0.0.1/x", Route::Load, Route::BrowserPane},
+        {"about:blank", Route::Load, Route::Refuse},
+        {"file:///etc/passwd", Route::Refuse, Route::Refuse},
+        {"data:text/html,<b>x</b>", Route::Refuse, Route::Refuse},
+        {"javascript:alert(1)", Route::Refuse, Route::Refuse},
+        {"about:config", Route::Refuse, Route::Refuse},
+        {"ftp://127.0.0.1/x", Route::Refuse, Route::Refuse},
+        {"https://services.gst.gov.in/services/login", Route::BrowserPane, Route::BrowserPane},
+        {"https://example.com/", Route::Desktop, Route::Desktop},
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(AppDelegate::chatRoute(QUrl(QString::fromUtf8(c.url))), c.chat) << c.url;
+        EXPECT_EQ(AppDelegate::newWindowRoute(QUrl(QString::fromUtf8(c.url))), c.newWindow) << c.url;
+    }
+}
+
+TEST(AppDelegateHooks, ActivityLinesAndWhatComesForward)
+{
+    const struct {
+        const char *tool;
+        const char *line;
+        bool browser;
+        bool app;
+    } cases[] = {
+        {"erp_trial_balance", "ERP · trial balance", false, false},
+        {"record_start", "record · start", true, false},
+        {"record_stop_now", "record · stop_now", false, false},
+        {"portal_sign_in", "browser · sign_in", true, true},
+        {"portal_otp", "browser · otp", false, true},
+        {"mail_compose", "browser · mail_compose", false, false},
+        {"browser_open", "browser · open", true, false},
+        {"browser_portal_x", "browser · x", true, false},
+    };
+    for (const auto &c : cases) {
+        const QString name = QString::fromUtf8(c.tool);
+        EXPECT_EQ(AppDelegate::activityLine(name), QString::fromUtf8(c.line)) << c.tool;
+        EXPECT_EQ(AppDelegate::activityShowsBrowser(name), c.browser) << c.tool;
+        EXPECT_EQ(AppDelegate::activityActivates(name), c.app) << c.tool;
+    }
+}
+
+TEST(AppDelegateHooks, ConfirmText)
+{
+    const QString fixed = QString::fromUtf8("This one cannot be undone. Velto has taken the job to this point — approve "
+                                            "to let it finish, or stop here and look at the screen yourself.");
+    EXPECT_EQ(AppDelegate::confirmText(QString()), fixed);
+    EXPECT_EQ(AppDelegate::confirmText(QStringLiteral("Pay ₹100")), QString::fromUtf8("Pay ₹100\n\n") + fixed);
+}
+
+class AppDelegateTest : public HomeTest {
+protected:
+    AppTestKit::ScopedEnv env;
+    std::unique_ptr<AppDelegate> app;
+    int quits = 0;
+
+    void SetUp() override
+    {
+        HomeTest::SetUp();
+        AppDelegate::terminate = [this] { ++quits; };
+        AppDelegate::chatProfile = [] { return TestKit::webProfile(); };
+        app = std::make_unique<AppDelegate>();
+        app->buildWindow();
+    }
+    void TearDown() override
+    {
+        app.reset();
+        AppDelegate::terminate = nullptr;
+        AppDelegate::chatProfile = nullptr;
+        HomeTest::TearDown();
+    }
+};
+
+TEST_F(AppDelegateTest, WindowLayoutTabsAndSidebarToggle)
+{
+    EXPECT_EQ(app->window()->windowTitle(), QStringLiteral("Velto"));
+    EXPECT_EQ(app->contentBox()->x(), 256);
+    EXPECT_FALSE(app->showingBrowser());
+    EXPECT_TRUE(app->browser()->isHidden());
+
+    app->showBrowser();
+    EXPECT_TRUE(app->showingBrowser());
+    EXPECT_TRUE(app->chat()->isHidden());
+    app->showChat();
+    app->paintTabs(false);
+    app->paintTabs(false);
+    EXPECT_EQ(app->chatTab()->text(), QStringLiteral("     Chat"));
+    EXPECT_EQ(app->segmentPill()->geometry(), app->chatTab()->geometry());
+
+    app->toggleSidebar();
+    EXPECT_EQ(app->contentBox()->x(), 0);
+    EXPECT_TRUE(app->sidebar()->isHidden());
+    EXPECT_TRUE(app->headerEdge()->isHidden());
+    app->toggleSidebar();
+    EXPECT_EQ(app->contentBox()->x(), 256);
+    EXPECT_FALSE(app->headerEdge()->isHidden());
+}
+
+TEST_F(AppDelegateTest, WorkingMessagesDriveTheBusyMarksAndStatus)
+{
+    app->setWork(home->file("Clients"));
+    app->chatMessage(QJsonObject{{"working", true}});
+    EXPECT_TRUE(app->barOrb()->busy());
+    EXPECT_TRUE(app->chatMark()->busy());
+    EXPECT_EQ(app->statusLabel()->text(), QString::fromUtf8("thinking…"));
+    app->chatMessage(QJsonObject{{"working", false}});
+    EXPECT_FALSE(app->barOrb()->busy());
+    EXPECT_EQ(app->statusLabel()->text(), QStringLiteral("Clients"));
+
+    // While the browser is in front, "thinking…" still shows; idle leaves the title.
+    app->showBrowser();
+    app->statusLabel()->setText(QStringLiteral("Portal"));
+    app->chatMessage(QJsonObject{{"working", true}});
+    EXPECT_EQ(app->statusLabel()->text(), QString::fromUtf8("thinking…"));
+    app->statusLabel()->setText(QStringLiteral("Portal"));
+    app->chatMessage(QJsonObject{{"working", false}});
+    EXPECT_EQ(app->statusLabel()->text(), QStringLiteral("Portal"));
+
+    // Other bodies are ignored.
+    app->chatMessage(QJsonValue(QStringLiteral("working")));
+    app->chatMessage(QJsonObject{{"working", "yes"}});
+    EXPECT_FALSE(app->barOrb()->busy());
+}
+
+TEST_F(AppDelegateTest, ToolActivityAndConfirmHooks)
+{
+    app->toolActivity(QStringLiteral("erp_trial_balance"));
+    EXPECT_TRUE(app->barOrb()->busy());
+    EXPECT_EQ(app->statusLabel()->text(), QString::fromUtf8("ERP · trial balance"));
+    EXPECT_FALSE(app->showingBrowser());
+    app->toolActivity(QStringLiteral("browser_open"));
+    EXPECT_TRUE(app->showingBrowser());
+
+    app->showChat();
+    TestKit::DialogAnswers answers;
+    answers.alert(1); // "Not now"
+    EXPECT_FALSE(app->confirmStep(QStringLiteral("Pay"), QString()));
+    EXPECT_TRUE(app->showingBrowser());
+    answers.alert(0); // "Approve"
+    EXPECT_TRUE(app->confirmStep(QStringLiteral("Pay"), QStringLiteral("₹100")));
+}
+
+TEST_F(AppDelegateTest, SplashMessageKeepsTheText)
+{
+    app->splashMessage(QStringLiteral("Velto's engine"));
+    EXPECT_EQ(app->splashLabel()->text(), QStringLiteral("Velto's engine"));
+}
+
+TEST_F(AppDelegateTest, MissingEngineAlertsAndQuits)
+{
+    TestKit::DialogAnswers answers;
+    answers.alert(0);
+    app->boot();
+    EXPECT_EQ(app->splashLabel()->text(), QStringLiteral("Velto engine is missing."));
+    EXPECT_EQ(quits, 1);
+    EXPECT_FALSE(app->mcp());
+}
+
+TEST_F(AppDelegateTest, NoClientsFolderChosenQuits)
+{
+    home->write(".velto/seat.env", "PAVI_SEAT_TOKEN=t\n");
+    TestKit::DialogAnswers answers;
+    answers.alert(0); // "Choose Folder…"
+    answers.openFolder(std::nullopt);
+    app->afterLogin();
+    EXPECT_EQ(app->splashLabel()->text(), QString::fromUtf8("Waiting for your clients folder…"));
+    EXPECT_EQ(quits, 1);
+    EXPECT_FALSE(app->work());
+}

@@ -1,0 +1,160 @@
+// The built velto program as a black box: offscreen, a throwaway home,
+// the stand-in engine and cloud. It must come up to the engine's chat page,
+// serve the engine's tools over MCP on loopback, and quit cleanly on SIGTERM,
+// taking the engine with it.
+#include "AppTestKit.h"
+#include "support/FakeHttpServer.h"
+
+#include "core/Globals.h"
+#include "platform/Http.h"
+#include "platform/Process.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QProcessEnvironment>
+#include <csignal>
+
+using namespace AppTestKit;
+using TestKit::waitFor;
+
+namespace {
+
+QJsonObject cloudReplies()
+{
+    return QJsonObject{
+        {"GET /cli/whoami",
+         QJsonObject{{"body", QJsonObject{{"success", true},
+                                          {"profile", QJsonObject{{"name", "Test CA"}, {"firm", "Test & Co"}}}}}}},
+        {"GET /cli/harness", QJsonObject{{"body", QJsonObject{{"success", true}, {"items", QJsonArray{}}}}}},
+        {"GET /cli/routines_due", QJsonObject{{"body", QJsonObject{{"success", true}, {"routines", QJsonArray{}}}}}},
+    };
+}
+
+// One JSON-RPC call to the tool server; the reply's object, empty on failure.
+QJsonObject rpc(const QString &url, const QString &token, const QJsonObject &message)
+{
+    Http::Request req;
+    req.method = "POST";
+    req.url = QUrl(url);
+    req.headers << Http::Header("Content-Type", "application/json")
+                << Http::Header("Accept", "application/json, text/event-stream")
+                << Http::Header("Authorization", "Bearer " + token.toUtf8());
+    req.body = QJsonDocument(message).toJson(QJsonDocument::Compact);
+    req.timeout = 60;
+    std::optional<Http::Response> reply;
+    Http::request(req, [&](const Http::Response &r) { reply = r; });
+    waitFor([&] { return reply.has_value(); }, 60000);
+    if (!reply)
+        return {};
+    QByteArray body = reply->body;
+    // An event-stream answer carries the JSON on its "data:" line.
+    const qsizetype data = body.indexOf("data:");
+    if (data >= 0) {
+        body = body.mid(data + 5);
+        body = body.left(body.indexOf('\n') < 0 ? body.size() : body.indexOf('\n'));
+    }
+    return QJsonDocument::fromJson(body.trimmed()).object();
+}
+
+QString resultText(const QJsonObject &reply)
+{
+    QString text;
+    for (const QJsonValue &part : reply.value("result").toObject().value("content").toArray())
+        text += part.toObject().value("text").toString();
+    return text;
+}
+
+} // namespace
+
+TEST(AppEndToEnd, StartsServesToolsAndQuitsOnSigterm)
+{
+    TestKit::TempHome home;
+    StandinCloud cloud(home, cloudReplies());
+    ASSERT_TRUE(cloud.running());
+
+    // Installed engine, empty engine configuration, signed in, folder chosen.
+    const QString velto = home.file(".velto");
+    QDir().mkpath(velto + "/bin");
+    QDir().mkpath(velto + "/hallix");
+    ASSERT_TRUE(QFile::link(standinEngine(), velto + "/bin/velto-engine"));
+    home.write(".velto/hallix/opencode.json", "{}\n");
+    home.write(".velto/seat.env", "PAVI_SEAT_TOKEN=seat-token\nPAVI_SEAT_EMAIL=ca@test.example\n");
+    const QString clients = home.file("Clients");
+    QDir().mkpath(clients);
+    home.write(".velto/velto.env", "VELTO_WORK=" + clients.toUtf8() + "\n");
+
+    TestKit::FakeHttpServer fixture;
+    // The fake server answers text/plain by default; the page must be HTML.
+    fixture.on("GET", "/page", [](const TestKit::RecordedRequest &) {
+        TestKit::FakeReply r;
+        r.headers << TestKit::Header("Content-Type", "text/html; charset=utf-8");
+        r.body = "<!doctype html><html><head><title>Fixture Portal</title></head>"
+                 "<body><h1>Return status</h1><p>Filed for March</p><button>Check</button></body></html>";
+        return r;
+    });
+
+    const QString engineLog = home.file("engine.log");
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("VELTO_DEMO_HOME", home.path());
+    env.insert("VELTO_API", cloud.baseUrl());
+    env.insert("VELTO_STANDIN_LOG", engineLog);
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.remove("VELTO_THEME");
+    Process::Spec spec;
+    spec.program = QStringLiteral(VELTO_APP);
+    spec.env = env;
+    spec.dieWithParent = true;
+    std::unique_ptr<Process> app = Process::launch(spec);
+    ASSERT_TRUE(app);
+
+    // The chat view asks the engine for its chat page.
+    ASSERT_TRUE(waitFor(
+        [&] {
+            for (const QJsonObject &r : events(engineLog, "request"))
+                if (r.value("method").toString() == "GET"
+                    && (r.value("path").toString().endsWith("/session")
+                        || r.value("path").toString().contains("/session/")))
+                    return true;
+            return false;
+        },
+        60000))
+        << "the engine's chat page was never requested";
+
+    // The tool server's entry in the engine configuration.
+    QFile oc(velto + "/hallix/opencode.json");
+    ASSERT_TRUE(oc.open(QIODevice::ReadOnly));
+    const QJsonObject entry =
+        QJsonDocument::fromJson(oc.readAll()).object().value("mcp").toObject().value("browser").toObject();
+    const QString url = entry.value("url").toString();
+    const QString auth = entry.value("headers").toObject().value("Authorization").toString();
+    ASSERT_TRUE(url.startsWith("http://127.0.0.1:")) << url.toStdString();
+    ASSERT_TRUE(auth.startsWith("Bearer "));
+    const QString token = auth.mid(7);
+
+    const QJsonObject list = rpc(url, token, {{"jsonrpc", "2.0"}, {"id", 1}, {"method", "tools/list"}});
+    QStringList names;
+    for (const QJsonValue &t : list.value("result").toObject().value("tools").toArray())
+        names << t.toObject().value("name").toString();
+    EXPECT_TRUE(names.contains("browser_open")) << names.join(',').toStdString();
+    EXPECT_TRUE(names.contains("browser_read"));
+
+    const QJsonObject open = rpc(url, token,
+                                 {{"jsonrpc", "2.0"}, {"id", 2}, {"method", "tools/call"},
+                                  {"params", QJsonObject{{"name", "browser_open"},
+                                                         {"arguments", QJsonObject{{"url", fixture.baseUrl() + "/page"}}}}}});
+    EXPECT_FALSE(open.value("result").toObject().value("isError").toBool()) << resultText(open).toStdString();
+    const QJsonObject read = rpc(url, token,
+                                 {{"jsonrpc", "2.0"}, {"id", 3}, {"method", "tools/call"},
+                                  {"params", QJsonObject{{"name", "browser_read"}, {"arguments", QJsonObject{}}}}});
+    const QString page = resultText(read);
+    EXPECT_TRUE(page.contains("Fixture Portal")) << page.toStdString();
+    EXPECT_TRUE(page.contains("Filed for March")) << page.toStdString();
+
+    // SIGTERM: the app quits through its normal path, which stops the engine.
+    app->signal(SIGTERM);
+    ASSERT_TRUE(app->waitForExit(30000));
+    EXPECT_EQ(app->exitCode(), 0);
+    EXPECT_TRUE(waitForEvents(engineLog, "signal", 1, 10000)) << "the engine was not sent SIGTERM";
+}
