@@ -6,6 +6,7 @@
 #include "toolserver/Families.h"
 #include "toolserver/McpListener.h"
 #include "toolserver/PageTools.h"
+#include "toolserver/PortalTools.h"
 #include "platform/Dialogs.h"
 
 #include <QPointer>
@@ -40,7 +41,7 @@ const OwnTool kOwnTools[] = {
     {"browser_select", &ActTools::select},     {"browser_back", &PageTools::back},     {"browser_reload", &PageTools::reload},
     {"browser_wait", &PageTools::wait},       {"browser_screenshot", &PageTools::screenshot}, {"browser_scroll", &PageTools::scroll},
     {"browser_downloads", &FileTools::browserDownloads}, {"browser_upload", &ActTools::upload}, {"skill_save", &SkillSaveTool::skillSave},
-    {"doc_text", &DocTools::docText}, {"portal_logins", nullptr},    {"portal_sign_in", nullptr},
+    {"doc_text", &DocTools::docText}, {"portal_logins", &PortalTools::logins},    {"portal_sign_in", &PortalTools::signIn},
     {"browser_tabs", &PageTools::tabs},       {"browser_tab_new", &PageTools::tabNew},  {"browser_tab_select", &PageTools::tabSelect},
     {"browser_tab_close", &PageTools::tabClose},  {"record_start", nullptr},     {"record_mark", nullptr},
     {"record_status", nullptr},      {"record_stop", nullptr},      {"record_render", nullptr},
