@@ -1,10 +1,12 @@
 #include "toolserver/BrowserMCP.h"
+#include "toolserver/ActTools.h"
 #include "toolserver/DocTools.h"
 #include "toolserver/FileTools.h"
 #include "toolserver/SkillSaveTool.h"
 #include "toolserver/Families.h"
 #include "toolserver/McpListener.h"
 #include "toolserver/PageTools.h"
+#include "toolserver/PortalTools.h"
 #include "platform/Dialogs.h"
 
 #include <QPointer>
@@ -35,11 +37,11 @@ struct OwnTool {
 // The server's own tools, in the order a call's name is tested.
 const OwnTool kOwnTools[] = {
     {"browser_open", &PageTools::open},       {"browser_read", &PageTools::read},     {"browser_find", &PageTools::find},
-    {"browser_click", nullptr},      {"portal_otp", nullptr},       {"browser_type", nullptr},
-    {"browser_select", nullptr},     {"browser_back", &PageTools::back},     {"browser_reload", &PageTools::reload},
+    {"browser_click", &ActTools::click},      {"portal_otp", &ActTools::otp},       {"browser_type", &ActTools::type},
+    {"browser_select", &ActTools::select},     {"browser_back", &PageTools::back},     {"browser_reload", &PageTools::reload},
     {"browser_wait", &PageTools::wait},       {"browser_screenshot", &PageTools::screenshot}, {"browser_scroll", &PageTools::scroll},
-    {"browser_downloads", &FileTools::browserDownloads}, {"browser_upload", nullptr}, {"skill_save", &SkillSaveTool::skillSave},
-    {"doc_text", &DocTools::docText}, {"portal_logins", nullptr},    {"portal_sign_in", nullptr},
+    {"browser_downloads", &FileTools::browserDownloads}, {"browser_upload", &ActTools::upload}, {"skill_save", &SkillSaveTool::skillSave},
+    {"doc_text", &DocTools::docText}, {"portal_logins", &PortalTools::logins},    {"portal_sign_in", &PortalTools::signIn},
     {"browser_tabs", &PageTools::tabs},       {"browser_tab_new", &PageTools::tabNew},  {"browser_tab_select", &PageTools::tabSelect},
     {"browser_tab_close", &PageTools::tabClose},  {"record_start", nullptr},     {"record_mark", nullptr},
     {"record_status", nullptr},      {"record_stop", nullptr},      {"record_render", nullptr},
