@@ -265,7 +265,7 @@ TEST_F(ActToolsTest, SelectPicksTheBestOptionOrListsThem)
     EXPECT_FALSE(listed.value("isError").toBool());
     EXPECT_TRUE(textIn(listed).startsWith("options: " + thirty.join(" | ") + "\n\n"));
 
-    for (const QString &ref : {"r3", "r9"})
+    for (const QString ref : {"r3", "r9"})
         EXPECT_EQ(call("browser_select", {{"ref", ref}, {"value", "x"}}),
                   textOf("Ref " + ref + " is not a dropdown. Call browser_read again.", true));
 }

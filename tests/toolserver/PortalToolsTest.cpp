@@ -148,8 +148,9 @@ TEST_F(PortalToolsTest, SignInFillsTheFormAndHandsTheCaptchaToTheCa)
         EXPECT_EQ(js("document.getElementById('p').value"), kPassword) << "typed exactly";
         EXPECT_EQ(js("document.getElementById('u').value"), c.user);
         EXPECT_EQ(js("String(document.body.dataset.clicked)"), c.clicked ? "1" : "undefined");
-        if (QString(c.name) == "captcha")
+        if (QString(c.name) == "captcha") {
             EXPECT_EQ(js("document.activeElement.id"), "c");
+        }
     }
 }
 
