@@ -273,6 +273,15 @@ void installChatScripts(WebView *chat)
     chat->addUserScript(chatInjection(), WebView::When::DocumentEnd, WebView::Frames::MainOnly, WebView::World::Page);
 }
 
+QString earlyStyle(const QString &css)
+{
+    return QStringLiteral("(function(){function attach(){var h=document.head||document.documentElement;if(!h)return false;"
+                          "var s=document.createElement('style');s.textContent=%1;h.appendChild(s);return true;}"
+                          "if(!attach()){var mo=new MutationObserver(function(){if(attach())mo.disconnect();});"
+                          "mo.observe(document,{childList:true,subtree:true});}})();")
+        .arg(jsQuote(css));
+}
+
 QString liveThemeCall()
 {
     return QStringLiteral("window.__veltoSetTheme && window.__veltoSetTheme(%1)").arg(jsQuote(Theme::webScheme()));

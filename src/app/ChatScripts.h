@@ -28,6 +28,10 @@ QString chatInjection();
 // the injection. Runs again on every theme change.
 void installChatScripts(WebView *chat);
 
+// A document-start script that adds one style sheet as soon as the page has a
+// root element (at document start it may have none yet).
+QString earlyStyle(const QString &css);
+
 // The call that switches an injected page to the theme in force.
 QString liveThemeCall();
 // The call that shows a status line on the splash page; the text travels as a

@@ -268,10 +268,8 @@ void AppDelegate::buildContent(QWidget *root)
 
     splash_ = new QWidget(contentBox_);
     splashWeb_ = new WebView(chatProfile ? chatProfile() : nullptr, splash_);
-    splashWeb_->addUserScript(QStringLiteral("(function(){ const s = document.createElement('style'); s.textContent = `")
-                                  + Theme::chatFontFaceCSS()
-                                  + QStringLiteral("`;\n  (document.head || document.documentElement).appendChild(s); })();"),
-                              WebView::When::DocumentStart, WebView::Frames::MainOnly);
+    splashWeb_->addUserScript(ChatScripts::earlyStyle(Theme::chatFontFaceCSS()), WebView::When::DocumentStart,
+                              WebView::Frames::MainOnly);
     splashWeb_->page()->setBackgroundColor(Qt::transparent);
     // Messages given before the page was ready are shown once it is.
     connect(splashWeb_, &QWebEngineView::loadFinished, this, [this](bool ok) {

@@ -164,3 +164,26 @@ TEST_F(ChatPageTest, StatusOrbsSettingsLinksAndWordmark)
 }
 
 } // namespace
+
+namespace {
+
+TEST(ChatScripts, EarlyStyleReachesAPageWithNoRootYet)
+{
+    FakeHttpServer server;
+    FakeReply page = FakeReply::text("<html><body><p id=p>x</p></body></html>");
+    page.headers = {{"Content-Type", "text/html"}};
+    server.on("GET", "/splash", page);
+    WebView view(TestKit::webProfile());
+    view.addUserScript(ChatScripts::earlyStyle("#p{letter-spacing:7px} /* `quoted` ${x} */"),
+                       WebView::When::DocumentStart, WebView::Frames::MainOnly);
+    QSignalSpy spy(&view, &QWebEngineView::loadFinished);
+    view.load(QUrl(server.baseUrl() + "/splash"));
+    ASSERT_TRUE(spy.wait(15000));
+    std::optional<QString> spacing;
+    view.evaluate("getComputedStyle(document.getElementById('p')).letterSpacing",
+                  [&](const WebView::ScriptResult &r) { spacing = r.value.toString(); });
+    ASSERT_TRUE(waitFor([&] { return spacing.has_value(); }));
+    EXPECT_EQ(*spacing, "7px");
+}
+
+} // namespace
