@@ -2,6 +2,7 @@
 #include "browser/BrowserPane.h"
 #include "browser/PageScripts.h"
 #include "platform/WebView.h"
+#include "toolserver/PaneTool.h"
 #include "toolserver/PageTools.h"
 #include "toolserver/WorkPaths.h"
 
@@ -14,20 +15,9 @@ namespace ActTools {
 
 namespace {
 
-const QString kNoWindow = QStringLiteral("Browser window is not open.");
-
-QJsonObject answer(const QString &text, bool isError = false)
-{
-    return BrowserMCP::text(text, isError);
-}
-
-BrowserPane *paneOf(QObject &pane, const BrowserMCP::Done &done)
-{
-    auto *p = qobject_cast<BrowserPane *>(&pane);
-    if (!p)
-        done(answer(kNoWindow, true));
-    return p;
-}
+const QString &kNoWindow = PaneTool::NO_WINDOW;
+using PaneTool::answer;
+using PaneTool::paneOf;
 
 QString stringArg(const QJsonObject &args, const char *key)
 {

@@ -3,6 +3,7 @@
 #include "browser/Hosts.h"
 #include "browser/PageScripts.h"
 #include "platform/WebView.h"
+#include "toolserver/PaneTool.h"
 
 #include <QBuffer>
 #include <QImage>
@@ -18,22 +19,9 @@ namespace PageTools {
 
 namespace {
 
-const QString kNoWindow = QStringLiteral("Browser window is not open.");
-
-QJsonObject answer(const QString &text, bool isError = false)
-{
-    return BrowserMCP::text(text, isError);
-}
-
-// The own tools are handed the pane as a plain object; anything else is no
-// browser window.
-BrowserPane *paneOf(QObject &pane, const BrowserMCP::Done &done)
-{
-    auto *p = qobject_cast<BrowserPane *>(&pane);
-    if (!p)
-        done(answer(kNoWindow, true));
-    return p;
-}
+const QString &kNoWindow = PaneTool::NO_WINDOW;
+using PaneTool::answer;
+using PaneTool::paneOf;
 
 // Arguments are read by key and type; another type counts as absent.
 std::optional<QString> stringArg(const QJsonObject &args, const char *key)
