@@ -163,6 +163,33 @@ void settleWith(BrowserPane &pane, double seconds, const QString &lead, const Br
 
 void pollOtp(QPointer<BrowserPane> pane, QPointer<BrowserTab> tab, int tries, BrowserMCP::Done done);
 
+// The pane closed while a script ran: the tool answers so.
+bool paneGone(const QPointer<BrowserPane> &p, const BrowserMCP::Done &done)
+{
+    if (p)
+        return false;
+    done(answer(kNoWindow, true));
+    return true;
+}
+
+// The first look at a control, before the CA is asked anything: a script
+// error, a ref that names nothing, or a closed pane end the tool here.
+bool judgementFailed(const QString &seen, const QString &ref, const QPointer<BrowserPane> &p,
+                     const BrowserMCP::Done &done)
+{
+    if (seen.startsWith(QLatin1String("ERROR:"))) {
+        done(answer(QStringLiteral("Could not read ") + ref + QStringLiteral(": ") + seen +
+                        QStringLiteral(". Call browser_read again."),
+                    true));
+        return true;
+    }
+    if (seen == QLatin1String("gone")) {
+        done(answer(goneText(ref), true));
+        return true;
+    }
+    return paneGone(p, done);
+}
+
 } // namespace
 
 QString classifyJS(const QString &ref)
@@ -184,20 +211,8 @@ void click(QObject &obj, const QJsonObject &args, const BrowserMCP::Done &done)
     const QString ref = stringArg(args, "ref");
     QPointer<BrowserPane> p(pane);
     pane->evalJS(classifyJS(ref), [p, ref, done](const QString &seen) {
-        if (seen.startsWith(QLatin1String("ERROR:"))) {
-            done(answer(QStringLiteral("Could not read ") + ref + QStringLiteral(": ") + seen +
-                            QStringLiteral(". Call browser_read again."),
-                        true));
+        if (judgementFailed(seen, ref, p, done))
             return;
-        }
-        if (seen == QLatin1String("gone")) {
-            done(answer(goneText(ref), true));
-            return;
-        }
-        if (!p) {
-            done(answer(kNoWindow, true));
-            return;
-        }
         const Verdict v = verdictOf(seen);
         if (v.kind == QLatin1String("otp")) {
             done(answer(QStringLiteral("That is the OTP box. Call portal_otp instead — Velto brings the window "
@@ -213,10 +228,8 @@ void click(QObject &obj, const QJsonObject &args, const BrowserMCP::Done &done)
                         true));
             return;
         }
-        if (!p) {
-            done(answer(kNoWindow, true));
+        if (paneGone(p, done))
             return;
-        }
         p->evalJS(clickJS(ref, seen), [p, ref, label = v.label, confirm, done](const QString &outcome) {
             if (outcome == QLatin1String("gone")) {
                 done(answer(goneText(ref), true));
@@ -228,10 +241,8 @@ void click(QObject &obj, const QJsonObject &args, const BrowserMCP::Done &done)
                             true));
                 return;
             }
-            if (!p) {
-                done(answer(kNoWindow, true));
+            if (paneGone(p, done))
                 return;
-            }
             settleWith(*p, confirm ? 2.6 : 1.6,
                        QStringLiteral("Clicked ") + ref + QStringLiteral(" (") + label + QStringLiteral(")"), done);
         });
@@ -248,20 +259,8 @@ void type(QObject &obj, const QJsonObject &args, const BrowserMCP::Done &done)
     const bool enter = boolArg(args, "press_enter");
     QPointer<BrowserPane> p(pane);
     pane->evalJS(gateJS(ref, enter), [p, ref, text, enter, done](const QString &seen) {
-        if (seen.startsWith(QLatin1String("ERROR:"))) {
-            done(answer(QStringLiteral("Could not read ") + ref + QStringLiteral(": ") + seen +
-                            QStringLiteral(". Call browser_read again."),
-                        true));
+        if (judgementFailed(seen, ref, p, done))
             return;
-        }
-        if (seen == QLatin1String("gone")) {
-            done(answer(goneText(ref), true));
-            return;
-        }
-        if (!p) {
-            done(answer(kNoWindow, true));
-            return;
-        }
         const Verdict v = verdictOf(seen);
         if (v.kind == QLatin1String("otp")) {
             done(answer(QStringLiteral("That is an OTP box — call portal_otp. Velto brings the window forward and "
@@ -276,10 +275,8 @@ void type(QObject &obj, const QJsonObject &args, const BrowserMCP::Done &done)
                         true));
             return;
         }
-        if (!p) {
-            done(answer(kNoWindow, true));
+        if (paneGone(p, done))
             return;
-        }
         p->evalJS(typeJS(ref, text, enter, seen), [p, ref, enter, done](const QString &outcome) {
             if (outcome.startsWith(QLatin1String("ERROR:"))) {
                 done(answer(QStringLiteral("Could not type into ") + ref + QStringLiteral(": ") + outcome +
@@ -297,10 +294,8 @@ void type(QObject &obj, const QJsonObject &args, const BrowserMCP::Done &done)
                             true));
                 return;
             }
-            if (!p) {
-                done(answer(kNoWindow, true));
+            if (paneGone(p, done))
                 return;
-            }
             settleWith(*p, enter ? 1.8 : 0.5, QStringLiteral("Typed into ") + ref, done);
         });
     });
@@ -325,10 +320,8 @@ void select(QObject &obj, const QJsonObject &args, const BrowserMCP::Done &done)
                         true));
             return;
         }
-        if (!p) {
-            done(answer(kNoWindow, true));
+        if (paneGone(p, done))
             return;
-        }
         settleWith(*p, 1.0, outcome, done);
     });
 }
@@ -429,10 +422,8 @@ void upload(QObject &obj, const QJsonObject &args, const BrowserMCP::Done &done)
     const QString name = info.fileName();
     pane->upload(ref, file, [p, ref, name, done](const QString &outcome) {
         if (outcome == QLatin1String("clicked")) {
-            if (!p) {
-                done(answer(kNoWindow, true));
+            if (paneGone(p, done))
                 return;
-            }
             settleWith(*p, 2.4,
                        QStringLiteral("Attached ") + name + QStringLiteral(" to ") + ref +
                            QStringLiteral(". Check the page shows it before moving on."),
