@@ -1,0 +1,354 @@
+// The whole loop on the real engine. The built velto program starts offscreen
+// in a throwaway home on the engine installed from npm, with a model stand-in
+// on loopback configured as the engine's provider. A prompt sent through the
+// engine's HTTP interface makes the model call the browser tool; the call must
+// reach Velto's tool server, the browser pane must open the fixture page, and
+// the engine must record the page text as the tool's output in the session.
+//
+// The engine is kept offline: its update check, model list fetch, language
+// server downloads and sharing are switched off, and the package installs it
+// starts in the background are pointed at a closed loopback port.
+#include "AppTestKit.h"
+#include "support/FakeHttpServer.h"
+
+#include "platform/Files.h"
+#include "platform/Http.h"
+#include "platform/Process.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QUrlQuery>
+#include <csignal>
+
+using namespace AppTestKit;
+using TestKit::waitFor;
+
+namespace {
+
+const QByteArray PAGE_TEXT = "Filed for March";
+
+// Runs the install script; the engine executable placed in binDir, or a
+// failure text.
+bool installEngine(const QString &binDir, QString *why)
+{
+    QProcess p;
+    p.setProgram(QStringLiteral("/bin/bash"));
+    p.setArguments({QStringLiteral(VELTO_INSTALL_ENGINE), binDir});
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    QElapsedTimer clock;
+    clock.start();
+    p.start();
+    if (!p.waitForFinished(10 * 60 * 1000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
+        *why = QString::fromUtf8(p.readAll());
+        return false;
+    }
+    std::printf("engine installed or reused in %.1f s: %s", clock.elapsed() / 1000.0, p.readAll().constData());
+    return QFileInfo(binDir + QStringLiteral("/velto-engine")).isExecutable();
+}
+
+// The engine process velto started: its port and the password it was locked
+// with (absent when it runs open).
+struct EngineChild {
+    qint64 pid = 0;
+    int port = 0;
+    std::optional<QByteArray> password;
+};
+
+std::optional<EngineChild> findEngine(qint64 parent)
+{
+    const QStringList pids = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &pid : pids) {
+        bool numeric = false;
+        pid.toLongLong(&numeric);
+        if (!numeric)
+            continue;
+        const QString dir = QStringLiteral("/proc/") + pid;
+        // The parent id is the second field after the parenthesised name.
+        const QByteArray stat = Files::readAll(dir + QStringLiteral("/stat")).value_or(QByteArray());
+        const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() < 2 || fields.at(1).toLongLong() != parent)
+            continue;
+        const QList<QByteArray> args = Files::readAll(dir + QStringLiteral("/cmdline")).value_or(QByteArray()).split('\0');
+        const qsizetype portAt = args.indexOf("--port");
+        if (!args.contains("serve") || portAt < 0 || portAt + 1 >= args.size())
+            continue;
+        EngineChild child;
+        child.pid = pid.toLongLong();
+        child.port = args.at(portAt + 1).toInt();
+        for (const QByteArray &var : Files::readAll(dir + QStringLiteral("/environ")).value_or(QByteArray()).split('\0'))
+            if (var.startsWith("OPENCODE_SERVER_PASSWORD="))
+                child.password = var.mid(int(qstrlen("OPENCODE_SERVER_PASSWORD=")));
+        return child;
+    }
+    return std::nullopt;
+}
+
+// One request to the engine, with its Basic credentials when it is locked
+// (unless told not to), answered within `seconds`.
+Http::Response engineCall(const EngineChild &engine, const QByteArray &method, const QString &pathAndQuery,
+                          const QJsonObject &body = {}, double seconds = 30, bool withCredentials = true)
+{
+    Http::Request req;
+    req.method = method;
+    req.url = QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(engine.port).arg(pathAndQuery));
+    req.timeout = seconds;
+    req.headers << Http::Header("Accept", "application/json");
+    if (method == "POST") {
+        req.headers << Http::Header("Content-Type", "application/json");
+        req.body = QJsonDocument(body).toJson(QJsonDocument::Compact);
+    }
+    if (withCredentials && engine.password)
+        req.headers << Http::Header("Authorization", "Basic " + ("opencode:" + *engine.password).toBase64());
+    std::optional<Http::Response> reply;
+    Http::request(req, [&](const Http::Response &r) { reply = r; });
+    waitFor([&] { return reply.has_value(); }, int(seconds * 1000) + 5000);
+    return reply.value_or(Http::Response{});
+}
+
+QString withDirectory(const QString &path, const QString &folder)
+{
+    QUrlQuery q;
+    q.addQueryItem(QStringLiteral("directory"), folder);
+    return path + QLatin1Char('?') + q.toString(QUrl::FullyEncoded);
+}
+
+// The engine's configuration before Velto starts: the model stand-in as the
+// provider and model, nothing that reaches outside.
+QJsonObject engineConfig(const QString &modelUrl)
+{
+    return {
+        {"autoupdate", false},
+        {"share", "disabled"},
+        {"model", "standin/standin-model"},
+        {"provider",
+         QJsonObject{{"standin",
+                      QJsonObject{{"npm", "@ai-sdk/openai-compatible"},
+                                  {"name", "Model stand-in"},
+                                  {"options", QJsonObject{{"baseURL", modelUrl + "/v1"}, {"apiKey", "standin-key"}}},
+                                  {"models", QJsonObject{{"standin-model",
+                                                          QJsonObject{{"name", "Stand-in model"},
+                                                                      {"tool_call", true}}}}}}}}},
+    };
+}
+
+QJsonObject cloudReplies()
+{
+    return QJsonObject{
+        {"GET /cli/whoami",
+         QJsonObject{{"body", QJsonObject{{"success", true},
+                                          {"profile", QJsonObject{{"name", "Test CA"}, {"firm", "Test & Co"}}}}}}},
+        {"GET /cli/harness", QJsonObject{{"body", QJsonObject{{"success", true}, {"items", QJsonArray{}}}}}},
+        {"GET /cli/routines_due", QJsonObject{{"body", QJsonObject{{"success", true}, {"routines", QJsonArray{}}}}}},
+    };
+}
+
+// The model stand-in on a free loopback port; ended when destroyed.
+class ModelStandin {
+public:
+    ModelStandin(const TestKit::TempHome &home, const QString &openUrl, const QString &tool)
+        : log_(home.file(QStringLiteral("model.log")))
+    {
+        const QString portFile = home.file(QStringLiteral("model.port"));
+        Process::Spec spec;
+        spec.program = QStringLiteral(VELTO_STANDIN_MODEL);
+        spec.args = {QStringLiteral("--open-url"), openUrl, QStringLiteral("--tool"), tool,
+                     QStringLiteral("--port-file"), portFile, QStringLiteral("--log"), log_};
+        spec.dieWithParent = true;
+        proc_ = Process::launch(spec);
+        if (proc_ && waitFor([&] { return QFile::exists(portFile); }, 10000))
+            port_ = Files::readAll(portFile).value_or(QByteArray()).trimmed().toInt();
+    }
+    ~ModelStandin()
+    {
+        if (proc_) {
+            proc_->signal(SIGTERM);
+            proc_->waitForExit(5000);
+        }
+    }
+    bool running() const { return port_ > 0; }
+    QString baseUrl() const { return QStringLiteral("http://127.0.0.1:%1").arg(port_); }
+    // The chat completion requests it has been sent, as parsed bodies.
+    QList<QJsonObject> completions() const
+    {
+        QList<QJsonObject> out;
+        for (const QJsonObject &r : events(log_, QStringLiteral("request")))
+            if (r.value(QStringLiteral("path")).toString().endsWith(QLatin1String("/chat/completions")))
+                out << r.value(QStringLiteral("json")).toObject();
+        return out;
+    }
+
+private:
+    QString log_;
+    std::unique_ptr<Process> proc_;
+    int port_ = 0;
+};
+
+QStringList toolNames(const QJsonObject &completion)
+{
+    QStringList names;
+    for (const QJsonValue &t : completion.value("tools").toArray())
+        names << t.toObject().value("function").toObject().value("name").toString();
+    return names;
+}
+
+// The engine's log lines that speak of the tool server, for failure messages
+// and the reconnect check.
+QStringList engineLogLines(const QString &home, const QString &needle)
+{
+    QStringList lines;
+    QDirIterator it(home + QStringLiteral("/.local/share/opencode/log"), {QStringLiteral("*.log")}, QDir::Files);
+    while (it.hasNext())
+        for (const QByteArray &line : Files::readAll(it.next()).value_or(QByteArray()).split('\n'))
+            if (line.contains(needle.toUtf8()))
+                lines << QString::fromUtf8(line);
+    return lines;
+}
+
+} // namespace
+
+TEST(WholeLoop, PromptOnTheRealEngineOpensThePageThroughVeltoAndRecordsItsText)
+{
+    ScopedTimeScale realTime(1); // the engine's answers take real seconds
+    TestKit::TempHome home;
+
+    // The engine, installed (or taken from the cache) into the home's bin folder.
+    const QString velto = home.file(".velto");
+    QString why;
+    ASSERT_TRUE(installEngine(velto + "/bin", &why)) << why.toStdString();
+
+    StandinCloud cloud(home, cloudReplies());
+    ASSERT_TRUE(cloud.running());
+
+    TestKit::FakeHttpServer fixture;
+    fixture.on("GET", "/page", [](const TestKit::RecordedRequest &) {
+        TestKit::FakeReply r;
+        r.headers << TestKit::Header("Content-Type", "text/html; charset=utf-8");
+        r.body = "<!doctype html><html><head><title>Fixture Portal</title></head>"
+                 "<body><h1>Return status</h1><p>" + PAGE_TEXT + "</p></body></html>";
+        return r;
+    });
+    const QString pageUrl = fixture.baseUrl() + "/page";
+
+    // The engine offers the tool server's tools to the model as "browser_" +
+    // the tool's name.
+    ModelStandin model(home, pageUrl, QStringLiteral("browser_browser_open"));
+    ASSERT_TRUE(model.running());
+
+    // Signed in, clients folder chosen, the provider configured.
+    home.write(".velto/hallix/opencode.json", QJsonDocument(engineConfig(model.baseUrl())).toJson());
+    home.write(".velto/seat.env", "PAVI_SEAT_TOKEN=seat-token\nPAVI_SEAT_EMAIL=ca@test.example\n");
+    const QString clients = home.file("Clients");
+    QDir().mkpath(clients);
+    home.write(".velto/velto.env", "VELTO_WORK=" + clients.toUtf8() + "\n");
+
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("VELTO_DEMO_HOME", home.path());
+    env.insert("VELTO_API", cloud.baseUrl());
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.remove("VELTO_THEME");
+    env.remove("OPENCODE_SERVER_PASSWORD");
+    for (const char *off : {"OPENCODE_DISABLE_AUTOUPDATE", "OPENCODE_DISABLE_MODELS_FETCH",
+                            "OPENCODE_DISABLE_LSP_DOWNLOAD", "OPENCODE_DISABLE_DEFAULT_PLUGINS"})
+        env.insert(off, "1");
+    env.insert("npm_config_registry", "http://127.0.0.1:9/");
+    env.insert("NPM_CONFIG_REGISTRY", "http://127.0.0.1:9/");
+    Process::Spec spec;
+    spec.program = QStringLiteral(VELTO_APP);
+    spec.env = env;
+    spec.dieWithParent = true;
+    std::unique_ptr<Process> app = Process::launch(spec);
+    ASSERT_TRUE(app);
+
+    std::optional<EngineChild> engine;
+    ASSERT_TRUE(waitFor([&] { return (engine = findEngine(app->pid())).has_value(); }, 60000))
+        << "velto started no engine";
+    std::printf("engine pid %lld port %d, %s\n", engine->pid, engine->port,
+                engine->password ? "locked with a password" : "open (no password)");
+
+    // The engine answers once it has loaded; then its tool server connection.
+    Http::Response sessions;
+    ASSERT_TRUE(waitFor([&] { return (sessions = engineCall(*engine, "GET", "/session", {}, 5)).status == 200; },
+                        90000))
+        << "the engine never answered: " << sessions.status << " " << sessions.error.toStdString();
+    if (engine->password) {
+        const Http::Response refused = engineCall(*engine, "GET", "/session", {}, 10, false);
+        EXPECT_EQ(refused.status, 401) << "the locked engine answered a request without credentials";
+    }
+    QJsonObject mcp;
+    EXPECT_TRUE(waitFor(
+        [&] {
+            mcp = QJsonDocument::fromJson(engineCall(*engine, "GET", withDirectory("/mcp", clients), {}, 5).body).object();
+            return mcp.value("browser").toObject().value("status").toString() == "connected";
+        },
+        60000))
+        << "the engine did not connect to the tool server: " << QJsonDocument(mcp).toJson().toStdString()
+        << engineLogLines(home.path(), "mcp").join('\n').toStdString();
+
+    // A session in the clients folder, and one prompt.
+    const Http::Response created = engineCall(*engine, "POST", withDirectory("/session", clients), {});
+    ASSERT_EQ(created.status, 200) << created.body.toStdString();
+    const QJsonObject session = QJsonDocument::fromJson(created.body).object();
+    const QString id = session.value("id").toString();
+    ASSERT_FALSE(id.isEmpty());
+    EXPECT_EQ(session.value("directory").toString(), clients);
+
+    const Http::Response answered =
+        engineCall(*engine, "POST", withDirectory("/session/" + id + "/message", clients),
+                   {{"parts", QJsonArray{QJsonObject{{"type", "text"},
+                                                     {"text", "Open the return status page and tell me what it says."}}}}},
+                   180);
+    ASSERT_EQ(answered.status, 200) << answered.error.toStdString() << answered.body.left(2000).toStdString();
+
+    // The model was offered the browser tool and answered the call.
+    const QList<QJsonObject> turns = model.completions();
+    ASSERT_FALSE(turns.isEmpty()) << "the engine never asked the model";
+    bool offered = false;
+    for (const QJsonObject &t : turns)
+        offered = offered || toolNames(t).contains("browser_browser_open");
+    EXPECT_TRUE(offered) << "tools offered: " << toolNames(turns.last()).join(',').toStdString();
+
+    // The call reached Velto and the browser pane opened the fixture.
+    EXPECT_TRUE(fixture.waitForRequests(1, 10000));
+    EXPECT_FALSE(fixture.requestsTo("/page").isEmpty()) << "the browser pane never loaded the page";
+
+    // The engine recorded the tool's output (the page text) in the session.
+    const Http::Response messages = engineCall(*engine, "GET", withDirectory("/session/" + id + "/message", clients));
+    ASSERT_EQ(messages.status, 200);
+    QString output, status, finalText;
+    for (const QJsonValue &m : QJsonDocument::fromJson(messages.body).array()) {
+        for (const QJsonValue &p : m.toObject().value("parts").toArray()) {
+            const QJsonObject part = p.toObject();
+            if (part.value("type").toString() == "tool" && part.value("tool").toString().endsWith("browser_open")) {
+                status = part.value("state").toObject().value("status").toString();
+                output = part.value("state").toObject().value("output").toString();
+            }
+            if (part.value("type").toString() == "text")
+                finalText = part.value("text").toString();
+        }
+    }
+    EXPECT_EQ(status, "completed") << messages.body.left(4000).toStdString();
+    EXPECT_TRUE(output.contains(PAGE_TEXT)) << output.toStdString();
+    EXPECT_TRUE(output.contains("Opened " + pageUrl)) << output.toStdString();
+    // The model's second turn saw the result and closed the loop.
+    EXPECT_TRUE(finalText.contains(PAGE_TEXT)) << finalText.toStdString();
+
+    // One connection to the tool server for the whole run: no reconnect loop.
+    const QStringList failures = engineLogLines(home.path(), "mcp");
+    int errors = 0;
+    for (const QString &line : failures)
+        errors += line.contains("level=ERROR") ? 1 : 0;
+    EXPECT_EQ(errors, 0) << failures.join('\n').toStdString();
+
+    // SIGTERM: velto quits through its normal path and stops the engine.
+    app->signal(SIGTERM);
+    ASSERT_TRUE(app->waitForExit(30000));
+    EXPECT_EQ(app->exitCode(), 0);
+    EXPECT_TRUE(waitFor([&] { return !QFile::exists(QStringLiteral("/proc/%1").arg(engine->pid)); }, 30000))
+        << "the engine outlived velto";
+}
