@@ -334,3 +334,79 @@ TEST_F(ServerTest, ToolsListAndToolsCallOverTheWire)
 }
 
 } // namespace
+
+// The engine's MCP client, request by request as it sends them on the wire:
+// keep-alive asked for, the protocol version and session headers after
+// initialize, a GET that asks for an event stream, a progress token on the
+// call and a cancel notification after it. Each is answered by the rules
+// above and closes its connection.
+TEST_F(ServerTest, TheEnginesClientConversationIsServed)
+{
+    Families::routed = {ToolFamily{[] { return QSet<QString>{"test_echo"}; }, [](Tool::Obj) { return QJsonArray(); },
+                                   [](const QString &, const QJsonObject &a, Tool::Done done) {
+                                       done("echo: " + a.value("text").toString(), false);
+                                   }}};
+    const QByteArray auth = "Authorization: Bearer " + token().toUtf8() + "\r\n";
+    const QByteArray common = "Connection: keep-alive\r\nUser-Agent: engine/1\r\nHost: 127.0.0.1:" +
+                              QByteArray::number(port()) + "\r\nAccept-Encoding: gzip, deflate, br, zstd\r\n";
+    const QByteArray session = "mcp-protocol-version: 2025-11-25\r\nmcp-session-id: velto-browser\r\n";
+    auto postRequest = [&](const QByteArray &headers, const QByteArray &body) {
+        return "POST /mcp HTTP/1.1\r\nAccept: application/json, text/event-stream\r\n" + auth +
+               "Content-Type: application/json\r\n" + headers + common + "Content-Length: " +
+               QByteArray::number(body.size()) + "\r\n\r\n" + body;
+    };
+    struct Step {
+        const char *what;
+        QByteArray request;
+        QByteArray status;
+        std::function<void(const QJsonObject &)> check;
+    };
+    const std::vector<Step> steps{
+        {"initialize",
+         postRequest({}, R"({"method":"initialize","params":{"protocolVersion":"2025-11-25","capabilities":{"roots":{}},)"
+                         R"("clientInfo":{"name":"engine","version":"1"}},"jsonrpc":"2.0","id":0})"),
+         "200 OK",
+         [](const QJsonObject &j) {
+             EXPECT_EQ(j.value("id"), 0);
+             EXPECT_EQ(j.value("result").toObject().value("protocolVersion").toString(), "2025-11-25");
+         }},
+        {"initialized", postRequest(session, R"({"method":"notifications/initialized","jsonrpc":"2.0"})"),
+         "202 Accepted", nullptr},
+        {"stream request",
+         "GET /mcp HTTP/1.1\r\nAccept: text/event-stream\r\n" + auth + session + common + "\r\n", "202 Accepted",
+         nullptr},
+        {"tools/list", postRequest(session, R"({"method":"tools/list","jsonrpc":"2.0","id":1})"), "200 OK",
+         [](const QJsonObject &j) {
+             QStringList names;
+             for (const QJsonValue &t : j.value("result").toObject().value("tools").toArray())
+                 names << t.toObject().value("name").toString();
+             EXPECT_TRUE(names.contains("browser_open")) << names.join(',').toStdString();
+         }},
+        {"tools/call",
+         postRequest(session, R"({"method":"tools/call","params":{"name":"test_echo","arguments":{"text":"hi"},)"
+                              R"("_meta":{"progressToken":2}},"jsonrpc":"2.0","id":2})"),
+         "200 OK",
+         [](const QJsonObject &j) {
+             EXPECT_EQ(j.value("id"), 2);
+             const QJsonObject result = j.value("result").toObject();
+             EXPECT_FALSE(result.value("isError").toBool());
+             EXPECT_EQ(result.value("content").toArray().at(0).toObject().value("text").toString(), "echo: hi");
+         }},
+        {"cancelled",
+         postRequest(session, R"({"jsonrpc":"2.0","method":"notifications/cancelled","params":{"requestId":2,)"
+                              R"("reason":"AbortError: The operation was aborted."}})"),
+         "202 Accepted", nullptr},
+    };
+    for (const Step &step : steps) {
+        RawClient client(port());
+        client.send(step.request);
+        const Reply r = client.read();
+        EXPECT_EQ(r.status, step.status) << step.what << "\n" << r.raw.toStdString();
+        EXPECT_TRUE(r.closed) << step.what << ": the connection is closed after the reply";
+        EXPECT_TRUE(r.headerLines.contains("Connection: close")) << step.what;
+        if (step.check)
+            step.check(r.json());
+        else
+            EXPECT_TRUE(r.body.isEmpty()) << step.what << ": " << r.body.toStdString();
+    }
+}
