@@ -13,24 +13,12 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QProcessEnvironment>
 #include <csignal>
 
 using namespace AppTestKit;
 using TestKit::waitFor;
 
 namespace {
-
-QJsonObject cloudReplies()
-{
-    return QJsonObject{
-        {"GET /cli/whoami",
-         QJsonObject{{"body", QJsonObject{{"success", true},
-                                          {"profile", QJsonObject{{"name", "Test CA"}, {"firm", "Test & Co"}}}}}}},
-        {"GET /cli/harness", QJsonObject{{"body", QJsonObject{{"success", true}, {"items", QJsonArray{}}}}}},
-        {"GET /cli/routines_due", QJsonObject{{"body", QJsonObject{{"success", true}, {"routines", QJsonArray{}}}}}},
-    };
-}
 
 // One JSON-RPC call to the tool server; the reply's object, empty on failure.
 QJsonObject rpc(const QString &url, const QString &token, const QJsonObject &message)
@@ -71,7 +59,7 @@ QString resultText(const QJsonObject &reply)
 TEST(AppEndToEnd, StartsServesToolsAndQuitsOnSigterm)
 {
     TestKit::TempHome home;
-    StandinCloud cloud(home, cloudReplies());
+    StandinCloud cloud(home, signedInCloudReplies());
     ASSERT_TRUE(cloud.running());
 
     // Installed engine, empty engine configuration, signed in, folder chosen.
@@ -96,17 +84,7 @@ TEST(AppEndToEnd, StartsServesToolsAndQuitsOnSigterm)
     });
 
     const QString engineLog = home.file("engine.log");
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("VELTO_DEMO_HOME", home.path());
-    env.insert("VELTO_API", cloud.baseUrl());
-    env.insert("VELTO_STANDIN_LOG", engineLog);
-    env.insert("QT_QPA_PLATFORM", "offscreen");
-    env.remove("VELTO_THEME");
-    Process::Spec spec;
-    spec.program = QStringLiteral(VELTO_APP);
-    spec.env = env;
-    spec.dieWithParent = true;
-    std::unique_ptr<Process> app = Process::launch(spec);
+    std::unique_ptr<Process> app = launchVelto(home, cloud.baseUrl(), {{"VELTO_STANDIN_LOG", engineLog}});
     ASSERT_TRUE(app);
 
     // The chat view asks the engine for its chat page.

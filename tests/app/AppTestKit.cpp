@@ -5,6 +5,7 @@
 #include "platform/Process.h"
 
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <csignal>
 
@@ -68,6 +69,34 @@ QList<QJsonObject> events(const QString &path, const QString &kind)
 bool waitForEvents(const QString &path, const QString &kind, int n, int ms)
 {
     return TestKit::waitFor([&] { return events(path, kind).size() >= n; }, ms);
+}
+
+QJsonObject signedInCloudReplies()
+{
+    return QJsonObject{
+        {"GET /cli/whoami",
+         QJsonObject{{"body", QJsonObject{{"success", true},
+                                          {"profile", QJsonObject{{"name", "Test CA"}, {"firm", "Test & Co"}}}}}}},
+        {"GET /cli/harness", QJsonObject{{"body", QJsonObject{{"success", true}, {"items", QJsonArray{}}}}}},
+        {"GET /cli/routines_due", QJsonObject{{"body", QJsonObject{{"success", true}, {"routines", QJsonArray{}}}}}},
+    };
+}
+
+std::unique_ptr<Process> launchVelto(const TestKit::TempHome &home, const QString &apiUrl,
+                                     const QMap<QString, QString> &env)
+{
+    QProcessEnvironment penv = QProcessEnvironment::systemEnvironment();
+    penv.insert(QStringLiteral("VELTO_DEMO_HOME"), home.path());
+    penv.insert(QStringLiteral("VELTO_API"), apiUrl);
+    penv.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    penv.remove(QStringLiteral("VELTO_THEME"));
+    for (auto it = env.begin(); it != env.end(); ++it)
+        penv.insert(it.key(), it.value());
+    Process::Spec spec;
+    spec.program = QStringLiteral(VELTO_APP);
+    spec.env = penv;
+    spec.dieWithParent = true;
+    return Process::launch(spec);
 }
 
 StandinCloud::StandinCloud(const TestKit::TempHome &home, const QJsonObject &replies)

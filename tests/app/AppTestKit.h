@@ -40,6 +40,16 @@ QList<QJsonObject> events(const QString &path, const QString &kind);
 // Waits until the log holds at least n events of the kind.
 bool waitForEvents(const QString &path, const QString &kind, int n = 1, int ms = 10000);
 
+// The cloud's replies for a signed-in seat with nothing to sync and no
+// routines due: what a run of the whole app needs from the cloud.
+QJsonObject signedInCloudReplies();
+
+// The built velto program started offscreen on the home, with the cloud at
+// apiUrl and the extra variables set (for it and the engine it starts); it
+// gets SIGTERM when the test process dies. Absent when it cannot start.
+std::unique_ptr<Process> launchVelto(const TestKit::TempHome &home, const QString &apiUrl,
+                                     const QMap<QString, QString> &env = {});
+
 // The stand-in cloud running on a free loopback port with the given replies.
 class StandinCloud {
 public:

@@ -22,7 +22,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
-#include <QProcessEnvironment>
 #include <QUrlQuery>
 #include <csignal>
 
@@ -137,17 +136,6 @@ QJsonObject engineConfig(const QString &modelUrl)
     };
 }
 
-QJsonObject cloudReplies()
-{
-    return QJsonObject{
-        {"GET /cli/whoami",
-         QJsonObject{{"body", QJsonObject{{"success", true},
-                                          {"profile", QJsonObject{{"name", "Test CA"}, {"firm", "Test & Co"}}}}}}},
-        {"GET /cli/harness", QJsonObject{{"body", QJsonObject{{"success", true}, {"items", QJsonArray{}}}}}},
-        {"GET /cli/routines_due", QJsonObject{{"body", QJsonObject{{"success", true}, {"routines", QJsonArray{}}}}}},
-    };
-}
-
 // The model stand-in on a free loopback port; ended when destroyed.
 class ModelStandin {
 public:
@@ -219,7 +207,7 @@ TEST(WholeLoop, PromptOnTheRealEngineOpensThePageThroughVeltoAndRecordsItsText)
     QString why;
     ASSERT_TRUE(installEngine(velto + "/bin", &why)) << why.toStdString();
 
-    StandinCloud cloud(home, cloudReplies());
+    StandinCloud cloud(home, signedInCloudReplies());
     ASSERT_TRUE(cloud.running());
 
     TestKit::FakeHttpServer fixture;
@@ -244,22 +232,13 @@ TEST(WholeLoop, PromptOnTheRealEngineOpensThePageThroughVeltoAndRecordsItsText)
     QDir().mkpath(clients);
     home.write(".velto/velto.env", "VELTO_WORK=" + clients.toUtf8() + "\n");
 
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("VELTO_DEMO_HOME", home.path());
-    env.insert("VELTO_API", cloud.baseUrl());
-    env.insert("QT_QPA_PLATFORM", "offscreen");
-    env.remove("VELTO_THEME");
-    env.remove("OPENCODE_SERVER_PASSWORD");
+    QMap<QString, QString> offline;
     for (const char *off : {"OPENCODE_DISABLE_AUTOUPDATE", "OPENCODE_DISABLE_MODELS_FETCH",
                             "OPENCODE_DISABLE_LSP_DOWNLOAD", "OPENCODE_DISABLE_DEFAULT_PLUGINS"})
-        env.insert(off, "1");
-    env.insert("npm_config_registry", "http://127.0.0.1:9/");
-    env.insert("NPM_CONFIG_REGISTRY", "http://127.0.0.1:9/");
-    Process::Spec spec;
-    spec.program = QStringLiteral(VELTO_APP);
-    spec.env = env;
-    spec.dieWithParent = true;
-    std::unique_ptr<Process> app = Process::launch(spec);
+        offline.insert(off, "1");
+    offline.insert("npm_config_registry", "http://127.0.0.1:9/");
+    offline.insert("NPM_CONFIG_REGISTRY", "http://127.0.0.1:9/");
+    std::unique_ptr<Process> app = launchVelto(home, cloud.baseUrl(), offline);
     ASSERT_TRUE(app);
 
     std::optional<EngineChild> engine;

@@ -24,8 +24,6 @@
 #include <QHash>
 #include <QJsonArray>
 #include <QProcessEnvironment>
-#include <QSaveFile>
-#include <cstdio>
 
 using namespace Standin;
 
@@ -96,18 +94,7 @@ int main(int argc, char **argv)
                                         QJsonObject{{QStringLiteral("message"), QStringLiteral("Not found")}}}},
                            404);
     });
-    if (!server.listen(QStringLiteral("127.0.0.1"), quint16(parser.value(portOpt).toUInt()))) {
-        std::fprintf(stderr, "velto-standin-cloud: cannot listen\n");
+    if (!listenAndAnnounce(server, "velto-standin-cloud", quint16(parser.value(portOpt).toUInt()), parser.value(portFileOpt)))
         return 1;
-    }
-    if (parser.isSet(portFileOpt)) {
-        QSaveFile pf(parser.value(portFileOpt));
-        if (pf.open(QIODevice::WriteOnly)) {
-            pf.write(QByteArray::number(server.port()) + '\n');
-            pf.commit();
-        }
-    }
-    std::printf("http://127.0.0.1:%u\n", unsigned(server.port()));
-    std::fflush(stdout);
     return QCoreApplication::exec();
 }

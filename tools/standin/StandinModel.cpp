@@ -18,8 +18,6 @@
 #include <QCoreApplication>
 #include <QJsonArray>
 #include <QProcessEnvironment>
-#include <QSaveFile>
-#include <cstdio>
 
 using namespace Standin;
 
@@ -190,18 +188,7 @@ int main(int argc, char **argv)
         const qint64 created = qint64(nowMs() / 1000);
         return body.value(QStringLiteral("stream")).toBool() ? streamedReply(answer, created) : plainReply(answer, created);
     });
-    if (!server.listen(QStringLiteral("127.0.0.1"), quint16(parser.value(portOpt).toUInt()))) {
-        std::fprintf(stderr, "velto-standin-model: cannot listen\n");
+    if (!listenAndAnnounce(server, "velto-standin-model", quint16(parser.value(portOpt).toUInt()), parser.value(portFileOpt)))
         return 1;
-    }
-    if (parser.isSet(portFileOpt)) {
-        QSaveFile pf(parser.value(portFileOpt));
-        if (pf.open(QIODevice::WriteOnly)) {
-            pf.write(QByteArray::number(server.port()) + '\n');
-            pf.commit();
-        }
-    }
-    std::printf("http://127.0.0.1:%u\n", unsigned(server.port()));
-    std::fflush(stdout);
     return QCoreApplication::exec();
 }

@@ -1,5 +1,8 @@
 #include "StandinServer.h"
 
+#include <QSaveFile>
+#include <cstdio>
+
 #include <QDateTime>
 #include <QHostAddress>
 #include <QJsonArray>
@@ -205,6 +208,24 @@ void Log::write(const QJsonObject &event)
 double nowMs()
 {
     return double(QDateTime::currentMSecsSinceEpoch());
+}
+
+bool listenAndAnnounce(Server &server, const char *program, quint16 port, const QString &portFile)
+{
+    if (!server.listen(QStringLiteral("127.0.0.1"), port)) {
+        std::fprintf(stderr, "%s: cannot listen\n", program);
+        return false;
+    }
+    if (!portFile.isEmpty()) {
+        QSaveFile pf(portFile);
+        if (pf.open(QIODevice::WriteOnly)) {
+            pf.write(QByteArray::number(server.port()) + '\n');
+            pf.commit();
+        }
+    }
+    std::printf("http://127.0.0.1:%u\n", unsigned(server.port()));
+    std::fflush(stdout);
+    return true;
 }
 
 } // namespace Standin

@@ -72,4 +72,9 @@ private:
 // Milliseconds since 1970.
 double nowMs();
 
+// Listens on 127.0.0.1:port (0 for any free port); once listening, prints the
+// address on standard output and writes the port to portFile when one is
+// given. False, with a message on standard error, when it cannot listen.
+bool listenAndAnnounce(Server &server, const char *program, quint16 port, const QString &portFile);
+
 } // namespace Standin
