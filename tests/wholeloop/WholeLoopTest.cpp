@@ -43,7 +43,7 @@ bool installEngine(const QString &binDir, QString *why)
     QElapsedTimer clock;
     clock.start();
     p.start();
-    if (!p.waitForFinished(10 * 60 * 1000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
+    if (!p.waitForFinished(6 * 60 * 1000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
         *why = QString::fromUtf8(p.readAll());
         return false;
     }
