@@ -76,6 +76,8 @@ void AppDelegate::bringToFront()
 void AppDelegate::applicationDidFinishLaunching()
 {
     Theme::registerBundledFonts();
+    loadTheme();
+    applyAppearance();
     buildWindow();
     splashMessage(QString());
     QPointer<AppDelegate> self(this);
@@ -162,6 +164,31 @@ void AppDelegate::startEngine()
     });
 }
 
+void AppDelegate::changeWorkspace()
+{
+    const std::optional<QString> folder = chooseWorkspace();
+    if (!folder)
+        return;
+    work_ = folder;
+    // No claimed routine is left unreported: the old runner reports its run
+    // as failed before anything of the new folder starts.
+    if (routines_) {
+        routines_->retire();
+        routines_.reset();
+    }
+    engine_.stop();
+    splash_->show();
+    splash_->raise();
+    splashOrb_->setBusy(true);
+    showChat();
+    splashMessage(QStringLiteral("Switching folder…"));
+    QPointer<AppDelegate> self(this);
+    Dispatch::after(0.6, [self] {
+        if (self)
+            self->startEngine();
+    });
+}
+
 void AppDelegate::startEngineNow()
 {
     const std::optional<QString> token = seatToken();
@@ -229,6 +256,8 @@ void AppDelegate::engineReady(bool ready, const QString &work)
         self->sessions_.startNewSession();
     });
     syncClients();
+    if (routines_)
+        routines_->retire();
     routines_ = std::make_unique<RoutineRunner>();
     routines_->enginePort = [self] { return self ? self->engine_.port() : 0; };
     routines_->routineWorkingDirectory = [self] {
