@@ -42,6 +42,11 @@ public:
 
     // The loopback port given to the engine at the last start (0 before).
     int port() const { return port_; }
+    // The password the engine of the last start was locked with (fresh at
+    // every start, held in memory only; empty before and after stop()).
+    // Requests through EngineApi carry it; the chat view answers the
+    // engine's challenge with it.
+    QString password() const { return password_; }
     // The engine process of the last successful start, or null.
     Process *proc() const { return proc_.get(); }
 
@@ -60,6 +65,7 @@ private:
 
     std::unique_ptr<Process> proc_;
     int port_ = 0;
+    QString password_;
     quint64 generation_ = 0;
     // Outlives nothing: pending callbacks hold it weakly to see the host is gone.
     std::shared_ptr<Engine *> self_;
