@@ -14,6 +14,10 @@
 // One engine at a time: every start() supersedes the previous one. The earlier
 // engine process is sent SIGTERM, and a readiness wait still running for it
 // ends without calling its completion. stop() ends a pending wait the same way.
+//
+// Every launch locks the engine with a fresh random password in its
+// environment (OPENCODE_SERVER_PASSWORD), kept in memory only and handed to
+// EngineApi for the requests to that port; stop() takes it back.
 class Engine {
 public:
     Engine();

@@ -2,7 +2,6 @@
 #include "platform/Dialogs.h"
 
 #include <QAuthenticator>
-#include <algorithm>
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileDialog>
@@ -18,6 +17,7 @@
 #include <QWebEngineProfile>
 #include <QWebEngineScript>
 #include <QWebEngineScriptCollection>
+#include <algorithm>
 
 namespace {
 

@@ -119,6 +119,7 @@ TEST_F(EngineTest, LaunchesWithTheArgumentsFolderAndEnvironment)
         {"OPENCODE_DISABLE_EXTERNAL_SKILLS", "1"},
         {"OPENCODE_CONFIG", demo + "/.velto/hallix/opencode.json"},
         {"OPENCODE_CLIENT", "velto-app"},
+        {"OPENCODE_SERVER_PASSWORD", "(set)"}, // the stand-in logs no secret
         {"HOME", demo},
         {"XDG_DATA_HOME", demo + "/.local/share"},
         {"XDG_CONFIG_HOME", demo + "/.config"},
