@@ -12,6 +12,7 @@
 #include "platform/Dispatch.h"
 #include "platform/Http.h"
 #include "platform/Process.h"
+#include "platform/WebView.h"
 #include "toolserver/BrowserMCP.h"
 #include "ui/Busy.h"
 #include "ui/Mascot.h"
@@ -218,6 +219,13 @@ void AppDelegate::startEngineNow()
         quit();
         return;
     }
+    // The chat view and the splash answer the locked engine's challenge; no other origin gets its password.
+    const QString engineAddress = QStringLiteral("http://%1:") + QString::number(engine_.port());
+    const QList<QUrl> engineOrigins{QUrl(engineAddress.arg(QStringLiteral("127.0.0.1"))),
+                                    QUrl(engineAddress.arg(QStringLiteral("localhost")))};
+    for (WebView *view : {chat_, splashWeb_})
+        if (view)
+            view->answerChallenges(engineOrigins, EngineApi::engineUser(), engine_.password());
     window_->setWindowTitle(QStringLiteral("Velto"));
     statusLabel_->setText(QFileInfo(*work_).fileName());
     const QString work = *work_;
