@@ -12,6 +12,7 @@
 #include "platform/Dispatch.h"
 #include "platform/Http.h"
 #include "platform/Process.h"
+#include "platform/WebView.h"
 #include "toolserver/BrowserMCP.h"
 #include "ui/Busy.h"
 #include "ui/Mascot.h"
@@ -76,6 +77,8 @@ void AppDelegate::bringToFront()
 void AppDelegate::applicationDidFinishLaunching()
 {
     Theme::registerBundledFonts();
+    loadTheme();
+    applyAppearance();
     buildWindow();
     splashMessage(QString());
     QPointer<AppDelegate> self(this);
@@ -162,6 +165,31 @@ void AppDelegate::startEngine()
     });
 }
 
+void AppDelegate::changeWorkspace()
+{
+    const std::optional<QString> folder = chooseWorkspace();
+    if (!folder)
+        return;
+    work_ = folder;
+    // No claimed routine is left unreported: the old runner reports its run
+    // as failed before anything of the new folder starts.
+    if (routines_) {
+        routines_->retire();
+        routines_.reset();
+    }
+    engine_.stop();
+    splash_->show();
+    splash_->raise();
+    splashOrb_->setBusy(true);
+    showChat();
+    splashMessage(QStringLiteral("Switching folder…"));
+    QPointer<AppDelegate> self(this);
+    Dispatch::after(0.6, [self] {
+        if (self)
+            self->startEngine();
+    });
+}
+
 void AppDelegate::startEngineNow()
 {
     const std::optional<QString> token = seatToken();
@@ -191,6 +219,13 @@ void AppDelegate::startEngineNow()
         quit();
         return;
     }
+    // The chat view and the splash answer the locked engine's challenge; no other origin gets its password.
+    const QString engineAddress = QStringLiteral("http://%1:") + QString::number(engine_.port());
+    const QList<QUrl> engineOrigins{QUrl(engineAddress.arg(QStringLiteral("127.0.0.1"))),
+                                    QUrl(engineAddress.arg(QStringLiteral("localhost")))};
+    for (WebView *view : {chat_, splashWeb_})
+        if (view)
+            view->answerChallenges(engineOrigins, EngineApi::engineUser(), engine_.password());
     window_->setWindowTitle(QStringLiteral("Velto"));
     statusLabel_->setText(QFileInfo(*work_).fileName());
     const QString work = *work_;
@@ -229,6 +264,8 @@ void AppDelegate::engineReady(bool ready, const QString &work)
         self->sessions_.startNewSession();
     });
     syncClients();
+    if (routines_)
+        routines_->retire();
     routines_ = std::make_unique<RoutineRunner>();
     routines_->enginePort = [self] { return self ? self->engine_.port() : 0; };
     routines_->routineWorkingDirectory = [self] {

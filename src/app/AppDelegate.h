@@ -19,6 +19,8 @@
 #include "app/Sessions.h"
 #include "app/SignIn.h"
 
+#include <QColor>
+#include <QImage>
 #include <QJsonObject>
 #include <QObject>
 #include <QPointer>
@@ -34,6 +36,7 @@ class LoginWindow;
 class OrbView;
 class PaviMarkView;
 class QLabel;
+class QPainter;
 class QPushButton;
 class QToolButton;
 class QWebEngineProfile;
@@ -63,6 +66,11 @@ public:
     void startEngineNow();
     void loadAccount();
     void syncClients();
+    // The CA picks another clients folder: a routine under way is reported to
+    // the cloud as failed, the engine stops, the splash shows "Switching
+    // folder…" and the start-up runs again 0.6 s later. Cancelling changes
+    // nothing.
+    void changeWorkspace();
 
     // --- the main window --------------------------------------------------------
     void buildWindow();
@@ -97,6 +105,59 @@ public:
     static bool activityActivates(const QString &name);
     // The informative text of the confirm alert for a detail text.
     static QString confirmText(const QString &detail);
+
+    // --- the theme (ThemeChoice.cpp) -------------------------------------------
+    // The saved choice from "app.json" in VELTO_HOME: "light", "dark" or
+    // "system" exactly; anything else (or no readable file) keeps the default.
+    void loadTheme();
+    // Stores the choice under "theme" in "app.json", keeping the other keys.
+    // Failures are silent.
+    void saveTheme(const QString &mode);
+    // The application's palette follows the effective choice ("system": the
+    // desktop's scheme).
+    void applyAppearance();
+    // The View menu's three choices.
+    void setAppearanceDark();
+    void setAppearanceLight();
+    void setAppearanceSystem();
+    // The top bar's switch: always an explicit light or dark, the opposite of
+    // what is painted.
+    void themeSwitchToggled();
+    // Applies a choice with a repaint and the circular reveal. One switch runs
+    // at a time; a choice made meanwhile waits, and only the last one made
+    // runs once the current switch ends.
+    void switchTheme(const QString &mode);
+    // The desktop's scheme changed: repaints (with the reveal) while the
+    // effective choice is "system" and the painted look differs.
+    void systemAppearanceChanged();
+    // Repaints every view the delegate owns, tells the pages and sends both
+    // theme notifications once.
+    void repaintAll();
+    void paintChrome();
+    // Panel windows that cannot follow the theme themselves are rebuilt.
+    void rebuildStalePanels();
+    // The reveal over the window from a picture of the old look (a null image:
+    // none); always ends in finishThemeSwitch().
+    void reveal(const QImage &picture, bool toDark);
+
+    // A picture of the view and its children in their last painted state,
+    // laid over ground (and glass, when given), with the live content of web
+    // (when given, shown and not empty) in its place. done is called exactly
+    // once; it gets a null image for no view or a view without width. With
+    // demoRecordScale the picture has that many pixels per point and the
+    // chrome is reused for 0.6 s while the view's size stays the same.
+    static void composite(QWidget *view, const QColor &ground, const std::optional<QColor> &glass, WebView *web,
+                          const std::function<void(const QImage &)> &done);
+    // Runs draw into a fresh image of size x scale pixels that measures size
+    // in points; a null image when it cannot be made.
+    static QImage scaledImage(const QSizeF &size, qreal scale, const std::function<void(QPainter &)> &draw);
+
+    bool paintedDark() const { return paintedDark_; }
+    bool themeSwitching() const { return themeSwitching_; }
+    const std::optional<QString> &pendingThemeMode() const { return pendingThemeMode_; }
+    ThemeSwitch *themeSwitch() const { return themeSwitch_; }
+    PaviMarkView *brandMark() const { return brandMark_; }
+    QLabel *brandWord() const { return brandWord_; }
 
     // --- hooks for tests ----------------------------------------------------------
     // How the app quits (default: QCoreApplication::quit).
@@ -137,7 +198,13 @@ public:
 
 private:
     void layoutWindow();
-    void paintChrome();
+    // The picture of the window in the look painted now (a null image when
+    // motion is reduced or the window is hidden or minimised).
+    void oldLookPicture(const std::function<void(const QImage &)> &done);
+    void finishThemeSwitch();
+    // The View menu's check marks follow the choice; nothing to do until the
+    // app has menus.
+    void rebuildMenu() {}
     void buildTopBar(QWidget *root);
     void buildContent(QWidget *root);
     void chatLoaded(bool ok);
@@ -172,6 +239,9 @@ private:
     QLabel *splashLabel_ = nullptr;  // the last splash message, never shown
 
     bool showingBrowser_ = false;
+    bool paintedDark_ = false;
+    bool themeSwitching_ = false;
+    std::optional<QString> pendingThemeMode_;
     bool sidebarOn_ = true;
     QStringList recentFolders_;
     std::optional<QJsonObject> accountInfo_;

@@ -1,4 +1,5 @@
 #include "app/Engine.h"
+#include "app/EngineApi.h"
 #include "core/EnvFile.h"
 #include "core/Globals.h"
 #include "core/OcConfig.h"
@@ -12,6 +13,7 @@
 #include <QFileInfo>
 #include <QJsonObject>
 #include <QPointer>
+#include <QRandomGenerator>
 #include <QSocketNotifier>
 #include <csignal>
 #include <fcntl.h>
@@ -35,7 +37,15 @@ void onSigterm(int)
     }
 }
 
-QProcessEnvironment engineEnvironment(const QString &work, const QString &token)
+// 128 random bits from the system's generator, as 32 hex characters.
+QString freshPassword()
+{
+    quint32 words[4];
+    QRandomGenerator::system()->fillRange(words);
+    return QString::fromLatin1(QByteArray(reinterpret_cast<const char *>(words), sizeof words).toHex());
+}
+
+QProcessEnvironment engineEnvironment(const QString &work, const QString &token, const QString &password)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     const QString inheritedPath = env.contains(QStringLiteral("PATH"))
@@ -49,6 +59,9 @@ QProcessEnvironment engineEnvironment(const QString &work, const QString &token)
     env.insert(QStringLiteral("OPENCODE_DISABLE_EXTERNAL_SKILLS"), QStringLiteral("1"));
     env.insert(QStringLiteral("OPENCODE_CONFIG"), OC_JSON);
     env.insert(QStringLiteral("OPENCODE_CLIENT"), QStringLiteral("velto-app"));
+    // Locks the engine's HTTP server to Velto: without these Basic
+    // credentials anyone on the machine could drive it, shell tools included.
+    env.insert(QStringLiteral("OPENCODE_SERVER_PASSWORD"), password);
     if (DEMO_HOME) {
         env.insert(QStringLiteral("HOME"), *DEMO_HOME);
         env.insert(QStringLiteral("XDG_DATA_HOME"), joinPath(*DEMO_HOME, QStringLiteral(".local/share")));
@@ -93,6 +106,7 @@ bool Engine::start(const QString &work, const QString &token)
     reapOrphans();
     installTermHandler();
     port_ = freePort();
+    password_ = freshPassword();
 
     const QString folder = QDir::cleanPath(work);
     Process::Spec spec;
@@ -100,7 +114,7 @@ bool Engine::start(const QString &work, const QString &token)
     spec.args = {QStringLiteral("serve"), QStringLiteral("--port"), QString::number(port_),
                  QStringLiteral("--hostname"), QStringLiteral("127.0.0.1")};
     spec.workDir = folder;
-    spec.env = engineEnvironment(folder, token);
+    spec.env = engineEnvironment(folder, token, password_);
     spec.input = Process::Stream::Inherit;
     spec.output = Process::Stream::Null;
     // An orphaned engine is often adopted by a session sub-reaper rather than
@@ -111,12 +125,16 @@ bool Engine::start(const QString &work, const QString &token)
     if (!launched)
         return false;
     proc_ = std::move(launched);
+    EngineApi::setCredentials(port_, password_);
     return true;
 }
 
 void Engine::stop()
 {
     ++generation_;
+    // The port may soon belong to another program: nothing more goes there with the password.
+    EngineApi::clearCredentials(port_);
+    password_.clear();
     if (proc_) {
         proc_->signal(SIGTERM);
         proc_.reset();

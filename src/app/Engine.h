@@ -14,6 +14,10 @@
 // One engine at a time: every start() supersedes the previous one. The earlier
 // engine process is sent SIGTERM, and a readiness wait still running for it
 // ends without calling its completion. stop() ends a pending wait the same way.
+//
+// Every launch locks the engine with a fresh random password in its
+// environment (OPENCODE_SERVER_PASSWORD), kept in memory only and handed to
+// EngineApi for the requests to that port; stop() takes it back.
 class Engine {
 public:
     Engine();
@@ -42,6 +46,11 @@ public:
 
     // The loopback port given to the engine at the last start (0 before).
     int port() const { return port_; }
+    // The password the engine of the last start was locked with (fresh at
+    // every start, held in memory only; empty before and after stop()).
+    // Requests through EngineApi carry it; the chat view answers the
+    // engine's challenge with it.
+    QString password() const { return password_; }
     // The engine process of the last successful start, or null.
     Process *proc() const { return proc_.get(); }
 
@@ -60,6 +69,7 @@ private:
 
     std::unique_ptr<Process> proc_;
     int port_ = 0;
+    QString password_;
     quint64 generation_ = 0;
     // Outlives nothing: pending callbacks hold it weakly to see the host is gone.
     std::shared_ptr<Engine *> self_;

@@ -26,21 +26,70 @@ QString text(const QJsonObject &o, const QString &key)
     return v.isString() ? v.toString() : QString();
 }
 
-void send(const QByteArray &method, const QUrl &url, const std::optional<QJsonObject> &body, double timeout,
-          Http::Done done)
+struct Credentials {
+    int port = 0;
+    QString password;
+};
+
+Credentials &credentials()
+{
+    static Credentials c;
+    return c;
+}
+
+void send(int port, const QByteArray &method, const QUrl &url, const std::optional<QJsonObject> &body,
+          double timeout, Http::Done done)
 {
     Http::Request req;
     req.method = method;
     req.url = url;
     req.timeout = timeout;
+    const QByteArray auth = authorization(port);
+    if (!auth.isEmpty())
+        req.headers.append(Http::Header("Authorization", auth));
     if (body) {
-        req.headers = {{"Content-Type", "application/json"}};
+        req.headers.append(Http::Header("Content-Type", "application/json"));
         req.body = QJsonDocument(*body).toJson(QJsonDocument::Compact);
     }
     Http::request(req, std::move(done));
 }
 
+QString folderQuery(const QString &folder)
+{
+    return QStringLiteral("?directory=") + segment(folder);
+}
+
 } // namespace
+
+QString engineUser()
+{
+    return QStringLiteral("opencode");
+}
+
+void setCredentials(int port, const QString &password)
+{
+    credentials() = password.isEmpty() ? Credentials{} : Credentials{port, password};
+}
+
+void clearCredentials(int port)
+{
+    if (credentials().port == port)
+        credentials() = Credentials{};
+}
+
+QString password(int port)
+{
+    const Credentials &c = credentials();
+    return port > 0 && c.port == port ? c.password : QString();
+}
+
+QByteArray authorization(int port)
+{
+    const QString pw = password(port);
+    if (pw.isEmpty())
+        return {};
+    return "Basic " + (engineUser() + QLatin1Char(':') + pw).toUtf8().toBase64();
+}
 
 double nowMs()
 {
@@ -97,14 +146,14 @@ QList<SessionRow> newestFirst(QList<SessionRow> rows)
 
 void listSessions(int port, ListDone done)
 {
-    send("GET", address(port, QStringLiteral("/session")), std::nullopt, 8,
+    send(port, "GET", address(port, QStringLiteral("/session")), std::nullopt, 8,
          [done = std::move(done)](const Http::Response &r) { done(newestFirst(parseSessions(r.body))); });
 }
 
 void newSession(int port, const QString &folder, double timeout, NewSessionDone done)
 {
-    send("POST", address(port, QStringLiteral("/session")), QJsonObject{{QStringLiteral("directory"), folder}},
-         timeout, [done = std::move(done)](const Http::Response &r) {
+    send(port, "POST", address(port, QStringLiteral("/session") + folderQuery(folder)),
+         QJsonObject{{QStringLiteral("directory"), folder}}, timeout, [done = std::move(done)](const Http::Response &r) {
              const QJsonValue id = QJsonDocument::fromJson(r.body).object().value(QStringLiteral("id"));
              done(id.isString() ? std::optional<QString>(id.toString()) : std::nullopt, r);
          });
@@ -116,13 +165,13 @@ void promptAsync(int port, const QString &id, const QString &agent, const QStrin
         {QStringLiteral("agent"), agent},
         {QStringLiteral("parts"),
          QJsonArray{QJsonObject{{QStringLiteral("type"), QStringLiteral("text")}, {QStringLiteral("text"), text}}}}};
-    send("POST", address(port, QStringLiteral("/session/") + segment(id) + QStringLiteral("/prompt_async")), body,
+    send(port, "POST", address(port, QStringLiteral("/session/") + segment(id) + QStringLiteral("/prompt_async")), body,
          30, std::move(done));
 }
 
 void messages(int port, const QString &id, MessagesDone done)
 {
-    send("GET", address(port, QStringLiteral("/session/") + segment(id) + QStringLiteral("/message")),
+    send(port, "GET", address(port, QStringLiteral("/session/") + segment(id) + QStringLiteral("/message")),
          std::nullopt, 20, [done = std::move(done)](const Http::Response &r) {
              const QJsonDocument doc = QJsonDocument::fromJson(r.body);
              done(doc.isArray() ? std::optional<QJsonArray>(doc.array()) : std::nullopt, r);

@@ -2,8 +2,12 @@
 // The engine's local HTTP interface as the whole app uses it: the addresses of
 // its chat pages and its four requests (session list, new session, first
 // prompt, session messages). Every request goes to 127.0.0.1 on the engine's
-// port with no authentication; bodies are compact JSON. Replies are handed
-// over on the main thread.
+// port; bodies are compact JSON. Replies are handed over on the main thread.
+//
+// The engine is locked to Velto: each launch gets a fresh password, and every
+// request here to that engine's port carries it as HTTP Basic credentials
+// (user "opencode"). This is the one place engine requests are made, so no
+// other code needs to know the password; nothing sent elsewhere carries it.
 #include "platform/Http.h"
 
 #include <QJsonArray>
@@ -25,6 +29,20 @@ struct SessionRow {
 };
 
 namespace EngineApi {
+
+// The user name of the engine's Basic credentials.
+QString engineUser();
+// Locks requests to the engine on `port` to the password of its launch (the
+// engine host calls this at every start). Requests to any other port carry no
+// credentials; an empty password unlocks.
+void setCredentials(int port, const QString &password);
+// Forgets the credentials when they are the ones of `port` (the engine on it stopped).
+void clearCredentials(int port);
+// The password of the engine on `port`; empty when none is known.
+QString password(int port);
+// "Basic " + base64("opencode:" + password) for a request to the engine on
+// `port`; empty when there are no credentials for that port.
+QByteArray authorization(int port);
 
 // Milliseconds since 1970, as a double: the update time of a session the app
 // has just started.
@@ -56,8 +74,9 @@ using MessagesDone = std::function<void(const std::optional<QJsonArray> &message
 // GET /session, 8 s. Whatever the status, the body decides: rows newest first,
 // empty when it is not an array of objects (or nothing arrived).
 void listSessions(int port, ListDone done);
-// POST /session {"directory": folder}. The id when the body is a JSON object
-// with a text "id"; the status is not looked at.
+// POST /session?directory=<folder, percent-encoded> {"directory": folder}:
+// the engine takes the folder from the query. The id when the body is a JSON
+// object with a text "id"; the status is not looked at.
 void newSession(int port, const QString &folder, double timeout, NewSessionDone done);
 // POST /session/<id>/prompt_async {"agent": agent, "parts": [{"type": "text",
 // "text": text}]}, 30 s. An empty text is sent as it is.

@@ -145,9 +145,17 @@ void AppDelegate::buildWindow()
 
     layoutWindow();
     paintChrome();
-    paintTabs(false);
-    connect(ThemeBroadcast::shared(), &ThemeBroadcast::veltoThemeDidChange, this, [this] { paintChrome(); });
-    connect(Appearance::shared(), &Appearance::colorSchemeChanged, this, [this] { paintChrome(); });
+    themeSwitch_->setIsOn(Theme::isDark());
+    themeSwitch_->apply(false);
+    // A desktop scheme change reaches the theme's own handling on a later
+    // turn of the main loop.
+    QPointer<AppDelegate> self(this);
+    connect(Appearance::shared(), &Appearance::colorSchemeChanged, this, [self] {
+        Dispatch::onMain([self] {
+            if (self)
+                self->systemAppearanceChanged();
+        });
+    });
     window->show();
     window->raise();
     window->activateWindow();
@@ -188,6 +196,7 @@ void AppDelegate::buildTopBar(QWidget *root)
     barOrb_->setDimsWhenIdle(true);
     barOrb_->setToolTip(QStringLiteral("Velto is working when this breathes"));
     themeSwitch_ = new ThemeSwitch(QRect(0, 9, 66, 34), topBar_);
+    connect(themeSwitch_, &ThemeSwitch::triggered, this, [this] { themeSwitchToggled(); });
     statusLabel_ = new QLabel(topBar_);
     statusLabel_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     statusLabel_->setFont(Theme::font(11.5));
@@ -313,6 +322,8 @@ void AppDelegate::paintChrome()
 {
     if (!window_)
         return;
+    const bool dark = Theme::isDark();
+    paintedDark_ = dark;
     QPalette pal = window_->palette();
     pal.setColor(QPalette::Window, Theme::bg());
     window_->setPalette(pal);
@@ -323,41 +334,55 @@ void AppDelegate::paintChrome()
         layer->background = color;
         layer->apply();
     };
-    fill(topBar_, Theme::bg());
+    // The bar's glass: the theme's glass tint laid over the ground.
+    const QColor ground = Theme::bg(), glass = Theme::glass();
+    const qreal tint = glass.alphaF() * (dark ? 0.45 : 0.4);
+    auto mix = [tint](qreal under, qreal over) { return under + (over - under) * tint; };
+    fill(topBar_, QColor::fromRgbF(float(mix(ground.redF(), glass.redF())), float(mix(ground.greenF(), glass.greenF())),
+                                   float(mix(ground.blueF(), glass.blueF()))));
     fill(topHair_, Theme::line());
     fill(headerEdge_, Theme::line());
-    fill(splash_, Theme::bg());
+
+    // The product name in two runs, the ink one and the royal one.
+    const QString name = QStringLiteral("Velto");
+    brandWord_->setTextFormat(Qt::RichText);
+    QFont word = Theme::font(14, QFont::Bold);
+    word.setLetterSpacing(QFont::AbsoluteSpacing, -0.2);
+    brandWord_->setFont(word);
+    brandWord_->setText(QStringLiteral("<span style=\"color:%1\">%2</span><span style=\"color:%3\">%4</span>")
+                            .arg(Theme::css(Theme::ink()), name.left(3), Theme::css(Theme::royal()), name.mid(3)));
+    brandWord_->setAccessibleName(name);
+    brandWord_->setStyleSheet(QStringLiteral("background: transparent;"));
+
+    sidebarToggle_->setStyleSheet(QStringLiteral("QToolButton { border: none; background: transparent; color: %1; }")
+                                      .arg(Theme::qss(Theme::ink2())));
+    if (Symbols::has(QStringLiteral("sidebar.left")))
+        sidebarToggle_->setIcon(Symbols::icon(QStringLiteral("sidebar.left"), 14, QFont::Normal, Theme::ink2()));
+    else
+        sidebarToggle_->setText(QStringLiteral("☰"));
+    statusLabel_->setStyleSheet(QStringLiteral("color: %1; background: transparent;").arg(Theme::qss(Theme::muted())));
+
     auto *segment = ViewLayer::of(segment_);
-    segment->background = Theme::bg2();
+    segment->background = dark ? Theme::hex(0xFFFFFF, 0.06) : Theme::hex(0x0E1220, 0.05);
     segment->borderWidth = 1;
-    segment->borderColor = Theme::line();
+    QColor edge = Theme::glassEdge();
+    edge.setAlphaF(0.08f);
+    segment->borderColor = dark ? edge : Theme::line();
     segment->cornerRadius = 16;
     segment->apply();
     auto *pill = ViewLayer::of(segmentPill_);
-    pill->background = Theme::panel();
+    pill->background = dark ? Theme::hex(0x1B2030) : Theme::surface();
+    pill->borderWidth = dark ? 1 : 0;
+    pill->borderColor = Theme::line2();
     pill->cornerRadius = 13;
     pill->apply();
     auto *box = ViewLayer::of(contentBox_);
-    box->background = Theme::bg();
+    box->background = Theme::surface();
     box->borderWidth = sidebarOn_ ? 1 : 0;
     box->borderColor = Theme::line();
     box->apply();
-
-    brandWord_->setFont(Theme::font(15, QFont::DemiBold));
-    brandWord_->setStyleSheet(QStringLiteral("color: %1; background: transparent;").arg(Theme::qss(Theme::ink())));
-    statusLabel_->setStyleSheet(QStringLiteral("color: %1; background: transparent;").arg(Theme::qss(Theme::muted())));
-    sidebarToggle_->setStyleSheet(QStringLiteral("QToolButton { border: none; background: transparent; color: %1; }")
-                                      .arg(Theme::qss(Theme::muted())));
-    if (Symbols::has(QStringLiteral("sidebar.left")))
-        sidebarToggle_->setIcon(Symbols::icon(QStringLiteral("sidebar.left"), 14, QFont::Normal, Theme::muted()));
-    else
-        sidebarToggle_->setText(QStringLiteral("☰"));
-    themeSwitch_->setIsOn(Theme::isDark());
-    themeSwitch_->apply(false);
-    sidebar_->repaint();
+    fill(splash_, Theme::surface());
     paintTabs(false);
-    if (splashWeb_)
-        splashWeb_->evaluate(ChatScripts::liveThemeCall(), WebView::World::Page);
 }
 
 void AppDelegate::paintTabs(bool animated)

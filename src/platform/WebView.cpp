@@ -1,6 +1,7 @@
 #include "platform/WebView.h"
 #include "platform/Dialogs.h"
 
+#include <QAuthenticator>
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileDialog>
@@ -16,6 +17,7 @@
 #include <QWebEngineProfile>
 #include <QWebEngineScript>
 #include <QWebEngineScriptCollection>
+#include <algorithm>
 
 namespace {
 
@@ -26,6 +28,20 @@ quint32 worldId(WebView::World w)
 {
     return w == WebView::World::Page ? QWebEngineScript::MainWorld : QWebEngineScript::ApplicationWorld;
 }
+
+// The same origin: scheme, host and port (the scheme's own when none is given).
+bool sameOrigin(const QUrl &a, const QUrl &b)
+{
+    const auto port = [](const QUrl &u) {
+        const QString scheme = u.scheme().toLower();
+        return u.port(scheme == QLatin1String("https") ? 443 : scheme == QLatin1String("http") ? 80 : -1);
+    };
+    return !a.host().isEmpty() && a.scheme().compare(b.scheme(), Qt::CaseInsensitive) == 0 &&
+           a.host().compare(b.host(), Qt::CaseInsensitive) == 0 && port(a) == port(b);
+}
+
+// How often one address is answered with the same credentials.
+constexpr int kAnswersPerAddress = 3;
 
 QString jsString(const QString &s)
 {
@@ -165,6 +181,30 @@ WebView::WebView(QWebEngineProfile *profile, QWidget *parent) : QWebEngineView(p
                 if (download->page() == page_)
                     emit downloadRequested(download);
             });
+}
+
+void WebView::answerChallenges(const QList<QUrl> &origins, const QString &user, const QString &password)
+{
+    // Views that never set a rule keep the web engine's own handling.
+    if (!challenges_.watching)
+        connect(page_, &QWebEnginePage::authenticationRequired, this,
+                [this](const QUrl &url, QAuthenticator *auth) { challenged(url, auth); });
+    challenges_ = Challenges{origins, user, password, {}, true};
+}
+
+void WebView::challenged(const QUrl &url, QAuthenticator *auth)
+{
+    Challenges &c = challenges_;
+    const bool ours = std::any_of(c.origins.cbegin(), c.origins.cend(),
+                                  [&](const QUrl &origin) { return sameOrigin(origin, url); });
+    // Unanswered, the challenge is cancelled and the page shows the server's answer.
+    if (!ours || c.answered.value(url) >= kAnswersPerAddress) {
+        *auth = QAuthenticator();
+        return;
+    }
+    c.answered[url] += 1;
+    auth->setUser(c.user);
+    auth->setPassword(c.password);
 }
 
 WebView::~WebView() = default;

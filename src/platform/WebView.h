@@ -1,4 +1,5 @@
 #pragma once
+#include <QHash>
 #include <QImage>
 #include <QJsonValue>
 #include <QUrl>
@@ -7,6 +8,7 @@
 #include <functional>
 #include <map>
 
+class QAuthenticator;
 class QWebEngineProfile;
 class QWebEngineDownloadRequest;
 class WebPage;
@@ -75,6 +77,15 @@ public:
     // prompts get no answer.
     std::function<QStringList(bool multiple, const QStringList &accepted)> chooseFiles;
 
+    // Answers HTTP authentication challenges (the page's own loads and its
+    // script requests alike) from the given origins (scheme, host and port)
+    // with these credentials, so the page loads without a login prompt. A
+    // challenge from any other origin is not answered with them. A later call
+    // replaces the rule; no origins removes it. The same request is answered
+    // at most a few times, so refused credentials end in the server's answer
+    // rather than a loop.
+    void answerChallenges(const QList<QUrl> &origins, const QString &user, const QString &password);
+
     // A real left click at a point of the view (view coordinates), as the
     // CA's mouse would make it: pages treat it as a user gesture, which a
     // script's own click() is not (file choosers need one).
@@ -98,5 +109,13 @@ private:
     WebPage *page_ = nullptr;
     WebBridge *bridge_ = nullptr;
     std::map<QString, std::function<void(const QJsonValue &)>> handlers_;
+    struct Challenges {
+        QList<QUrl> origins;
+        QString user;
+        QString password;
+        QHash<QUrl, int> answered;
+        bool watching = false;
+    } challenges_;
+    void challenged(const QUrl &url, QAuthenticator *auth);
     int ownScripts_ = 0;
 };

@@ -6,10 +6,14 @@
 #include "platform/Desktop.h"
 #include "platform/Dialogs.h"
 #include "platform/WebView.h"
+#include "support/FakeHttpServer.h"
 #include "toolserver/BrowserMCP.h"
 #include "ui/Mascot.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QSignalSpy>
 #include <QLabel>
 #include <QPushButton>
 
@@ -193,4 +197,76 @@ TEST_F(AppDelegateTest, NoClientsFolderChosenQuits)
     EXPECT_EQ(app->splashLabel()->text(), QString::fromUtf8("Waiting for your clients folder…"));
     EXPECT_EQ(quits, 1);
     EXPECT_FALSE(app->work());
+}
+
+// The start-up road from the engine launch on, in this process, against the
+// locked stand-in engine: every request the app makes reaches it with the
+// credentials, and the chat view gets through its challenge on its own.
+TEST_F(AppDelegateTest, TheChatViewOpensTheLockedEngineWithoutAPrompt)
+{
+    TestKit::FakeHttpServer cloud;
+    home->refill({{"VELTO_API", cloud.baseUrl()}});
+    const QString log = home->file("engine.log");
+    env.set("VELTO_STANDIN_LOG", log);
+    env.unset("VELTO_STANDIN_HANG");
+    QDir().mkpath(QFileInfo(ENGINE).absolutePath());
+    ASSERT_TRUE(QFile::link(AppTestKit::standinEngine(), ENGINE));
+    home->write(".velto/seat.env", "PAVI_SEAT_TOKEN=seat-token\n");
+    const QString clients = home->file("Clients");
+    QDir().mkpath(clients);
+    app->setWork(clients);
+
+    // Test dialogs fail loudly when shown unanswered: none may appear.
+    app->startEngineNow();
+    ASSERT_TRUE(app->engine().proc());
+    const auto requests = [&] { return AppTestKit::events(log, "request"); };
+    const auto made = [&](const QByteArray &method, const QString &pathPart) {
+        for (const QJsonObject &r : requests())
+            if (r.value("method").toString() == method && r.value("path").toString().contains(pathPart)
+                && r.value("authorized").toBool())
+                return true;
+        return false;
+    };
+    // The chat view shows the new session's page, and the page's own script
+    // reads its messages from the engine.
+    ASSERT_TRUE(waitFor([&] { return made("GET", "/message"); }, 30000)) << "the page's script got no answer";
+    ASSERT_TRUE(waitFor([&] { return app->splash()->isHidden(); }, 10000));
+    EXPECT_TRUE(app->chat()->url().path().contains("/session/ses_")) << app->chat()->url().toString().toStdString();
+    std::optional<QString> header;
+    app->chat()->evaluate("document.querySelector('header') ? document.querySelector('header').textContent : ''",
+                          [&](const WebView::ScriptResult &r) { header = r.value.toString(); });
+    ASSERT_TRUE(waitFor([&] { return header.has_value(); }));
+    EXPECT_TRUE(header->startsWith("Stand-in engine")) << header->toStdString();
+
+    // Every request the app itself makes to the engine carried the credentials:
+    // the session list and the new session (only the bare readiness probe, and
+    // the web view's first try before its challenge, go without).
+    EXPECT_TRUE(made("GET", "/session"));
+    EXPECT_TRUE(made("POST", "/session"));
+    for (const QJsonObject &r : requests()) {
+        if (r.value("path").toString() == "/session") {
+            EXPECT_TRUE(r.value("authorized").toBool()) << "the app's own " << r.value("method").toString().toStdString();
+        }
+    }
+    // The cloud never sees the engine's credentials.
+    for (const auto &r : cloud.requests()) {
+        EXPECT_FALSE(r.header("Authorization").startsWith("Basic")) << r.path.toStdString();
+    }
+
+    // A challenge from another origin in the same view is not answered with them.
+    TestKit::FakeHttpServer other;
+    other.setFallback([](const TestKit::RecordedRequest &) {
+        TestKit::FakeReply r = TestKit::FakeReply::text("locked elsewhere", 401);
+        r.headers = {{"WWW-Authenticate", "Basic realm=\"elsewhere\""}};
+        return r;
+    });
+    QSignalSpy loaded(app->chat(), &QWebEngineView::loadFinished);
+    app->chat()->load(QUrl(other.baseUrl() + "/session"));
+    ASSERT_TRUE(loaded.wait(15000));
+    ASSERT_FALSE(other.requests().isEmpty());
+    for (const auto &r : other.requests()) {
+        EXPECT_TRUE(r.header("Authorization").isEmpty());
+    }
+
+    app->applicationWillTerminate();
 }

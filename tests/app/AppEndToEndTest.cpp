@@ -10,6 +10,7 @@
 #include "platform/Process.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -99,6 +100,34 @@ TEST(AppEndToEnd, StartsServesToolsAndQuitsOnSigterm)
         },
         60000))
         << "the engine's chat page was never requested";
+
+    // The engine is locked: the app's own requests and the chat page's
+    // script (reading its session's messages) get in with the credentials.
+    const auto authorized = [&](const QString &method, const QString &path) {
+        for (const QJsonObject &r : events(engineLog, "request"))
+            if (r.value("method").toString() == method && r.value("path").toString().contains(path)
+                && r.value("authorized").toBool())
+                return true;
+        return false;
+    };
+    ASSERT_TRUE(waitFor([&] { return authorized("GET", "/message"); }, 60000)) << "the chat page's script was refused";
+    EXPECT_TRUE(authorized("POST", "/session"));
+    EXPECT_TRUE(authorized("GET", "/session"));
+    const QJsonObject started = events(engineLog, "start").value(0);
+    EXPECT_EQ(started.value("env").toObject().value("OPENCODE_SERVER_PASSWORD").toString(), "(set)");
+    // The secret lives in the engine's environment and nowhere under the home.
+    QFile environ(QStringLiteral("/proc/%1/environ").arg(qint64(started.value("pid").toDouble())));
+    ASSERT_TRUE(environ.open(QIODevice::ReadOnly));
+    QByteArray secret;
+    for (const QByteArray &entry : environ.readAll().split('\0'))
+        if (entry.startsWith("OPENCODE_SERVER_PASSWORD="))
+            secret = entry.mid(25);
+    EXPECT_GE(secret.size(), 32);
+    QDirIterator files(home.path(), QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (!secret.isEmpty() && files.hasNext()) {
+        const QString file = files.next();
+        EXPECT_FALSE(TestKit::readFile(file).contains(secret)) << file.toStdString();
+    }
 
     // The tool server's entry in the engine configuration.
     QFile oc(velto + "/hallix/opencode.json");

@@ -1,4 +1,5 @@
 #include "AppTestKit.h"
+#include "app/EngineApi.h"
 #include "core/Shell.h"
 #include "platform/Dispatch.h"
 #include "platform/Files.h"
@@ -7,6 +8,7 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QUuid>
 #include <csignal>
 
 namespace AppTestKit {
@@ -135,8 +137,11 @@ StandinEngine::StandinEngine(const TestKit::TempHome &home, const QMap<QString, 
 {
     QProcessEnvironment penv = QProcessEnvironment::systemEnvironment();
     penv.insert(QStringLiteral("VELTO_STANDIN_LOG"), log_);
+    password_ = QUuid::createUuid().toString(QUuid::Id128);
+    penv.insert(QStringLiteral("OPENCODE_SERVER_PASSWORD"), password_);
     for (auto it = env.begin(); it != env.end(); ++it)
         penv.insert(it.key(), it.value());
+    password_ = penv.value(QStringLiteral("OPENCODE_SERVER_PASSWORD"));
     const int port = freePort();
     Process::Spec spec;
     spec.program = standinEngine();
@@ -146,12 +151,15 @@ StandinEngine::StandinEngine(const TestKit::TempHome &home, const QMap<QString, 
     spec.env = penv;
     spec.dieWithParent = true;
     proc_ = Process::launch(spec);
-    if (proc_ && waitForEvents(log_, QStringLiteral("listening")))
+    if (proc_ && waitForEvents(log_, QStringLiteral("listening"))) {
         port_ = port;
+        EngineApi::setCredentials(port_, password_);
+    }
 }
 
 StandinEngine::~StandinEngine()
 {
+    EngineApi::clearCredentials(port_);
     if (proc_) {
         proc_->signal();
         proc_->waitForExit(5000);

@@ -68,7 +68,11 @@ private:
 };
 
 // The stand-in engine serving on a free loopback port, its log under the home;
-// extra environment variables go to it alone. Ended when destroyed.
+// extra environment variables go to it alone. Ended when destroyed. It is
+// locked as the app locks the engine: a fresh password, which the app's engine
+// requests (EngineApi) carry for its port while it runs; requests without it
+// are refused. An OPENCODE_SERVER_PASSWORD in env replaces the fresh one
+// (empty: unlocked).
 class StandinEngine {
 public:
     explicit StandinEngine(const TestKit::TempHome &home, const QMap<QString, QString> &env = {});
@@ -79,9 +83,11 @@ public:
     QString logPath() const { return log_; }
     // The requests it has logged so far.
     QList<QJsonObject> requests() const { return events(log_, QStringLiteral("request")); }
+    QString password() const { return password_; }
 
 private:
     std::unique_ptr<Process> proc_;
+    QString password_;
     QString log_;
     int port_ = 0;
 };

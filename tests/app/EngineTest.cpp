@@ -1,10 +1,14 @@
 #include "AppTestKit.h"
 #include "app/Engine.h"
+#include "app/EngineApi.h"
 #include "core/Globals.h"
 #include "core/OcConfig.h"
 #include "platform/Files.h"
+#include "platform/Http.h"
 
 #include <QDir>
+#include <QDirIterator>
+#include <QRegularExpression>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
@@ -115,6 +119,7 @@ TEST_F(EngineTest, LaunchesWithTheArgumentsFolderAndEnvironment)
         {"OPENCODE_DISABLE_EXTERNAL_SKILLS", "1"},
         {"OPENCODE_CONFIG", demo + "/.velto/hallix/opencode.json"},
         {"OPENCODE_CLIENT", "velto-app"},
+        {"OPENCODE_SERVER_PASSWORD", "(set)"}, // the stand-in logs no secret
         {"HOME", demo},
         {"XDG_DATA_HOME", demo + "/.local/share"},
         {"XDG_CONFIG_HOME", demo + "/.config"},
@@ -231,12 +236,70 @@ TEST_F(EngineTest, CleanUpSparesEnginesWithALivingParent)
 TEST_F(EngineTest, ReadyOnAnyHttpAnswer)
 {
     ASSERT_TRUE(engine->start(work, "t"));
-    // The stand-in answers "/" with 404, which still means the engine is up.
+    // The locked stand-in answers the probe's bare "/" with 401, which still
+    // means the engine is up.
     EXPECT_EQ(ready(1000), true);
     const auto requests = events(log, "request");
     ASSERT_FALSE(requests.isEmpty());
     EXPECT_EQ(requests.last().value("method").toString(), "GET");
     EXPECT_EQ(requests.last().value("path").toString(), "/");
+    EXPECT_EQ(requests.last().value("authorized"), false);
+}
+
+TEST_F(EngineTest, EachLaunchLocksTheEngineWithAFreshSecretKeptOffDisk)
+{
+    // The status of GET /session on the engine's port with the given Authorization.
+    const auto status = [&](const QByteArray &authorization) {
+        Http::Request req;
+        req.url = QUrl(QStringLiteral("http://127.0.0.1:%1/session").arg(engine->port()));
+        if (!authorization.isNull())
+            req.headers.append(Http::Header("Authorization", authorization));
+        std::optional<int> answer;
+        Http::request(req, [&](const Http::Response &r) { answer = r.status; });
+        waitFor([&] { return answer.has_value(); });
+        return answer.value_or(-1);
+    };
+
+    QStringList passwords;
+    QByteArray lastHeader;
+    for (int launch = 1; launch <= 2; ++launch) {
+        SCOPED_TRACE(launch);
+        ASSERT_TRUE(engine->start(work, "seat-token"));
+        ASSERT_EQ(ready(1000), true);
+        const QString password = engine->password();
+        EXPECT_TRUE(QRegularExpression("^[0-9a-f]{32,}$").match(password).hasMatch()) << "at least 128 bits";
+        EXPECT_FALSE(passwords.contains(password)) << "a new launch has a new password";
+        passwords << password;
+
+        // The engine's own environment holds exactly this password.
+        QFile environ(QStringLiteral("/proc/%1/environ").arg(engine->proc()->pid()));
+        ASSERT_TRUE(environ.open(QIODevice::ReadOnly));
+        EXPECT_TRUE(environ.readAll().split('\0').contains("OPENCODE_SERVER_PASSWORD=" + password.toUtf8()));
+
+        // The app's requests carry it; without it, or with the last launch's, the engine refuses.
+        const QByteArray header = EngineApi::authorization(engine->port());
+        EXPECT_EQ(header, "Basic " + ("opencode:" + password.toUtf8()).toBase64());
+        EXPECT_EQ(EngineApi::authorization(engine->port() + 1), QByteArray()) << "no other port gets it";
+        EXPECT_EQ(status(header), 200);
+        EXPECT_EQ(status(QByteArray()), 401);
+        if (!lastHeader.isEmpty()) {
+            EXPECT_EQ(status(lastHeader), 401) << "the last launch's password opens nothing";
+        }
+        lastHeader = header;
+
+        // No file under the home holds it, the engine's own log included.
+        QDirIterator files(home->path(), QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+        while (files.hasNext()) {
+            const QString file = files.next();
+            const QByteArray text = TestKit::readFile(file);
+            EXPECT_FALSE(text.contains(password.toUtf8())) << file.toStdString();
+            EXPECT_FALSE(text.contains(header.mid(6))) << file.toStdString();
+        }
+    }
+    const int port = engine->port();
+    engine->stop();
+    EXPECT_TRUE(engine->password().isEmpty());
+    EXPECT_EQ(EngineApi::authorization(port), QByteArray()) << "a stopped engine's port gets no credentials";
 }
 
 TEST_F(EngineTest, NotReadyCases)

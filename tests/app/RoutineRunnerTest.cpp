@@ -2,6 +2,7 @@
 // starting and prompting its session, watching it until the answer completes
 // (or the ceiling), reporting the outcome, and every failure on the way.
 #include "AppTestKit.h"
+#include "app/EngineApi.h"
 #include "app/RoutineRunner.h"
 #include "core/Globals.h"
 #include "core/Shell.h"
@@ -180,6 +181,11 @@ protected:
 
 TEST_F(RoutineRunnerTest, ADueRoutineIsClaimedRunWatchedAndReportedDone)
 {
+    // The engine on the fake's port is locked; the cloud shares the port but
+    // must never be sent the engine's credentials.
+    EngineApi::setCredentials(enginePort, "engine-pw");
+    const std::shared_ptr<void> unlock(nullptr, [port = enginePort](void *) { EngineApi::clearCredentials(port); });
+    const QByteArray engineAuth = "Basic " + QByteArray("opencode:engine-pw").toBase64();
     runner->start();
     const auto report = finished();
     ASSERT_TRUE(report);
@@ -201,12 +207,20 @@ TEST_F(RoutineRunnerTest, ADueRoutineIsClaimedRunWatchedAndReportedDone)
     }
     EXPECT_EQ(to("/cli/routines_claim")[0].json(), (QJsonObject{{"id", 7}}));
 
-    // The engine: a session in the routine folder, then the prompt, no auth.
+    // The engine: a session in the routine folder (named in the query too),
+    // then the prompt, all with the engine's credentials.
     const auto session = to("/session");
     ASSERT_EQ(session.size(), 1);
     EXPECT_EQ(session[0].method, "POST");
     EXPECT_EQ(session[0].json(), (QJsonObject{{"directory", folder}}));
-    EXPECT_TRUE(session[0].header("Authorization").isEmpty());
+    EXPECT_EQ(session[0].queryItems().queryItemValue("directory", QUrl::FullyDecoded), folder);
+    for (const auto &r : fake.requests()) {
+        if (r.path.startsWith("/session")) {
+            EXPECT_EQ(r.header("Authorization"), engineAuth) << r.path.toStdString();
+        } else {
+            EXPECT_FALSE(r.header("Authorization").startsWith("Basic")) << r.path.toStdString();
+        }
+    }
     const auto prompt = to("/session/ses_r/prompt_async");
     ASSERT_EQ(prompt.size(), 1);
     EXPECT_EQ(prompt[0].json(),

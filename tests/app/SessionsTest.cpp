@@ -131,7 +131,10 @@ TEST_F(SessionsTest, ANewSessionIsMadeInTheCurrentFolderAndOpened)
     ASSERT_EQ(created.size(), 1);
     EXPECT_EQ(created[0].value("body").toString(), R"({"directory":"/clients/Sharma & Co"})");
     EXPECT_EQ(created[0].value("headers").toObject().value("content-type").toString(), "application/json");
-    EXPECT_FALSE(created[0].value("headers").toObject().contains("authorization"));
+    EXPECT_TRUE(created[0].value("authorized").toBool()) << "the locked engine let the app in";
+    // The folder is named in the query too: the engine takes it from there.
+    EXPECT_EQ(created[0].value("query").toString(), "directory=%2Fclients%2FSharma%20%26%20Co");
+    EXPECT_EQ(sidebar->sessions().first().directory, folder);
 
     const QString id = sidebar->sessions().first().id;
     EXPECT_EQ(calls, (QStringList{"showChat", "showChat",
@@ -187,6 +190,9 @@ TEST_F(SessionsTest, AJobStartsASessionSendsThePromptAndOpensIt)
     EXPECT_EQ(prompts[0].value("body").toString(),
               R"({"agent":"velto","parts":[{"text":"File GSTR-1 for March","type":"text"}]})");
     EXPECT_EQ(prompts[0].value("headers").toObject().value("content-type").toString(), "application/json");
+    EXPECT_TRUE(prompts[0].value("authorized").toBool());
+    EXPECT_EQ(requestsTo("POST", "/session").first().value("query").toString(),
+              "directory=%2Fclients%2FSharma%20%26%20Co");
     EXPECT_EQ(calls.last(), "load " + EngineApi::sessionPage(port, folder, id).toString());
     EXPECT_EQ(sidebar->sessions().first().id, id);
 

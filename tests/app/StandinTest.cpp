@@ -1,6 +1,7 @@
 // The stand-in engine and cloud are used by later tests and by the demo as
 // if they were the real services; these tests pin what they serve.
 #include "AppTestKit.h"
+#include "app/EngineApi.h"
 #include "core/Shell.h"
 #include "platform/Http.h"
 
@@ -14,14 +15,19 @@ using TestKit::waitFor;
 
 namespace {
 
-Http::Response call(const QByteArray &method, const QString &url, const QJsonObject &body = {})
+// A request with the credentials the app's engine requests carry for the port.
+Http::Response call(const QByteArray &method, const QString &url, const QJsonObject &body = {},
+                    std::optional<QByteArray> authorization = std::nullopt)
 {
     Http::Request req;
     req.method = method;
     req.url = QUrl(url);
     req.timeout = 1000; // scaled: 10 s
+    const QByteArray auth = authorization.value_or(EngineApi::authorization(req.url.port()));
+    if (!auth.isEmpty())
+        req.headers.append(Http::Header("Authorization", auth));
     if (!body.isEmpty()) {
-        req.headers = {{"Content-Type", "application/json"}};
+        req.headers.append(Http::Header("Content-Type", "application/json"));
         req.body = QJsonDocument(body).toJson(QJsonDocument::Compact);
     }
     std::optional<Http::Response> answer;
@@ -131,6 +137,56 @@ TEST_F(StandinEngineTest, StartsWithSeededSessions)
     ASSERT_EQ(list.size(), 1);
     EXPECT_EQ(list[0]["id"], "ses_old");
     EXPECT_EQ(list[0]["time"]["updated"], 5);
+}
+
+TEST_F(StandinEngineTest, ALockedEngineServesOnlyTheRightBasicCredentials)
+{
+    launch({{"OPENCODE_SERVER_PASSWORD", "pw-1234567890abcdef"}});
+    const auto basic = [](const QByteArray &pair) { return "Basic " + pair.toBase64(); };
+    const struct {
+        const char *name;
+        QByteArray authorization;
+        int status;
+    } cases[] = {
+        {"no credentials", "", 401},
+        {"a wrong password", basic("opencode:pw-1234567890abcdeX"), 401},
+        {"a longer password", basic("opencode:pw-1234567890abcdef0"), 401},
+        {"a shorter password", basic("opencode:pw-1234567890abcde"), 401},
+        {"another user", basic("velto:pw-1234567890abcdef"), 401},
+        {"a bearer token", "Bearer pw-1234567890abcdef", 401},
+        {"not base64", "Basic %%%", 401},
+        {"the right credentials", basic("opencode:pw-1234567890abcdef"), 200},
+        {"the scheme in lower case", "basic " + QByteArray("opencode:pw-1234567890abcdef").toBase64(), 200},
+    };
+    for (const auto &c : cases) {
+        const Http::Response r = call("GET", base + "/session", {}, c.authorization);
+        EXPECT_EQ(r.status, c.status) << c.name;
+        if (c.status == 401) {
+            EXPECT_TRUE(r.header("WWW-Authenticate").startsWith("Basic realm=")) << c.name;
+            EXPECT_FALSE(r.body.startsWith("[")) << c.name << ": no session list";
+        } else {
+            EXPECT_EQ(json(r).toArray(), QJsonArray()) << c.name;
+        }
+    }
+    EXPECT_EQ(call("POST", base + "/session", {{"directory", "/c"}}, QByteArray()).status, 401);
+    EXPECT_EQ(json(call("GET", base + "/session", {}, basic("opencode:pw-1234567890abcdef"))).toArray().size(), 0)
+        << "a refused request changes nothing";
+
+    // The log shows whether each request was let in, never the password.
+    const QByteArray logText = QByteArray(TestKit::readFile(log));
+    EXPECT_FALSE(logText.contains("pw-1234567890abcdef"));
+    EXPECT_FALSE(logText.contains(QByteArray("opencode:pw-1234567890abcdef").toBase64()));
+    const auto requests = events(log, "request");
+    ASSERT_EQ(requests.size(), int(std::size(cases)) + 2);
+    EXPECT_FALSE(requests[0].value("authorized").toBool());
+    EXPECT_TRUE(requests[std::size(cases) - 1].value("authorized").toBool());
+}
+
+TEST_F(StandinEngineTest, WithoutAPasswordTheEngineStaysOpen)
+{
+    launch({{"OPENCODE_SERVER_PASSWORD", ""}});
+    EXPECT_EQ(call("GET", base + "/session", {}, QByteArray()).status, 200);
+    EXPECT_FALSE(events(log, "request").value(0).contains("authorized"));
 }
 
 class StandinCloudTest : public HomeTest {};

@@ -173,3 +173,98 @@ TEST_F(WebViewTest, DownloadsAndSnapshots)
 }
 
 } // namespace
+
+// A server locked with Basic credentials: every path answers 401 with a
+// challenge unless the request carries user "opencode" and the password.
+class LockedServer {
+public:
+    FakeHttpServer server;
+    explicit LockedServer(const QByteArray &password)
+        : expected_("Basic " + QByteArray("opencode:" + password).toBase64())
+    {
+        server.setFallback([this](const RecordedRequest &r) {
+            if (r.header("Authorization") != expected_) {
+                FakeReply no = FakeReply::text("locked", 401);
+                no.headers = {{"WWW-Authenticate", "Basic realm=\"locked\""}, {"Content-Type", "text/plain"}};
+                return no;
+            }
+            return route(r);
+        });
+    }
+    QUrl origin() const { return QUrl(server.baseUrl()); }
+    int unauthorized(const QString &path) const
+    {
+        int n = 0;
+        for (const auto &r : server.requestsTo(path))
+            n += r.header("Authorization") != expected_;
+        return n;
+    }
+
+private:
+    static FakeReply route(const RecordedRequest &r)
+    {
+        if (r.path == "/data")
+            return FakeReply::json(QJsonObject{{"ok", true}});
+        if (r.path == "/events") {
+            FakeReply e = FakeReply::text("data: streamed\n\n");
+            e.headers = {{"Content-Type", "text/event-stream"}};
+            return e;
+        }
+        // The page's own script calls its server outside the page's folder,
+        // by fetch and by an event stream.
+        FakeReply page = FakeReply::text(
+            "<html><body><p id=t>inside</p><script>"
+            "fetch('/data').then(r => { window.fetched = r.status; }).catch(() => { window.fetched = -1; });"
+            "const es = new EventSource('/events');"
+            "es.onmessage = e => { window.streamed = e.data; es.close(); };"
+            "</script></body></html>");
+        page.headers = {{"Content-Type", "text/html; charset=utf-8"}};
+        return page;
+    }
+    QByteArray expected_;
+};
+
+TEST_F(WebViewTest, AnswersChallengesOfItsOriginsForPageAndScriptRequests)
+{
+    LockedServer locked("s3cret");
+    const QUrl localhost("http://localhost:" + QString::number(locked.server.port()));
+    view->answerChallenges({localhost, locked.origin()}, "opencode", "s3cret");
+    QSignalSpy spy(view.get(), &QWebEngineView::loadFinished);
+    view->load(QUrl(locked.server.baseUrl() + "/L1Vz/session/ses_1"));
+    ASSERT_TRUE(spy.wait(15000));
+    EXPECT_EQ(eval("document.getElementById('t') && document.getElementById('t').textContent").value.toString(),
+              "inside");
+    ASSERT_TRUE(waitFor([&] { return eval("window.fetched", WebView::World::Page).value.isValid(); }, 10000));
+    EXPECT_EQ(eval("window.fetched", WebView::World::Page).value.toInt(), 200) << "the page's fetch";
+    ASSERT_TRUE(waitFor([&] { return eval("window.streamed", WebView::World::Page).value.isValid(); }, 10000));
+    EXPECT_EQ(eval("window.streamed", WebView::World::Page).value.toString(), "streamed") << "the event stream";
+}
+
+TEST_F(WebViewTest, ChallengesOfOtherOriginsOrRefusedCredentialsAreNotAnsweredAgain)
+{
+    LockedServer ours("s3cret");
+    LockedServer other("s3cret"); // same host and password, another port: another origin
+    struct Case {
+        const char *name;
+        LockedServer *server;
+        QString password;
+    };
+    const std::vector<Case> cases = {
+        {"another origin", &other, "s3cret"},
+        {"a refused password", &ours, "stale"},
+    };
+    for (const Case &c : cases) {
+        view->answerChallenges({ours.origin()}, "opencode", c.password);
+        QSignalSpy spy(view.get(), &QWebEngineView::loadFinished);
+        view->load(QUrl(c.server->server.baseUrl() + "/page"));
+        ASSERT_TRUE(spy.wait(15000)) << c.name;
+        EXPECT_EQ(eval("document.body ? document.body.innerText : ''").value.toString().trimmed(), "locked")
+            << c.name << ": the server's own answer shows";
+        EXPECT_TRUE(c.server->server.requestsTo("/data").isEmpty()) << c.name;
+        spin(300);
+        // The first try goes without credentials; each refused answer is tried a few times at most.
+        EXPECT_LE(c.server->unauthorized("/page"), 4) << c.name << ": no loop of refused answers";
+    }
+    for (const auto &r : other.server.requests())
+        EXPECT_TRUE(r.header("Authorization").isEmpty()) << "another origin never gets the credentials";
+}

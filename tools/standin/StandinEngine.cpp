@@ -15,6 +15,10 @@
 //   VELTO_STANDIN_REPLY_MS  the assistant's answer to a prompt completes this
 //                           many milliseconds after the prompt (default 0)
 //   VELTO_STANDIN_SESSIONS  a JSON file holding an array of sessions to start with
+//   OPENCODE_SERVER_PASSWORD  locks the server: every request without HTTP Basic
+//                           credentials for user "opencode" and this password
+//                           is answered 401 with a Basic challenge. The log
+//                           never holds the password or the credentials.
 #include "StandinServer.h"
 
 #include <QCoreApplication>
@@ -42,6 +46,35 @@ void onSigterm(int)
     const char byte = 1;
     if (::write(termPipe[1], &byte, 1) < 0) {
     }
+}
+
+// Runs over the whole expected text whatever is given, so the time taken
+// shows nothing of where the two differ.
+bool sameSecret(const QByteArray &given, const QByteArray &expected)
+{
+    unsigned char diff = given.size() == expected.size() ? 0 : 1;
+    for (qsizetype i = 0; i < expected.size(); ++i)
+        diff |= static_cast<unsigned char>((i < given.size() ? given.at(i) : 0) ^ expected.at(i));
+    return diff == 0;
+}
+
+// True when the request carries Basic credentials "opencode" + password.
+bool authorized(const Request &req, const QByteArray &password)
+{
+    const QByteArray header = req.header("Authorization").trimmed();
+    const qsizetype space = header.indexOf(' ');
+    if (space <= 0 || header.left(space).compare("Basic", Qt::CaseInsensitive) != 0)
+        return false;
+    const auto decoded =
+        QByteArray::fromBase64Encoding(header.mid(space + 1).trimmed(), QByteArray::AbortOnBase64DecodingErrors);
+    return decoded && sameSecret(*decoded, "opencode:" + password);
+}
+
+Reply challenge()
+{
+    Reply r = Reply::json(QJsonObject{{QStringLiteral("error"), QStringLiteral("Unauthorized")}}, 401);
+    r.headers.append(Header("WWW-Authenticate", "Basic realm=\"Velto engine\""));
+    return r;
 }
 
 QString newId(const char *prefix)
@@ -350,9 +383,12 @@ int main(int argc, char **argv)
     const QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     Log log(env.value(QStringLiteral("VELTO_STANDIN_LOG")));
 
+    const QByteArray password = env.value(QStringLiteral("OPENCODE_SERVER_PASSWORD")).toUtf8();
     QJsonObject envJson;
     for (const QString &key : env.keys())
         envJson.insert(key, env.value(key));
+    if (!password.isEmpty())
+        envJson.insert(QStringLiteral("OPENCODE_SERVER_PASSWORD"), QStringLiteral("(set)"));
     const QStringList args = app.arguments().mid(1);
     log.write({{QStringLiteral("event"), QStringLiteral("start")},
                {QStringLiteral("pid"), double(QCoreApplication::applicationPid())},
@@ -396,13 +432,22 @@ int main(int argc, char **argv)
     engine.seed(env.value(QStringLiteral("VELTO_STANDIN_SESSIONS")));
 
     Server server([&](const Request &req) {
-        log.write(req.toJson());
+        QJsonObject entry = req.toJson();
+        const bool allowed = password.isEmpty() || authorized(req, password);
+        if (!password.isEmpty()) {
+            QJsonObject headers = entry.value(QStringLiteral("headers")).toObject();
+            if (headers.contains(QStringLiteral("authorization")))
+                headers.insert(QStringLiteral("authorization"), QStringLiteral("(hidden)"));
+            entry.insert(QStringLiteral("headers"), headers);
+            entry.insert(QStringLiteral("authorized"), allowed);
+        }
+        log.write(entry);
         if (hang) {
             Reply r;
             r.hang = true;
             return r;
         }
-        Reply r = engine.handle(req);
+        Reply r = allowed ? engine.handle(req) : challenge();
         r.delayMs = delayMs;
         return r;
     });
