@@ -247,6 +247,13 @@ TEST(WholeLoop, PromptOnTheRealEngineOpensThePageThroughVeltoAndRecordsItsText)
     std::printf("engine pid %lld port %d, %s\n", engine->pid, engine->port,
                 engine->password ? "locked with a password" : "open (no password)");
 
+    // Velto added the tool server's entry and kept the provider it does not own.
+    const QJsonObject config =
+        QJsonDocument::fromJson(Files::readAll(velto + "/hallix/opencode.json").value_or(QByteArray())).object();
+    EXPECT_EQ(config.value("model").toString(), "standin/standin-model");
+    EXPECT_TRUE(config.value("provider").toObject().contains("standin"));
+    EXPECT_TRUE(config.value("mcp").toObject().value("browser").toObject().value("url").toString().endsWith("/mcp"));
+
     // The engine answers once it has loaded; then its tool server connection.
     Http::Response sessions;
     ASSERT_TRUE(waitFor([&] { return (sessions = engineCall(*engine, "GET", "/session", {}, 5)).status == 200; },
