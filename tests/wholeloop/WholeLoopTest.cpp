@@ -259,10 +259,11 @@ TEST(WholeLoop, PromptOnTheRealEngineOpensThePageThroughVeltoAndRecordsItsText)
     ASSERT_TRUE(waitFor([&] { return (sessions = engineCall(*engine, "GET", "/session", {}, 5)).status == 200; },
                         90000))
         << "the engine never answered: " << sessions.status << " " << sessions.error.toStdString();
-    if (engine->password) {
-        const Http::Response refused = engineCall(*engine, "GET", "/session", {}, 10, false);
-        EXPECT_EQ(refused.status, 401) << "the locked engine answered a request without credentials";
-    }
+    // Velto locks every engine it starts; without the credentials it refuses.
+    ASSERT_TRUE(engine->password.has_value()) << "velto started the engine without a password";
+    EXPECT_GE(engine->password->size(), 32) << "the password holds fewer than 128 bits";
+    const Http::Response refused = engineCall(*engine, "GET", "/session", {}, 10, false);
+    EXPECT_EQ(refused.status, 401) << "the locked engine answered a request without credentials";
     QJsonObject mcp;
     EXPECT_TRUE(waitFor(
         [&] {
