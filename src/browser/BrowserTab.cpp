@@ -1,6 +1,7 @@
 #include "browser/BrowserTab.h"
 #include "browser/Downloads.h"
 #include "browser/Hosts.h"
+#include "browser/PageScripts.h"
 #include "core/Globals.h"
 #include "platform/Desktop.h"
 #include "platform/Dialogs.h"
@@ -32,6 +33,10 @@ BrowserTab::BrowserTab(TabOwner *pane) : pane_(pane)
     web_ = new WebView(profile());
     web_->setAttribute(Qt::WA_TranslucentBackground);
     web_->page()->setBackgroundColor(Qt::transparent);
+
+    // Remembers password fields from the start of every page, so a page
+    // that unmasks one later cannot make its value readable.
+    web_->addUserScript(secretWatchJS(), WebView::When::DocumentStart, WebView::Frames::MainOnly);
 
     const QString scripts = bundleScripts();
     if (!scripts.isEmpty())

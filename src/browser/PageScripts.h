@@ -10,9 +10,16 @@
 QString jsQuote(const QString &text);
 
 // Script helpers the page scripts share: cut(s, n) to n user-perceived
-// characters, attr(e, name) as text, and secret(e) for password fields and
-// one-time-code boxes, whose values never leave the page.
+// characters, attr(e, name) as text; controls() for the visible controls in
+// document order and numberControls(list) to give them their refs, so every
+// script numbers a page the same way; secret(e) for the fields whose values
+// never leave the page, red(text) and redUrl(address) to hide those values
+// wherever the page copies them.
 QString pageHelpersJS();
+
+// The document-start script (isolated world) that remembers every field
+// that has ever been a password field, however the page changes it later.
+QString secretWatchJS();
 
 // The page-snapshot script: numbers the visible controls (data-velto-ref =
 // r1, r2, ...) and yields the page as a JSON text with url, title, elements,

@@ -47,7 +47,7 @@ QString headJS(const QString &ref)
         "return e.getAttribute(a)||'';}).join(' ').toLowerCase();}"
         "function squeeze(s){return s.replace(/\\s+/g,' ').trim();}"
         "function classify(e){var tag=e.tagName.toLowerCase(),type=(e.getAttribute('type')||'').toLowerCase();"
-        "var label=squeeze([txt(e.innerText),secret(e)?'':txt(e.value),attr(e,'aria-label'),attr(e,'title')].join(' '));"
+        "var label=red(squeeze([txt(e.innerText),secret(e)?'':txt(e.value),attr(e,'aria-label'),attr(e,'title')].join(' ')));"
         "if((tag==='input'||tag==='textarea')&&OTP.test(meta(e)))return 'otp|'+label;"
         "if(IRREV.test(label))return 'confirm|'+label;"
         "if((type==='submit'||type==='image')&&!label)return 'confirm|(unlabelled submit control)';"
@@ -81,7 +81,7 @@ QString typeJS(const QString &ref, const QString &text, bool enter, const QStrin
 {
     return wrap(ref, QStringLiteral(
                          "var e=target();if(!e||gate(e,%3)!==%2)return 'gone';"
-                         "if((e.getAttribute('type')||'').toLowerCase()==='password')return 'password';"
+                         "if(secret(e)&&V.pw.has(e))return 'password';"
                          "e.scrollIntoView({block:'center'});e.focus();"
                          "var d=Object.getOwnPropertyDescriptor(e.constructor.prototype,'value');"
                          "if(d&&d.set)d.set.call(e,%1);else e.value=%1;"

@@ -1,12 +1,16 @@
 #include "toolserver/DocText.h"
-#include "platform/Files.h"
 #include "skills/SkillText.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QPdfDocument>
 #include <QPdfSelection>
 #include <QStringDecoder>
 #include <QTextDocument>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace DocText {
 
@@ -24,15 +28,124 @@ QString trimmedPage(const QString &text)
     return text.mid(start, end - start);
 }
 
-std::optional<QString> utf8(const QByteArray &bytes)
+// A document file opened for reading, or why not. Opening never waits: a
+// pipe or a device put where a document should be is refused, not waited on.
+struct Opened {
+    enum class Outcome { Ok, Missing, NotRegular } outcome = Outcome::Missing;
+    int fd = -1;
+    qint64 size = 0;
+
+    Opened() = default;
+    Opened(const Opened &) = delete;
+    Opened &operator=(const Opened &) = delete;
+    ~Opened()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+
+void openRegular(const QString &path, Opened &out)
 {
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = decoder.decode(bytes);
-    if (decoder.hasError())
-        return std::nullopt;
-    if (text.startsWith(QChar(0xFEFF)))
-        text.remove(0, 1);
-    return text;
+    const QByteArray name = QFile::encodeName(path);
+    int fd;
+    do
+        fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    while (fd < 0 && errno == EINTR);
+    if (fd < 0)
+        return;
+    out.fd = fd;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        out.outcome = Opened::Outcome::NotRegular;
+        return;
+    }
+    out.outcome = Opened::Outcome::Ok;
+    out.size = qint64(st.st_size);
+}
+
+// Up to max bytes from the descriptor; nothing when a read fails.
+std::optional<QByteArray> readUpTo(int fd, qint64 max)
+{
+    QByteArray data;
+    char chunk[256 * 1024];
+    while (data.size() < max) {
+        const ssize_t n = ::read(fd, chunk, size_t(std::min<qint64>(sizeof chunk, max - data.size())));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return std::nullopt;
+        if (n == 0)
+            break;
+        data.append(chunk, n);
+    }
+    return data;
+}
+
+// How many bytes at the end of data begin a UTF-8 sequence that is not
+// complete yet (0 to 3).
+qsizetype unfinishedTail(const QByteArray &data)
+{
+    for (qsizetype back = 1; back <= std::min<qsizetype>(3, data.size()); ++back) {
+        const uchar c = uchar(data.at(data.size() - back));
+        if ((c & 0xC0) == 0x80)
+            continue; // a continuation byte: look further back
+        const qsizetype need = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+        return need > back ? back : 0;
+    }
+    return 0;
+}
+
+struct PlainText {
+    QString text;
+    bool more = false; // the file goes on past the text read
+};
+
+// The start of a UTF-8 text file, read only as far as the answer can use:
+// reading stops once the text holds more than the length limit. Nothing when
+// the bytes read are not UTF-8 text (a NUL byte counts as not text).
+std::optional<PlainText> readPlainText(int fd)
+{
+    // Far more bytes than the limit in characters can ever need.
+    constexpr qint64 kMostBytes = 64LL * 1024 * 1024;
+    PlainText out;
+    QByteArray pending;
+    qint64 total = 0;
+    char chunk[256 * 1024];
+    for (;;) {
+        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return std::nullopt;
+        if (n == 0)
+            break;
+        total += n;
+        pending.append(chunk, n);
+        if (pending.contains('\0'))
+            return std::nullopt;
+        const qsizetype keep = unfinishedTail(pending);
+        QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+        out.text += decoder.decode(QByteArrayView(pending).first(pending.size() - keep));
+        if (decoder.hasError())
+            return std::nullopt;
+        pending = pending.right(keep);
+        if ((out.text.size() > cap && SkillText::characterCount(out.text) > cap) || total >= kMostBytes) {
+            out.more = true;
+            break;
+        }
+    }
+    if (!out.more && !pending.isEmpty())
+        return std::nullopt; // the file ends inside a character
+    if (out.text.startsWith(QChar(0xFEFF)))
+        out.text.remove(0, 1);
+    return out;
+}
+
+QString megabytes(qint64 bytes)
+{
+    return QString::number(double(bytes) / (1024.0 * 1024.0), 'f', bytes < 10LL * 1024 * 1024 ? 1 : 0) +
+           QStringLiteral(" MB");
 }
 
 std::optional<QString> readHtml(const QByteArray &bytes)
@@ -102,9 +215,34 @@ std::pair<QString, bool> read(const QString &path, int from, int to)
     const QString name = QFileInfo(path).fileName();
     const QString ext = QFileInfo(path).suffix().toLower();
     const QString EXT = ext.toUpper();
+    const std::pair<QString, bool> unreadable{name + QStringLiteral(" could not be read as ") + EXT +
+                                                  QStringLiteral(". It may be damaged or not really that format."),
+                                              true};
 
-    if (ext == QLatin1String("pdf"))
+    // Only ordinary files, links resolved: a pipe would wait for a writer
+    // forever, a device would never end.
+    Opened file;
+    openRegular(path, file);
+    if (file.outcome == Opened::Outcome::NotRegular)
+        return {name + QStringLiteral(" is not an ordinary file (it is a pipe, a device or a folder), so doc_text "
+                                      "does not read it."),
+                true};
+
+    auto tooLarge = [&](qint64 limit) -> std::optional<std::pair<QString, bool>> {
+        if (file.outcome != Opened::Outcome::Ok || file.size <= limit)
+            return std::nullopt;
+        return std::pair<QString, bool>{name + QStringLiteral(" is ") + megabytes(file.size) +
+                                            QStringLiteral("; doc_text reads ") + EXT +
+                                            QStringLiteral(" files of up to ") + megabytes(limit) +
+                                            QStringLiteral(". Ask the CA for a smaller copy or only the part that matters."),
+                                        true};
+    };
+
+    if (ext == QLatin1String("pdf")) {
+        if (const auto refused = tooLarge(maxPdfBytes))
+            return *refused;
         return readPdf(path, name, from, to);
+    }
 
     static const QStringList known = {QStringLiteral("docx"), QStringLiteral("doc"),  QStringLiteral("rtf"),
                                       QStringLiteral("odt"),  QStringLiteral("html"), QStringLiteral("htm"),
@@ -115,29 +253,38 @@ std::pair<QString, bool> read(const QString &path, int from, int to)
                                    "photo or scan, read it as an image."),
                 true};
 
+    if (file.outcome != Opened::Outcome::Ok)
+        return unreadable;
+
     std::optional<QString> text;
-    if (ext == QLatin1String("docx")) {
+    bool more = false;
+    if (ext == QLatin1String("txt") || ext == QLatin1String("md")) {
+        auto plain = readPlainText(file.fd);
+        if (plain) {
+            text = std::move(plain->text);
+            more = plain->more;
+        }
+    } else if (const auto refused = tooLarge(maxDocumentBytes)) {
+        return *refused;
+    } else if (ext == QLatin1String("docx")) {
         text = readDocx(path);
     } else if (ext == QLatin1String("odt")) {
         text = readOdt(path);
-    } else if (const auto bytes = Files::readAll(path)) {
+    } else if (const auto bytes = readUpTo(file.fd, maxDocumentBytes)) {
         if (ext == QLatin1String("doc"))
             text = readWord97(*bytes);
         else if (ext == QLatin1String("rtf"))
             text = readRtf(*bytes);
-        else if (ext == QLatin1String("html") || ext == QLatin1String("htm"))
-            text = readHtml(*bytes);
         else
-            text = utf8(*bytes);
+            text = readHtml(*bytes);
     }
     if (!text)
-        return {name + QStringLiteral(" could not be read as ") + EXT +
-                    QStringLiteral(". It may be damaged or not really that format."),
-                true};
+        return unreadable;
 
     const QString kept = SkillText::prefixCharacters(*text, cap);
-    const QString tail =
-        kept.size() < text->size() ? QStringLiteral("\n[stopped at %1 characters for length]").arg(cap) : QString();
+    const QString tail = more || kept.size() < text->size()
+                             ? QStringLiteral("\n[stopped at %1 characters for length]").arg(cap)
+                             : QString();
     return {name + QStringLiteral(": ") + EXT + QStringLiteral(", %1 characters.").arg(SkillText::characterCount(kept)) +
                 QStringLiteral("\n\n") + kept + tail,
             false};

@@ -13,9 +13,16 @@ namespace DocText {
 // The length limit of one answer, in user-perceived characters.
 inline constexpr int cap = 400000;
 
+// The largest files read whole: plain text is read only as far as the
+// length limit, PDFs page by page; a file over its limit is refused with a
+// sentence that names the limit.
+inline constexpr qint64 maxPdfBytes = 256LL * 1024 * 1024;
+inline constexpr qint64 maxDocumentBytes = 64LL * 1024 * 1024;
+
 // The answer for a file (text, isError). from and to are the first and last
-// page wanted; 0 or less means not given. Only PDFs have pages. Holds no
-// state: any thread may call it, the HTML reader excepted (main thread).
+// page wanted; 0 or less means not given. Only PDFs have pages. Only ordinary
+// files are read (links resolved); anything else is refused. Holds no state
+// and may block on the disk: call it off the main thread.
 std::pair<QString, bool> read(const QString &path, int from, int to);
 
 // The readers of the formats other than PDF; each gives the plain text, or

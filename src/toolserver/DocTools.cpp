@@ -47,16 +47,12 @@ void docText(QObject &, const QJsonObject &args, const BrowserMCP::Done &done)
     const int from = pageArg(args.value(QStringLiteral("from_page")));
     const int to = pageArg(args.value(QStringLiteral("to_page")));
 
-    if (QFileInfo(file).suffix().toLower() == QLatin1String("pdf")) {
-        // A long PDF must not hold up the window.
-        Dispatch::runInBackground([file, from, to, done] {
-            const auto [text, isError] = DocText::read(file, from, to);
-            Dispatch::onMain([done, text = text, isError = isError] { done(BrowserMCP::text(text, isError)); });
-        });
-        return;
-    }
-    const auto [text, isError] = DocText::read(file, from, to);
-    done(BrowserMCP::text(text, isError));
+    // A long document, a slow disk or a file that is not what its name says
+    // must not hold up the window or the other tool calls.
+    Dispatch::runInBackground([file, from, to, done] {
+        const auto [text, isError] = DocText::read(file, from, to);
+        Dispatch::onMain([done, text = text, isError = isError] { done(BrowserMCP::text(text, isError)); });
+    });
 }
 
 } // namespace DocTools

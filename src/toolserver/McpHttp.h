@@ -9,12 +9,19 @@
 
 namespace McpHttp {
 
-// Bounds on what one connection may send. A peer over a bound, or silent for
-// too long before its request is complete, is closed without a reply; every
-// request the engine sends stays far below them.
+// Bounds on what one connection may send. A peer over a bound, or whose
+// request is not whole within the request time of its accept (however it
+// trickles), is closed without a reply; every request the engine sends
+// stays far below them.
 inline constexpr qsizetype kHeaderCap = 64 * 1024;        // bytes before the blank line
 inline constexpr qint64 kBodyCap = 32LL * 1024 * 1024;    // Content-Length
-inline constexpr double kIdleSeconds = 30.0;
+inline constexpr double kRequestSeconds = 30.0;           // accept to whole request; also to reply taken
+
+// Bounds on what all connections together may hold: connections open at once
+// (a connection beyond it is closed at once), and announced body bytes of
+// requests that passed the token check and are not answered yet.
+inline constexpr int kMaxConnections = 256;
+inline constexpr qint64 kBodyBytesInFlight = 2 * kBodyCap;
 
 struct Request {
     QString requestLine;      // the first header line
@@ -30,6 +37,9 @@ public:
 
     // Adds received bytes; says whether the request is whole yet.
     State feed(QByteArrayView bytes);
+    // True once the blank line after the headers has been seen: the request
+    // line, Content-Length and authorization are known, the body may not be.
+    bool headersComplete() const { return headerEnd_ >= 0; }
     const Request &request() const { return request_; }
 
 private:

@@ -21,6 +21,20 @@ struct McpListener::Shared {
     std::vector<QObject *> hosts;
     std::atomic<size_t> next{0};
     QTcpServer *acceptor = nullptr; // lives on the first I/O thread
+    // What all connections together hold (McpHttp::kMaxConnections and
+    // McpHttp::kBodyBytesInFlight bound them).
+    std::atomic<int> open{0};
+    std::atomic<qint64> bodyBytes{0};
+
+    bool reserveBody(qint64 bytes)
+    {
+        qint64 held = bodyBytes.load();
+        do {
+            if (held + bytes > McpHttp::kBodyBytesInFlight)
+                return false;
+        } while (!bodyBytes.compare_exchange_weak(held, held + bytes));
+        return true;
+    }
 };
 
 namespace {
@@ -47,10 +61,12 @@ public:
         ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) | O_NONBLOCK);
         readable_ = new QSocketNotifier(qintptr(fd_), QSocketNotifier::Read, this);
         connect(readable_, &QSocketNotifier::activated, this, [this] { onReadable(); });
-        idle_.setSingleShot(true);
-        idle_.setInterval(Dispatch::scaledMs(McpHttp::kIdleSeconds));
-        connect(&idle_, &QTimer::timeout, this, [this] { cancel(); });
-        idle_.start();
+        // The whole request must arrive within the request time of the
+        // accept: a peer that trickles a byte now and then is not given more.
+        deadline_.setSingleShot(true);
+        deadline_.setInterval(Dispatch::scaledMs(McpHttp::kRequestSeconds));
+        connect(&deadline_, &QTimer::timeout, this, [this] { cancel(); });
+        deadline_.start();
     }
 
     ~Connection() override
@@ -60,6 +76,8 @@ public:
             gate_->connection = nullptr;
         }
         close();
+        shared_->bodyBytes -= reservedBody_;
+        --shared_->open;
     }
 
     void send(const QByteArray &status, const std::optional<QJsonObject> &json)
@@ -110,7 +128,7 @@ private:
     // Ends the exchange without (further) reply.
     void cancel()
     {
-        idle_.stop();
+        deadline_.stop();
         close();
         deleteLater();
     }
@@ -133,6 +151,10 @@ private:
             }
             switch (reader_.feed(QByteArrayView(chunk, n))) {
             case McpHttp::RequestReader::State::NeedMore:
+                // The token is checked as soon as the headers are in: a
+                // request without it is answered before its body is read.
+                if (reader_.headersComplete() && !checked_ && !admit())
+                    return;
                 break;
             case McpHttp::RequestReader::State::TooLarge:
                 cancel();
@@ -141,28 +163,53 @@ private:
                 done_ = true;
                 // One request per connection: nothing after it is read.
                 readable_->setEnabled(false);
-                idle_.stop();
+                deadline_.stop();
+                if (!checked_ && !admit())
+                    return;
                 answer(reader_.request());
                 return;
             }
         }
-        idle_.start();
     }
 
-    void answer(const McpHttp::Request &request)
+    // Judges a request from its headers alone. False when it has been
+    // answered (preflight, bad token) or closed (no room for its body).
+    bool admit()
     {
+        checked_ = true;
+        const McpHttp::Request &request = reader_.request();
         // A browser's preflight needs no token.
         if (request.requestLine.startsWith(QLatin1String("OPTIONS"))) {
+            stopReading();
             send("204 No Content", std::nullopt);
-            return;
+            return false;
         }
         if (!McpHttp::authorized(request.authorization, shared_->authorization)) {
+            stopReading();
             send("401 Unauthorized",
                  QJsonObject{{QStringLiteral("error"),
                               QJsonObject{{QStringLiteral("code"), -32001},
                                           {QStringLiteral("message"), QStringLiteral("bad token")}}}});
-            return;
+            return false;
         }
+        const qint64 body = std::max<qint64>(0, request.contentLength);
+        if (!shared_->reserveBody(body)) {
+            cancel();
+            return false;
+        }
+        reservedBody_ = body;
+        return true;
+    }
+
+    void stopReading()
+    {
+        done_ = true;
+        readable_->setEnabled(false);
+        deadline_.stop();
+    }
+
+    void answer(const McpHttp::Request &request)
+    {
         const QJsonDocument doc = QJsonDocument::fromJson(request.body);
         shared_->handler(doc.isObject() ? doc.object() : QJsonObject(), replyFor(gate_));
     }
@@ -183,8 +230,10 @@ private:
                     connect(writable_, &QSocketNotifier::activated, this, [this] { flush(); });
                 }
                 writable_->setEnabled(true);
-                // A peer that never takes its reply does not hold the connection.
-                idle_.start();
+                // A peer that never takes its reply does not hold the
+                // connection: the reply must be taken within the request time.
+                if (!deadline_.isActive())
+                    deadline_.start();
                 return;
             }
             break; // the peer is gone
@@ -203,10 +252,12 @@ private:
     QSocketNotifier *readable_ = nullptr;
     QSocketNotifier *writable_ = nullptr;
     McpHttp::RequestReader reader_;
-    QTimer idle_;
+    QTimer deadline_;
+    qint64 reservedBody_ = 0; // body bytes counted against the shared bound
     QByteArray out_;
     qsizetype written_ = 0;
-    bool done_ = false; // the request is whole
+    bool done_ = false;    // the request is whole, or no more of it is read
+    bool checked_ = false; // the headers have been judged
     bool sent_ = false;
 };
 
@@ -221,6 +272,13 @@ public:
 protected:
     void incomingConnection(qintptr fd) override
     {
+        // Beyond the bound a new connection is closed at once; the open ones
+        // are answered or closed within the request time, so room returns.
+        if (shared_->open.load() >= McpHttp::kMaxConnections) {
+            ::close(int(fd));
+            return;
+        }
+        ++shared_->open;
         const auto &hosts = shared_->hosts;
         QObject *host = hosts[shared_->next++ % hosts.size()];
         if (host->thread() == QThread::currentThread()) {

@@ -10,6 +10,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLocale>
+#include <QPainter>
 #include <QPointer>
 #include <QUrl>
 #include <cmath>
@@ -163,23 +164,23 @@ void find(QObject &obj, const QJsonObject &args, const BrowserMCP::Done &done)
     BrowserPane *pane = paneOf(obj, done);
     if (!pane)
         return;
-    // The controls are numbered afresh (earlier refs removed, as a snapshot
-    // does), and a secret field is never matched or shown by its value. The
-    // page is read whole before any ref is written.
+    // The controls are numbered exactly as a snapshot numbers them (the same
+    // list, the same visibility rule), so a ref from a find and one from a
+    // read name the same control. A secret value is never matched or shown,
+    // wherever the page copies it. The page is read whole before any ref is
+    // written.
     static const QString script = QStringLiteral(
         "(function(){%1\n"
         "var q=(%2).toLowerCase();"
-        "var old=document.querySelectorAll('[data-velto-ref]');for(var i=0;i<old.length;i++)old[i].removeAttribute('data-velto-ref');"
-        "var all=document.querySelectorAll('a,button,input,select,textarea,[role=button],[role=link]');var counted=[],out=[];"
-        "for(var i=0;i<all.length;i++){var r=all[i].getBoundingClientRect();if(r.width>0&&r.height>0)counted.push(all[i]);}"
+        "var counted=controls(),out=[];"
         "for(var i=0;i<counted.length&&out.length<40;i++){var e=counted[i];"
         "var value=(!secret(e)&&typeof e.value==='string')?e.value:'';"
         "var inner=typeof e.innerText==='string'?e.innerText:'';"
-        "var hay=[attr(e,'aria-label'),attr(e,'title'),attr(e,'placeholder'),inner,value].join(' ').toLowerCase();"
+        "var hay=red([attr(e,'aria-label'),attr(e,'title'),attr(e,'placeholder'),inner,value].join(' ')).toLowerCase();"
         "if(hay.indexOf(q)<0)continue;"
-        "var l=(inner||value||attr(e,'aria-label')).trim().replace(/\\s+/g,' ');"
+        "var l=red((inner||value||attr(e,'aria-label')).trim()).replace(/\\s+/g,' ');"
         "out.push('r'+(i+1)+' '+e.tagName.toLowerCase()+' \"'+cut(l,80)+'\"');}"
-        "for(var i=0;i<counted.length;i++)counted[i].setAttribute('data-velto-ref','r'+(i+1));"
+        "numberControls(counted);"
         "return out.length?out.join('\\n'):'no match';})()");
     const QString text = stringArg(args, "text").value_or(QString()).toLower();
     pane->evalJS(script.arg(pageHelpersJS(), jsQuote(text)), [done](const QString &out) { done(answer(out)); });
@@ -217,14 +218,48 @@ void screenshot(QObject &obj, const QJsonObject &, const BrowserMCP::Done &done)
     BrowserPane *pane = paneOf(obj, done);
     if (!pane)
         return;
-    const QImage image = pane->web()->snapshot();
-    QByteArray png;
-    QBuffer buffer(&png);
-    if (image.isNull() || !buffer.open(QIODevice::WriteOnly) || !image.save(&buffer, "PNG") || png.isEmpty()) {
-        done(answer(QStringLiteral("Screenshot failed."), true));
-        return;
-    }
-    done(BrowserMCP::image(png));
+    // The engine's picture never shows a secret field: where each one is on
+    // the page is read first, and those places are painted over in the copy
+    // the engine gets. The CA's own view is left as it is. When the places
+    // cannot be read, no picture goes out.
+    static const QString where = QStringLiteral(
+        "(function(){%1\n"
+        "var ins=document.querySelectorAll('input,textarea'),rects=[];"
+        "for(var i=0;i<ins.length;i++){if(!secret(ins[i]))continue;var r=ins[i].getBoundingClientRect();"
+        "if(r.width>0&&r.height>0)rects.push([r.left,r.top,r.width,r.height]);}"
+        "return JSON.stringify({w:window.innerWidth,h:window.innerHeight,rects:rects});})()");
+    QPointer<BrowserPane> p(pane);
+    pane->evalJS(where.arg(pageHelpersJS()), [p, done](const QString &out) {
+        if (!p) {
+            done(answer(kNoWindow, true));
+            return;
+        }
+        const QJsonObject at = QJsonDocument::fromJson(out.toUtf8()).object();
+        QImage image = p->web()->snapshot();
+        const double w = at.value(QStringLiteral("w")).toDouble();
+        const double h = at.value(QStringLiteral("h")).toDouble();
+        QByteArray png;
+        QBuffer buffer(&png);
+        if (!at.value(QStringLiteral("rects")).isArray() || w <= 0 || h <= 0 || image.isNull()) {
+            done(answer(QStringLiteral("Screenshot failed."), true));
+            return;
+        }
+        const double sx = image.width() / w, sy = image.height() / h;
+        {
+            QPainter painter(&image);
+            for (const QJsonValue &r : at.value(QStringLiteral("rects")).toArray()) {
+                const QJsonArray a = r.toArray();
+                const QRectF css(a.at(0).toDouble(), a.at(1).toDouble(), a.at(2).toDouble(), a.at(3).toDouble());
+                const QRectF px(css.x() * sx, css.y() * sy, css.width() * sx, css.height() * sy);
+                painter.fillRect(px.adjusted(-2, -2, 2, 2).toAlignedRect(), QColor(0x55, 0x55, 0x55));
+            }
+        }
+        if (!buffer.open(QIODevice::WriteOnly) || !image.save(&buffer, "PNG") || png.isEmpty()) {
+            done(answer(QStringLiteral("Screenshot failed."), true));
+            return;
+        }
+        done(BrowserMCP::image(png));
+    });
 }
 
 void scroll(QObject &obj, const QJsonObject &args, const BrowserMCP::Done &done)

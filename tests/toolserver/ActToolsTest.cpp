@@ -73,6 +73,24 @@ protected:
 // Buttons that count their clicks in document.body.dataset.clicks.
 const QByteArray kCount = " type=button onclick=\"document.body.dataset.clicks=(+document.body.dataset.clicks||0)+1\"";
 
+// Find and read number a page the same way: an invisible control gets no ref
+// from either, so a ref from one is the control the other showed.
+TEST_F(ActToolsTest, FindAndReadShareOneNumbering)
+{
+    visit("/draft", "<button style='opacity:0' onclick=\"document.body.dataset.clicked='submit'\">Submit return</button>"
+                    "<button onclick=\"document.body.dataset.clicked='save'\">Save draft</button>"
+                    "<button onclick=\"document.body.dataset.clicked='preview'\">Preview</button>");
+    EXPECT_TRUE(textIn(call("browser_read")).contains("--- controls ---\nr1 button \"Save draft\"\nr2 button \"Preview\"\n\n"));
+    EXPECT_EQ(call("browser_find", {{"text", "save"}}), textOf("r1 button \"Save draft\""));
+    EXPECT_EQ(call("browser_find", {{"text", ""}}), textOf("r1 button \"Save draft\"\nr2 button \"Preview\""));
+    EXPECT_EQ(call("browser_find", {{"text", "submit"}}), textOf("no match"));
+    EXPECT_EQ(js("String(document.querySelector('button').hasAttribute('data-velto-ref'))"), "false");
+
+    EXPECT_TRUE(textIn(settledCall("browser_click", {{"ref", "r1"}}, 1.6)).startsWith("Clicked r1 (Save draft)\n\n"));
+    EXPECT_EQ(js("String(document.body.dataset.clicked)"), "save");
+    EXPECT_TRUE(asked.empty());
+}
+
 TEST_F(ActToolsTest, ControlsAreJudgedByWhatTheyRead)
 {
     visit("/judge", "<button" + kCount + ">Submit</button>"            // r1

@@ -1,6 +1,7 @@
 // doc_text: every format, PDF pages and ranges, the length limit, and the
 // clients folder as the fence.
 #include "DocSamples.h"
+#include "Resident.h"
 #include "ToolFixture.h"
 
 #include "platform/Dispatch.h"
@@ -8,7 +9,9 @@
 
 #include <QFile>
 #include <QPainter>
+#include <QDir>
 #include <QPdfWriter>
+#include <sys/stat.h>
 
 using namespace McpTest;
 using namespace TestKit;
@@ -273,6 +276,66 @@ TEST_F(DocTextTest, PlainTextIsCutAtTheLimitInCharactersAsSeen)
     put("exact.txt", e.repeated(DocText::cap).toUtf8());
     EXPECT_EQ(read("exact.txt").text, "exact.txt: TXT, 400000 characters.\n\n" + e.repeated(400000))
         << "at the limit nothing is cut";
+}
+
+TEST_F(DocTextTest, PipesAndHugeFilesDoNotHoldTheApp)
+{
+    // A pipe named like a text file, a link to it and a folder: refused at
+    // once, without waiting for a writer.
+    ASSERT_EQ(::mkfifo(QFile::encodeName(root + "/pipe.txt").constData(), 0600), 0);
+    ASSERT_TRUE(QFile::link(root + "/pipe.txt", root + "/notes.md"));
+    ASSERT_TRUE(QDir(root).mkdir("folder.txt"));
+    const QString notOrdinary =
+        " is not an ordinary file (it is a pipe, a device or a folder), so doc_text does not read it.";
+    for (const auto &[asked, named] : std::vector<std::pair<QString, QString>>{
+             {"pipe.txt", "pipe.txt"}, {"notes.md", "pipe.txt"}, {"folder.txt", "folder.txt"}}) {
+        const ToolAnswer a = read(asked);
+        EXPECT_EQ(a.text, named + notOrdinary) << asked.toStdString();
+        EXPECT_TRUE(a.isError);
+    }
+
+    // 1.5 GB, sparse: text at the start, then nothing but zero bytes.
+    auto sparse = [&](const QString &name, const QByteArray &start) {
+        QFile f(root + "/" + name);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(start);
+        ASSERT_TRUE(f.resize(1536LL * 1024 * 1024));
+    };
+    sparse("big.txt", QByteArray("Ledger line\n").repeated(100000));
+    sparse("zeros.txt", {});
+    sparse("big.docx", "PK");
+    sparse("big.pdf", "%PDF-1.4\n");
+
+    const qint64 before = residentKiB();
+    std::optional<QJsonObject> big;
+    server->call("doc_text", {{"path", "big.txt"}}, [&](const QJsonObject &r) { big = r; });
+    EXPECT_FALSE(big) << "read off the main thread";
+    // Other calls are answered meanwhile.
+    EXPECT_EQ(read("folder.txt").text, "folder.txt" + notOrdinary);
+    ASSERT_TRUE(waitFor([&] { return big.has_value(); }, 20000));
+    const QString text = big->value("content").toArray().at(0).toObject().value("text").toString();
+    EXPECT_TRUE(text.startsWith("big.txt: TXT, 400000 characters.\n\nLedger line\n")) << text.left(80).toStdString();
+    EXPECT_TRUE(text.endsWith("\n[stopped at 400000 characters for length]"));
+    EXPECT_FALSE(big->value("isError").toBool());
+    const qint64 grown = residentKiB() - before;
+    EXPECT_LT(grown, 64 * 1024) << "resident memory grew by " << grown << " KiB";
+
+    struct Case {
+        const char *file;
+        QString text;
+    };
+    for (const Case &c : std::vector<Case>{
+             {"zeros.txt", "zeros.txt could not be read as TXT. It may be damaged or not really that format."},
+             {"big.docx", "big.docx is 1536 MB; doc_text reads DOCX files of up to 64 MB. Ask the CA for a smaller "
+                          "copy or only the part that matters."},
+             {"big.pdf", "big.pdf is 1536 MB; doc_text reads PDF files of up to 256 MB. Ask the CA for a smaller "
+                         "copy or only the part that matters."},
+         }) {
+        const ToolAnswer a = read(c.file);
+        EXPECT_EQ(a.text, c.text);
+        EXPECT_TRUE(a.isError) << c.file;
+    }
+    EXPECT_LT(residentKiB() - before, 64 * 1024);
 }
 
 TEST_F(DocTextTest, OnlyFilesInsideTheClientsFolder)

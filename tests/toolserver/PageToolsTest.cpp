@@ -12,6 +12,7 @@
 #include "toolserver/PageTools.h"
 
 #include <QImage>
+#include <QSet>
 #include <QSignalSpy>
 
 using namespace McpTest;
@@ -118,6 +119,101 @@ TEST_F(PageToolsTest, ReadShowsEveryControlButNoSecret)
     EXPECT_FALSE(full.contains("controls shown"));
 }
 
+// Every way a page was seen to copy a secret value somewhere the page tools
+// read it; the page's own script types the values, as the CA or the page
+// itself would.
+TEST_F(PageToolsTest, SecretValuesNeverReachTheEngineWhereverThePageCopiesThem)
+{
+    page("/tricks",
+         "<form action='/after' method='get'>"
+         "<input name=user id=user>"
+         "<label for=pw1>Password one</label><input type=password id=pw1 name=pw1>"
+         "<button type=button id=show>Show</button>"
+         "<input type=password id=pw2 aria-label='Password two'>"
+         "<label for=code>Enter the 6-digit code sent to your mobile</label><input name=code id=code>"
+         "<div id=boxes><input maxlength=1><input maxlength=1><input maxlength=1><input maxlength=1>"
+         "<input maxlength=1><input maxlength=1></div>"
+         "<input id=masked name=pin style='-webkit-text-security:disc'>"
+         "<input type=password id=pw3 name=pwd>"
+         "<input name=pincode aria-label='PIN code' value='560001'><input name=hsn aria-label='HSN code' value='998231'>"
+         "</form><p id=echo></p><a href='#' id=leak></a>"
+         "<script>"
+         "var $=function(id){return document.getElementById(id);};"
+         "$('pw1').value='Switched33';$('show').onclick=function(){$('pw1').type='text';};$('show').click();"
+         "$('code').value='564738';"
+         "var b=document.querySelectorAll('#boxes input'),d='719382';for(var i=0;i<6;i++)b[i].value=d[i];"
+         "$('masked').value='MaskedPin44';"
+         "$('pw2').value='AriaLeak22';$('pw2').setAttribute('aria-label','Password two '+$('pw2').value);"
+         "$('pw3').value='TitleLeak55';$('user').title=$('pw3').value;$('user').value='ca1';"
+         "$('echo').textContent='Code '+$('code').value+' for '+$('pw1').value;$('leak').textContent=$('masked').value;"
+         "document.title='Sign in '+d;"
+         "</script>",
+         "Sign in");
+    const QStringList secrets{"Switched33", "564738", "719382", "MaskedPin44", "AriaLeak22", "TitleLeak55"};
+    auto clean = [&](const QString &what, const QString &text) {
+        for (const QString &secret : secrets)
+            EXPECT_FALSE(text.contains(secret, Qt::CaseInsensitive)) << what.toStdString() << " shows " << secret.toStdString()
+                                                                     << "\n" << text.toStdString();
+        for (const char *digit : {"value=\"7\"", "value=\"1\"", "value=\"9\"", "value=\"3\"", "value=\"8\"", "value=\"2\""})
+            EXPECT_FALSE(text.contains(digit)) << what.toStdString() << " shows a code box: " << digit;
+    };
+    clean("browser_open", textIn(settledCall("browser_open", {{"url", at("/tricks")}}, 2.2)));
+    const QString read = textIn(call("browser_read"));
+    clean("browser_read", read);
+    clean("browser_wait", textIn(settledCall("browser_wait", {}, 2.0)));
+    // What is no secret still shows: a postal PIN code, an HSN code, the user id.
+    for (const char *shown : {"value=\"560001\"", "value=\"998231\"", "value=\"ca1\"", "\"Password two •••\"",
+                              "Code ••• for •••", "Title: Sign in •••"})
+        EXPECT_TRUE(read.contains(shown)) << shown << "\n" << read.toStdString();
+
+    // Find neither shows nor matches a secret, not even piece by piece.
+    clean("browser_find", textIn(call("browser_find", {{"text", ""}})));
+    for (const char *piece : {"Switched", "5647", "7193", "MaskedPin", "AriaLeak", "TitleLeak", "leak22"})
+        EXPECT_EQ(call("browser_find", {{"text", piece}}), textOf("no match")) << piece;
+    EXPECT_TRUE(textIn(call("browser_find", {{"text", "password two"}})).contains("\"Password two •••\""));
+
+    // A GET form carries the password into the address of the next page.
+    page("/after", "<p>Signed in</p>", "After");
+    QSignalSpy loaded(pane->web(), &QWebEngineView::loadFinished);
+    pane->evalJS("document.getElementById('pw3').value='GetLeak77';document.forms[0].submit();", [](const QString &) {});
+    ASSERT_TRUE(loaded.wait(15000));
+    ASSERT_TRUE(settled());
+    const QString after = textIn(call("browser_read"));
+    EXPECT_TRUE(after.startsWith("URL: " + at("/after") + "?user=ca1&pw1=•••&code=•••&pin=•••&pwd=•••&pincode=560001"
+                                                          "&hsn=998231\n"))
+        << after.toStdString();
+    EXPECT_FALSE(after.contains("GetLeak77"));
+}
+
+// The engine's picture of the page paints over secret fields; the CA's own
+// view still shows them.
+TEST_F(PageToolsTest, ScreenshotsPaintOverSecretFields)
+{
+    page("/otp",
+         "<input name=otp id=otp style='position:absolute;left:40px;top:40px;width:320px;height:80px;"
+         "font:bold 56px monospace;color:#000;background:#fff;border:0'>"
+         "<script>document.getElementById('otp').value='482913';</script>");
+    settledCall("browser_open", {{"url", at("/otp")}}, 2.2);
+    const QJsonObject r = call("browser_screenshot");
+    ASSERT_EQ(r.value("isError"), QJsonValue(false));
+    QImage engine;
+    ASSERT_TRUE(engine.loadFromData(
+        QByteArray::fromBase64(r.value("content").toArray().at(0).toObject().value("data").toString().toLatin1()), "PNG"));
+    const QImage own = pane->web()->snapshot();
+    const double scale = engine.width() / double(pane->web()->width());
+    // Inside the field: one flat colour for the engine, the digits for the CA.
+    auto colours = [&](const QImage &image) {
+        QSet<QRgb> seen;
+        for (int y = 50; y < 110; y += 2)
+            for (int x = 50; x < 350; x += 2)
+                seen.insert(image.pixel(int(x * scale), int(y * scale)));
+        return seen;
+    };
+    EXPECT_EQ(colours(engine).size(), 1);
+    EXPECT_GT(colours(own).size(), 1) << "the CA's view is untouched";
+    EXPECT_TRUE(colours(own).contains(qRgb(0, 0, 0)));
+}
+
 TEST_F(PageToolsTest, FindNumbersTheControlsAfreshAndListsTheMatches)
 {
     QByteArray body = "<div role=tab>Returns</div><button style='width:0;height:0;padding:0;border:0'>zero</button>";
@@ -130,21 +226,22 @@ TEST_F(PageToolsTest, FindNumbersTheControlsAfreshAndListsTheMatches)
 
     const QStringList lines = textIn(call("browser_find", {{"text", "CHALLAN"}})).split('\n');
     ASSERT_EQ(lines.size(), 40);
-    EXPECT_EQ(lines[0], "r1 button \"Download challan 0\"") << "zero-size controls are skipped and not counted";
-    EXPECT_EQ(lines[39], "r40 button \"Download challan 39\"");
+    EXPECT_EQ(lines[0], "r2 button \"Download challan 0\"")
+        << "numbered as a snapshot numbers: the tab counts, zero-size controls do not";
+    EXPECT_EQ(lines[39], "r41 button \"Download challan 39\"");
     EXPECT_EQ(call("browser_find", {{"text", "cin 0042"}}), textOf("no match")) << "the haystack is not squeezed";
-    EXPECT_EQ(call("browser_find", {{"text", "CIN  0042"}}), textOf("r51 input \"CIN 0042\""));
-    EXPECT_EQ(call("browser_find", {{"text", "help"}}), textOf("r52 a \"?\""));
+    EXPECT_EQ(call("browser_find", {{"text", "CIN  0042"}}), textOf("r52 input \"CIN 0042\""));
+    EXPECT_EQ(call("browser_find", {{"text", "help"}}), textOf("r53 a \"?\""));
     EXPECT_EQ(call("browser_find", {{"text", "nothing like it"}}), textOf("no match"));
     EXPECT_EQ(textIn(call("browser_find", {{"text", 7}})).count('\n'), 39) << "a text of another type finds everything";
 
-    // The numbering is the find's own: no element keeps a ref from the snapshot.
+    // The numbering is the snapshot's: each ref on one element, the tab first.
     std::optional<QString> refs;
     pane->evalJS("document.querySelectorAll('[data-velto-ref=\"r1\"]').length + ' ' + "
-                 "document.querySelector('[role=tab]').hasAttribute('data-velto-ref')",
+                 "document.querySelector('[role=tab]').getAttribute('data-velto-ref')",
                  [&](const QString &o) { refs = o; });
     ASSERT_TRUE(waitFor([&] { return refs.has_value(); }));
-    EXPECT_EQ(*refs, "1 false");
+    EXPECT_EQ(*refs, "1 r1");
 }
 
 TEST_F(PageToolsTest, NavigationToolsSettleForTheirOwnTime)

@@ -4,6 +4,7 @@
 #include <QDeadlineTimer>
 #include <QJsonDocument>
 #include <arpa/inet.h>
+#include <cerrno>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -45,6 +46,25 @@ void RawClient::send(const QByteArray &bytes)
             return;
         sent += n;
     }
+}
+
+qint64 RawClient::sendFor(const QByteArray &bytes, int ms)
+{
+    qint64 sent = 0;
+    QDeadlineTimer deadline(ms);
+    while (fd_ >= 0 && sent < bytes.size() && !deadline.hasExpired()) {
+        pollfd p{fd_, POLLOUT, 0};
+        if (::poll(&p, 1, 5) <= 0)
+            continue;
+        const ssize_t n =
+            ::send(fd_, bytes.constData() + sent, size_t(bytes.size() - sent), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+            continue;
+        if (n <= 0)
+            break;
+        sent += n;
+    }
+    return sent;
 }
 
 void RawClient::finishSending()

@@ -29,6 +29,9 @@ public:
 
     bool connected() const { return fd_ >= 0; }
     void send(const QByteArray &bytes);
+    // Sends as much of bytes as the server takes within ms, never blocking;
+    // stops early when the connection breaks. Answers the bytes taken.
+    qint64 sendFor(const QByteArray &bytes, int ms);
     // Tells the server nothing more will come.
     void finishSending();
     // Reads until the server closes the connection or ms pass.

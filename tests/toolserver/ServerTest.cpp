@@ -1,10 +1,13 @@
 // The tool server on a real loopback socket: its lifecycle, the HTTP framing
 // and the JSON-RPC answers.
 #include "ServerFixture.h"
+#include "Resident.h"
 
 #include "platform/Dispatch.h"
+#include "toolserver/McpHttp.h"
 
 #include <QElapsedTimer>
+#include <QScopeGuard>
 #include <QRegularExpression>
 
 using namespace McpTest;
@@ -254,6 +257,92 @@ TEST_F(ServerTest, OversizedOrSilentPeersAreClosedWithoutReply)
         EXPECT_TRUE(r.raw.isEmpty());
         EXPECT_GE(clock.elapsed(), Dispatch::scaledMs(30) - 50);
     }
+}
+
+TEST_F(ServerTest, BodiesWithoutTheTokenAreNeverHeld)
+{
+    const QByteArray head =
+        "POST /mcp HTTP/1.1\r\nContent-Length: " + QByteArray::number(McpHttp::kBodyCap) + "\r\n\r\n";
+    {
+        // Answered from the headers alone: no body byte has been sent.
+        RawClient client(port());
+        client.send(head);
+        const Reply r = client.read(3000);
+        EXPECT_EQ(r.status, "401 Unauthorized");
+        EXPECT_TRUE(r.closed);
+    }
+    // Thirty local processes announce 32 MiB bodies without the token, push
+    // as much as the server takes, and stay connected.
+    const QByteArray body(McpHttp::kBodyCap - 1, 'x');
+    const qint64 before = residentKiB();
+    ASSERT_GT(before, 0);
+    std::vector<std::unique_ptr<RawClient>> attackers;
+    for (int i = 0; i < 30; ++i) {
+        attackers.push_back(std::make_unique<RawClient>(port()));
+        ASSERT_TRUE(attackers.back()->connected());
+        attackers.back()->send(head);
+        attackers.back()->sendFor(body, 300);
+    }
+    // A client with the token is answered meanwhile.
+    EXPECT_EQ(ask("ping").status, "200 OK");
+    const qint64 grown = residentKiB() - before;
+    EXPECT_LT(grown, 40 * 1024) << "resident memory grew by " << grown << " KiB";
+    for (const auto &attacker : attackers)
+        EXPECT_TRUE(attacker->read(3000).closed);
+}
+
+TEST_F(ServerTest, TricklingPeersAreClosedAtTheRequestTime)
+{
+    // The whole request must arrive within the request time of the accept
+    // (30 s, shortened by the test time scale); a byte every quarter of it
+    // does not buy more.
+    const int limit = Dispatch::scaledMs(McpHttp::kRequestSeconds);
+    std::vector<std::unique_ptr<RawClient>> slow;
+    for (int i = 0; i < 5; ++i) {
+        slow.push_back(std::make_unique<RawClient>(port()));
+        slow.back()->send("POST /mcp HTTP/1.1\r\nX-Slow: ");
+    }
+    std::vector<bool> closed(slow.size(), false);
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 10 * limit && std::count(closed.begin(), closed.end(), true) < qsizetype(slow.size())) {
+        for (size_t i = 0; i < slow.size(); ++i) {
+            if (closed[i])
+                continue;
+            slow[i]->send("a");
+            const Reply r = slow[i]->read(limit / 20);
+            if (r.closed) {
+                closed[i] = true;
+                EXPECT_TRUE(r.raw.isEmpty()) << "closed without a reply";
+            }
+        }
+    }
+    for (size_t i = 0; i < slow.size(); ++i)
+        EXPECT_TRUE(closed[i]) << "connection " << i << " still open after " << clock.elapsed() << " ms";
+    EXPECT_EQ(ask("ping").status, "200 OK");
+}
+
+TEST_F(ServerTest, ConnectionsBeyondTheBoundAreClosedAtOnce)
+{
+    // Held connections must outlive the test's own waits here.
+    const double scale = Dispatch::timeScale;
+    Dispatch::timeScale = 1.0;
+    auto restore = qScopeGuard([scale] { Dispatch::timeScale = scale; });
+    std::vector<std::unique_ptr<RawClient>> held;
+    for (int i = 0; i < McpHttp::kMaxConnections; ++i) {
+        held.push_back(std::make_unique<RawClient>(port()));
+        ASSERT_TRUE(held.back()->connected());
+        held.back()->send("POST /mcp HTTP/1.1\r\n");
+    }
+    {
+        RawClient extra(port());
+        const Reply r = extra.read(3000);
+        EXPECT_TRUE(r.closed) << "one over the bound is closed at once";
+        EXPECT_TRUE(r.raw.isEmpty());
+    }
+    held.clear();
+    // Room returns as the held connections go.
+    EXPECT_TRUE(waitFor([&] { return ask("ping").status == "200 OK"; }));
 }
 
 // ---- JSON-RPC --------------------------------------------------------------

@@ -1,0 +1,56 @@
+#include "toolserver/McpRpc.h"
+
+namespace McpRpc {
+
+QJsonObject initializeResult(const QJsonObject &params)
+{
+    const QJsonValue asked = params.value(QStringLiteral("protocolVersion"));
+    return QJsonObject{
+        {QStringLiteral("protocolVersion"), asked.isString() ? asked : QJsonValue(QStringLiteral("2025-06-18"))},
+        {QStringLiteral("capabilities"),
+         QJsonObject{{QStringLiteral("tools"), QJsonObject{{QStringLiteral("listChanged"), false}}}}},
+        {QStringLiteral("serverInfo"),
+         QJsonObject{{QStringLiteral("name"), QStringLiteral("velto-browser")},
+                     {QStringLiteral("version"), QStringLiteral("1.0.0")}}},
+        {QStringLiteral("instructions"),
+         QStringLiteral("The Velto browser window on this Mac. Read, download and pre-fill on Indian government "
+                        "portals. Never submit, pay, or enter an OTP — hand back to the CA at the review screen.")},
+    };
+}
+
+void answer(const QJsonObject &message, const Tools &tools, const Reply &reply)
+{
+    // A notification (no "id"; a null id counts as one) is only acknowledged.
+    if (!message.contains(QStringLiteral("id"))) {
+        reply(std::nullopt);
+        return;
+    }
+    const QJsonValue id = message.value(QStringLiteral("id"));
+    const QJsonValue methodValue = message.value(QStringLiteral("method"));
+    const QString method = methodValue.isString() ? methodValue.toString() : QString();
+    const QJsonObject params = message.value(QStringLiteral("params")).toObject();
+
+    auto respond = [id](const QString &key, const QJsonValue &value) {
+        return QJsonObject{{QStringLiteral("jsonrpc"), QStringLiteral("2.0")}, {QStringLiteral("id"), id}, {key, value}};
+    };
+    const QString result = QStringLiteral("result");
+
+    if (method == QLatin1String("initialize")) {
+        reply(respond(result, initializeResult(params)));
+    } else if (method == QLatin1String("ping")) {
+        reply(respond(result, QJsonObject()));
+    } else if (method == QLatin1String("tools/list")) {
+        reply(respond(result, QJsonObject{{QStringLiteral("tools"), tools.list()}}));
+    } else if (method == QLatin1String("tools/call")) {
+        const QJsonValue name = params.value(QStringLiteral("name"));
+        // The reply waits for the tool, however long it takes.
+        tools.call(name.isString() ? name.toString() : QString(), params.value(QStringLiteral("arguments")).toObject(),
+                   [reply, respond, result](const QJsonObject &toolResult) { reply(respond(result, toolResult)); });
+    } else {
+        reply(respond(QStringLiteral("error"),
+                      QJsonObject{{QStringLiteral("code"), -32601},
+                                  {QStringLiteral("message"), QStringLiteral("Method not found: ") + method}}));
+    }
+}
+
+} // namespace McpRpc
