@@ -8,6 +8,7 @@
 #include <QStringDecoder>
 #include <QTextDocument>
 #include <cerrno>
+#include <vector>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -64,20 +65,31 @@ void openRegular(const QString &path, Opened &out)
     out.size = qint64(st.st_size);
 }
 
+constexpr size_t kChunk = 256 * 1024;
+
+// One read of up to `most` bytes, again when a signal cut it short: the
+// bytes read, 0 at the end of the file, -1 when reading failed.
+ssize_t readSome(int fd, char *into, size_t most)
+{
+    ssize_t n;
+    do
+        n = ::read(fd, into, most);
+    while (n < 0 && errno == EINTR);
+    return n;
+}
+
 // Up to max bytes from the descriptor; nothing when a read fails.
 std::optional<QByteArray> readUpTo(int fd, qint64 max)
 {
     QByteArray data;
-    char chunk[256 * 1024];
+    std::vector<char> chunk(kChunk);
     while (data.size() < max) {
-        const ssize_t n = ::read(fd, chunk, size_t(std::min<qint64>(sizeof chunk, max - data.size())));
-        if (n < 0 && errno == EINTR)
-            continue;
+        const ssize_t n = readSome(fd, chunk.data(), size_t(std::min<qint64>(qint64(kChunk), max - data.size())));
         if (n < 0)
             return std::nullopt;
         if (n == 0)
             break;
-        data.append(chunk, n);
+        data.append(chunk.data(), n);
     }
     return data;
 }
@@ -111,17 +123,15 @@ std::optional<PlainText> readPlainText(int fd)
     PlainText out;
     QByteArray pending;
     qint64 total = 0;
-    char chunk[256 * 1024];
+    std::vector<char> chunk(kChunk);
     for (;;) {
-        const ssize_t n = ::read(fd, chunk, sizeof chunk);
-        if (n < 0 && errno == EINTR)
-            continue;
+        const ssize_t n = readSome(fd, chunk.data(), kChunk);
         if (n < 0)
             return std::nullopt;
         if (n == 0)
             break;
         total += n;
-        pending.append(chunk, n);
+        pending.append(chunk.data(), n);
         if (pending.contains('\0'))
             return std::nullopt;
         const qsizetype keep = unfinishedTail(pending);
