@@ -87,6 +87,10 @@ TEST_F(ServerTest, DestroyingTheServerClosesOpenConnections)
 
 TEST_F(ServerTest, RequestArrivingInPiecesIsAnsweredOnceWhole)
 {
+    // The pauses between pieces must stay well inside the request time.
+    const double scale = Dispatch::timeScale;
+    Dispatch::timeScale = 0.1;
+    auto restore = qScopeGuard([scale] { Dispatch::timeScale = scale; });
     const QByteArray body = rpc("ping", {}, 3);
     const QByteArray head = "POST /mcp HTTP/1.1\r\nAuthorization: Bearer " + token().toUtf8() +
                             "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n";
