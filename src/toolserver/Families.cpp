@@ -1,13 +1,18 @@
 #include "toolserver/Families.h"
+#include "connectors/EInvoiceTools.h"
 
 // One line per family in each list, in the orders the header gives.
 
 std::vector<ToolFamily> Families::standardListed()
 {
-    return {};
+    return {
+        EInvoiceTools::family(),
+    };
 }
 
 std::vector<ToolFamily> Families::standardRouted()
 {
-    return {};
+    return {
+        EInvoiceTools::family(),
+    };
 }
