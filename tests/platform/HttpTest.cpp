@@ -157,3 +157,50 @@ TEST(Http, TheTransportIsReplaceableAndStillAnswersOnce)
 }
 
 } // namespace
+
+namespace {
+
+// A server that reads each request and closes the connection without a word.
+// Whatever the transport does on its own, a write reaches it once.
+TEST(Http, AWriteThatLosesItsConnectionIsNeverSentAgain)
+{
+    for (const auto mode : {FakeHttpServer::Mode::Http, FakeHttpServer::Mode::Https}) {
+        if (mode == FakeHttpServer::Mode::Https)
+            FakeHttpServer::trustTestCa();
+        FakeHttpServer server(mode);
+        FakeReply drop;
+        drop.drop = true;
+        server.setFallback([drop](const RecordedRequest &) { return drop; });
+
+        struct Case {
+            QByteArray method;
+            QByteArray body;
+        };
+        for (const Case &c : {Case{"POST", "commit=1"}, Case{"POST", ""}, Case{"PUT", "x"},
+                              Case{"DELETE", ""}, Case{"PATCH", "{}"}}) {
+            SCOPED_TRACE(c.method.toStdString() + " " + c.body.toStdString() + " " + server.baseUrl().toStdString());
+            server.clearRequests();
+            Http::Request req;
+            req.method = c.method;
+            req.url = QUrl(server.baseUrl() + "/api/cli/v1/write/sells/create");
+            req.body = c.body;
+            const Outcome out = send(req);
+            EXPECT_EQ(out.calls, 1);
+            EXPECT_FALSE(out.response.answered());
+            EXPECT_EQ(out.response.error, QStringLiteral("the connection closed before a reply"));
+            spin(100);
+            EXPECT_EQ(server.requests().size(), 1);
+        }
+
+        // A read may be tried again: it changes nothing.
+        server.clearRequests();
+        Http::Request get;
+        get.url = QUrl(server.baseUrl() + "/api/cli/v1/whoami");
+        const Outcome out = send(get);
+        EXPECT_EQ(out.calls, 1);
+        EXPECT_FALSE(out.response.answered());
+        EXPECT_GE(server.requests().size(), 1);
+    }
+}
+
+} // namespace
