@@ -37,6 +37,7 @@ void ErpClient::request(const QUrl &url, const std::optional<QString> &token, co
     req.method = method.toUtf8();
     req.url = url;
     req.timeout = timeout;
+    req.maxBody = maxAnswer;
     req.headers = {{"Accept", "application/json"}, {"X-Client", "Velto"}};
     if (token)
         req.headers.append(Http::Header("Authorization", "Bearer " + token->toUtf8()));

@@ -25,6 +25,9 @@ struct ErpClient {
 
     // The time a request may take, in seconds.
     static constexpr double timeout = 45;
+    // The most of an answer the client holds, in bytes: a page of records,
+    // or a workbook the cloud built.
+    static constexpr qint64 maxAnswer = 64LL * 1024 * 1024;
 
     // An ERP address as typed or received, cleaned: "https://" added when no
     // scheme is given, trailing "/" and one trailing "/api/cli/v1" removed.

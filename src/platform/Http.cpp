@@ -88,8 +88,25 @@ void sendOnMain(const Request &req, Done done)
     if (body)
         body->setParent(reply);
 
-    QObject::connect(reply, &QNetworkReply::finished, reply, [reply, once, done = std::move(done)] {
+    auto tooLarge = std::make_shared<bool>(false);
+    if (req.maxBody > 0)
+        QObject::connect(reply, &QNetworkReply::downloadProgress, reply,
+                         [reply, tooLarge, max = req.maxBody](qint64 received, qint64 total) {
+                             if (!*tooLarge && (received > max || total > max)) {
+                                 *tooLarge = true;
+                                 reply->abort();
+                             }
+                         });
+
+    QObject::connect(reply, &QNetworkReply::finished, reply, [reply, once, tooLarge, max = req.maxBody,
+                                                              done = std::move(done)] {
         Response r;
+        if (*tooLarge) {
+            r.error = QStringLiteral("the answer was larger than %1 bytes").arg(max);
+            reply->deleteLater();
+            done(r);
+            return;
+        }
         r.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
         for (const auto &p : reply->rawHeaderPairs())
             r.headers.append(p);

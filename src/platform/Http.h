@@ -17,6 +17,9 @@ struct Request {
     QList<Header> headers;
     QByteArray body;
     double timeout = 30; // seconds, scaled by Dispatch::timeScale
+    // Bytes of answer body the caller will hold; an answer that grows past it
+    // ends the request with an error and no answer. 0 sets no bound.
+    qint64 maxBody = 0;
 };
 
 struct Response {

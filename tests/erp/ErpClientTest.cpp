@@ -116,6 +116,7 @@ TEST_F(ErpClientTest, EveryAnswerIsAnObjectOrOneSentence)
          "small ones."},
         {Failure::ServerEmpty, 500, "HTTP 500 from " + host + ".", "HTTP 500 from " + host + "."},
         {Failure::ServerInner, 500, "Database is busy.", "Database is busy."},
+        {Failure::ErrorText, 400, "HTTP 400 from " + host + ".", "HTTP 400 from " + host + "."},
         {Failure::SuccessFalse, 200, "Invoice date is in a locked period.", "Invoice date is in a locked period."},
         {Failure::NotJson, 200, "The answer from " + host + " was not JSON (HTTP 200).",
          "The answer from " + host + " was not JSON (HTTP 200)."},

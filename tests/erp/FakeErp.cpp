@@ -24,6 +24,8 @@ FakeReply failureReply(Failure f)
         return FakeReply::text("", 500);
     case Failure::ServerInner:
         return FakeReply::json(QJsonObject{{"error", QJsonObject{{"message", "Database is busy."}}}}, 500);
+    case Failure::ErrorText:
+        return FakeReply::json(QJsonObject{{"error", "bad_request"}}, 400);
     case Failure::SuccessFalse:
         return FakeReply::json(QJsonObject{{"success", false}, {"message", "Invoice date is in a locked period."}});
     case Failure::NotJson: {

@@ -18,6 +18,7 @@ enum class Failure {
     RateLimited,      // 429
     ServerEmpty,      // 500 with an empty body
     ServerInner,      // 500 with {"error": {"message": ...}}
+    ErrorText,        // 400 with {"error": "..."}: a text, not an object
     SuccessFalse,     // 200 with "success": false and a message
     NotJson,          // 200 with an HTML page
     ArrayBody,        // 200 with a JSON array
