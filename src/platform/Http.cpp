@@ -2,11 +2,12 @@
 #include "platform/Dispatch.h"
 
 #include <atomic>
-#include <QBuffer>
+#include <QIODevice>
 #include <QCoreApplication>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <cstring>
 #include <memory>
 
 namespace Http {
@@ -32,32 +33,94 @@ QNetworkAccessManager &manager()
     return *nam;
 }
 
+// The body of a request that must reach the server at most once. Qt's HTTP
+// layer sends a request again by itself when its connection closes before a
+// reply, rewinding the body first; this body cannot be rewound, so such a
+// loss ends the request with an error instead of a second write.
+class OnceBody : public QIODevice {
+public:
+    explicit OnceBody(QByteArray data) : data_(std::move(data)) { open(QIODevice::ReadOnly); }
+    bool isSequential() const override { return false; }
+    qint64 size() const override { return data_.size(); }
+    bool reset() override { return false; }
+    bool seek(qint64 pos) override { return pos == this->pos() && QIODevice::seek(pos); }
+
+protected:
+    qint64 readData(char *out, qint64 max) override
+    {
+        const qint64 n = std::min<qint64>(max, data_.size() - pos());
+        if (n <= 0)
+            return 0;
+        memcpy(out, data_.constData() + pos(), size_t(n));
+        return n;
+    }
+    qint64 writeData(const char *, qint64) override { return -1; }
+
+private:
+    QByteArray data_;
+};
+
+// GET and HEAD without a body change nothing at the server and may be tried
+// again; every other request is sent once.
+bool sentOnce(const Request &req)
+{
+    return !req.body.isEmpty() || (req.method != "GET" && req.method != "HEAD");
+}
+
 void sendOnMain(const Request &req, Done done)
 {
     QNetworkRequest nr(req.url);
     for (const auto &h : req.headers)
         nr.setRawHeader(h.first, h.second);
     nr.setTransferTimeout(std::max(1, Dispatch::scaledMs(req.timeout)));
+    const bool once = sentOnce(req);
+    // A redirect would send a write a second time, to another address: the
+    // caller gets the redirect's status instead.
     nr.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                    QNetworkRequest::NoLessSafeRedirectPolicy);
+                    once ? QNetworkRequest::ManualRedirectPolicy : QNetworkRequest::NoLessSafeRedirectPolicy);
 
-    auto *buffer = new QBuffer;
-    buffer->setData(req.body);
-    buffer->open(QIODevice::ReadOnly);
-    QNetworkReply *reply = manager().sendCustomRequest(nr, req.method, buffer);
-    buffer->setParent(reply);
+    QIODevice *body = nullptr;
+    if (once) {
+        body = new OnceBody(req.body);
+        nr.setHeader(QNetworkRequest::ContentLengthHeader, req.body.size());
+    }
+    QNetworkReply *reply = manager().sendCustomRequest(nr, req.method, body);
+    if (body)
+        body->setParent(reply);
 
-    QObject::connect(reply, &QNetworkReply::finished, reply, [reply, done = std::move(done)] {
+    auto tooLarge = std::make_shared<bool>(false);
+    if (req.maxBody > 0)
+        QObject::connect(reply, &QNetworkReply::downloadProgress, reply,
+                         [reply, tooLarge, max = req.maxBody](qint64 received, qint64 total) {
+                             if (!*tooLarge && (received > max || total > max)) {
+                                 *tooLarge = true;
+                                 reply->abort();
+                             }
+                         });
+
+    QObject::connect(reply, &QNetworkReply::finished, reply, [reply, once, tooLarge, max = req.maxBody,
+                                                              done = std::move(done)] {
         Response r;
+        if (*tooLarge) {
+            r.error = QStringLiteral("the answer was larger than %1 bytes").arg(max);
+            reply->deleteLater();
+            done(r);
+            return;
+        }
         r.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
         for (const auto &p : reply->rawHeaderPairs())
             r.headers.append(p);
         r.body = reply->readAll();
         if (r.status <= 0) {
             r.status = 0;
-            r.error = reply->error() == QNetworkReply::OperationCanceledError
-                          ? QStringLiteral("The request timed out.")
-                          : reply->errorString();
+            const auto error = reply->error();
+            if (error == QNetworkReply::OperationCanceledError)
+                r.error = QStringLiteral("The request timed out.");
+            else if (once && (error == QNetworkReply::RemoteHostClosedError
+                              || error == QNetworkReply::ContentReSendError))
+                r.error = QStringLiteral("the connection closed before a reply");
+            else
+                r.error = reply->errorString();
         }
         reply->deleteLater();
         done(r);

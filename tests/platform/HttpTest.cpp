@@ -157,3 +157,124 @@ TEST(Http, TheTransportIsReplaceableAndStillAnswersOnce)
 }
 
 } // namespace
+
+namespace {
+
+// A server that reads each request and closes the connection without a word.
+// Whatever the transport does on its own, a write reaches it once.
+TEST(Http, AWriteThatLosesItsConnectionIsNeverSentAgain)
+{
+    for (const auto mode : {FakeHttpServer::Mode::Http, FakeHttpServer::Mode::Https}) {
+        if (mode == FakeHttpServer::Mode::Https)
+            FakeHttpServer::trustTestCa();
+        FakeHttpServer server(mode);
+        FakeReply drop;
+        drop.drop = true;
+        server.setFallback([drop](const RecordedRequest &) { return drop; });
+
+        struct Case {
+            QByteArray method;
+            QByteArray body;
+        };
+        for (const Case &c : {Case{"POST", "commit=1"}, Case{"POST", ""}, Case{"PUT", "x"},
+                              Case{"DELETE", ""}, Case{"PATCH", "{}"}}) {
+            SCOPED_TRACE(c.method.toStdString() + " " + c.body.toStdString() + " " + server.baseUrl().toStdString());
+            server.clearRequests();
+            Http::Request req;
+            req.method = c.method;
+            req.url = QUrl(server.baseUrl() + "/api/cli/v1/write/sells/create");
+            req.body = c.body;
+            const Outcome out = send(req);
+            EXPECT_EQ(out.calls, 1);
+            EXPECT_FALSE(out.response.answered());
+            EXPECT_EQ(out.response.error, QStringLiteral("the connection closed before a reply"));
+            spin(100);
+            EXPECT_EQ(server.requests().size(), 1);
+        }
+
+        // Answered writes, with and without a body, come back as usual.
+        server.on("*", "/ok", [](const RecordedRequest &r) {
+            return FakeReply::json(QJsonObject{{"method", QString::fromUtf8(r.method)},
+                                               {"body", QString::fromUtf8(r.body)}});
+        });
+        for (const Case &c : {Case{"POST", "a=1"}, Case{"POST", ""}, Case{"DELETE", ""}}) {
+            Http::Request req;
+            req.method = c.method;
+            req.url = QUrl(server.baseUrl() + "/ok");
+            req.body = c.body;
+            const Outcome out = send(req);
+            EXPECT_EQ(out.response.status, 200) << out.response.error.toStdString();
+            EXPECT_EQ(QJsonDocument::fromJson(out.response.body).object(),
+                      QJsonObject({{"method", QString::fromUtf8(c.method)}, {"body", QString::fromUtf8(c.body)}}));
+        }
+
+        // A read may be tried again: it changes nothing.
+        server.clearRequests();
+        Http::Request get;
+        get.url = QUrl(server.baseUrl() + "/api/cli/v1/whoami");
+        const Outcome out = send(get);
+        EXPECT_EQ(out.calls, 1);
+        EXPECT_FALSE(out.response.answered());
+        EXPECT_GE(server.requests().size(), 1);
+    }
+}
+
+} // namespace
+
+namespace {
+
+TEST(Http, AnAnswerPastTheBoundIsNotHeld)
+{
+    FakeHttpServer server;
+    server.on("GET", "/big", FakeReply::text(QByteArray(300000, 'x')));
+    server.on("GET", "/small", FakeReply::text(QByteArray(1000, 'x')));
+    FakeReply lying = FakeReply::text(QByteArray(10, 'x'));
+    lying.headers.append(Header{"Content-Length", "900000000"});
+    server.on("GET", "/lying", lying);
+
+    Http::Request req;
+    req.maxBody = 100000;
+    for (const char *path : {"/big", "/lying"}) {
+        req.url = QUrl(server.baseUrl() + path);
+        const Outcome out = send(req);
+        EXPECT_EQ(out.calls, 1) << path;
+        EXPECT_FALSE(out.response.answered()) << path;
+        EXPECT_TRUE(out.response.body.isEmpty()) << path;
+        EXPECT_EQ(out.response.error, QStringLiteral("the answer was larger than 100000 bytes")) << path;
+    }
+    req.url = QUrl(server.baseUrl() + "/small");
+    const Outcome out = send(req);
+    EXPECT_EQ(out.response.status, 200);
+    EXPECT_EQ(out.response.body.size(), 1000);
+}
+
+} // namespace
+
+namespace {
+
+TEST(Http, AWriteIsNotFollowedToAnotherAddress)
+{
+    FakeHttpServer server;
+    for (const QByteArray &status : {"303", "307", "308"}) {
+        FakeReply moved = FakeReply::text("", status.toInt());
+        moved.headers.append(Header{"Location", "/elsewhere"});
+        server.on("*", "/moved" + status, moved);
+    }
+    server.on("*", "/elsewhere", FakeReply::text("here"));
+    for (const QByteArray &status : {"303", "307", "308"}) {
+        server.clearRequests();
+        Http::Request req;
+        req.method = "POST";
+        req.body = "commit=1";
+        req.url = QUrl(server.baseUrl() + "/moved" + status);
+        const Outcome out = send(req);
+        EXPECT_EQ(out.response.status, status.toInt());
+        EXPECT_EQ(server.requests().size(), 1);
+    }
+    // A read still follows.
+    Http::Request get;
+    get.url = QUrl(server.baseUrl() + "/moved307");
+    EXPECT_EQ(send(get).response.body, "here");
+}
+
+} // namespace
