@@ -47,8 +47,25 @@ void sendOnMain(const Request &req, Done done)
     QNetworkReply *reply = manager().sendCustomRequest(nr, req.method, buffer);
     buffer->setParent(reply);
 
-    QObject::connect(reply, &QNetworkReply::finished, reply, [reply, done = std::move(done)] {
+    // A peer cannot make us hold more than the caller allows.
+    auto tooLarge = std::make_shared<bool>(false);
+    if (req.maxBytes > 0)
+        QObject::connect(reply, &QNetworkReply::downloadProgress, reply,
+                         [reply, tooLarge, max = req.maxBytes](qint64 received, qint64 total) {
+                             if (!*tooLarge && (received > max || total > max)) {
+                                 *tooLarge = true;
+                                 reply->abort();
+                             }
+                         });
+
+    QObject::connect(reply, &QNetworkReply::finished, reply, [reply, tooLarge, done = std::move(done)] {
         Response r;
+        if (*tooLarge) {
+            r.error = QStringLiteral("The reply was too large.");
+            reply->deleteLater();
+            done(r);
+            return;
+        }
         r.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
         for (const auto &p : reply->rawHeaderPairs())
             r.headers.append(p);

@@ -17,6 +17,7 @@ struct Request {
     QList<Header> headers;
     QByteArray body;
     double timeout = 30; // seconds, scaled by Dispatch::timeScale
+    qint64 maxBytes = 0; // a longer reply body is cut off as a transport error; 0: no bound
 };
 
 struct Response {

@@ -1,13 +1,19 @@
 #include "toolserver/Families.h"
 
+#include "connectors/BooksTools.h"
+
 // One line per family in each list, in the orders the header gives.
 
 std::vector<ToolFamily> Families::standardListed()
 {
-    return {};
+    return {
+        BooksTools::family(),
+    };
 }
 
 std::vector<ToolFamily> Families::standardRouted()
 {
-    return {};
+    return {
+        BooksTools::family(),
+    };
 }

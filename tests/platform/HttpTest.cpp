@@ -106,6 +106,25 @@ TEST(Http, TransportFailuresAreReportedOnce)
     EXPECT_FALSE(out.response.answered());
 }
 
+TEST(Http, AReplyLargerThanAllowedIsCutOff)
+{
+    FakeHttpServer server;
+    server.on("GET", "/big", FakeReply::text(QByteArray(200000, 'x')));
+    server.on("GET", "/small", FakeReply::text(QByteArray(1000, 'x')));
+    Http::Request req;
+    req.maxBytes = 50000;
+    req.url = QUrl(server.baseUrl() + "/big");
+    Outcome out = send(req);
+    EXPECT_EQ(out.calls, 1);
+    EXPECT_EQ(out.response.status, 0);
+    EXPECT_EQ(out.response.error, "The reply was too large.");
+    EXPECT_TRUE(out.response.body.isEmpty());
+    req.url = QUrl(server.baseUrl() + "/small");
+    out = send(req);
+    EXPECT_EQ(out.response.status, 200);
+    EXPECT_EQ(out.response.body.size(), 1000);
+}
+
 TEST(Http, HttpsWithTheTestCa)
 {
     FakeHttpServer::trustTestCa();
