@@ -61,14 +61,6 @@ bool isoDate(const QString &s)
     return form.match(s).hasMatch() && QDate::fromString(s, QStringLiteral("yyyy-MM-dd")).isValid();
 }
 
-QJsonObject stringSchema(const QString &description = {})
-{
-    QJsonObject o{{QStringLiteral("type"), QStringLiteral("string")}};
-    if (!description.isEmpty())
-        o.insert(QStringLiteral("description"), description);
-    return o;
-}
-
 QJsonObject typed(const QString &type, const QString &description = {})
 {
     QJsonObject o{{QStringLiteral("type"), type}};
@@ -407,11 +399,12 @@ QSet<QString> BooksTools::names()
 
 QJsonArray BooksTools::definitions(Tool::Obj obj)
 {
-    const QJsonObject client = stringSchema(QStringLiteral("the client whose books; omit when only one is connected"));
+    const QString str = QStringLiteral("string");
+    const QJsonObject client = typed(str, QStringLiteral("the client whose books; omit when only one is connected"));
     const QJsonObject limit50 = typed(QStringLiteral("integer"), QStringLiteral("default 50, up to 200"));
-    QJsonObject vendor = stringSchema();
+    QJsonObject vendor = typed(str);
     vendor.insert(QStringLiteral("enum"), QJsonArray{QStringLiteral("zoho"), QStringLiteral("quickbooks")});
-    const QJsonObject lineItem = obj(QJsonObject{{QStringLiteral("name"), typed(QStringLiteral("string"))},
+    const QJsonObject lineItem = obj(QJsonObject{{QStringLiteral("name"), typed(str)},
                                                  {QStringLiteral("quantity"), typed(QStringLiteral("number"))},
                                                  {QStringLiteral("rate"), typed(QStringLiteral("number"))}},
                                      {QStringLiteral("name"), QStringLiteral("quantity"), QStringLiteral("rate")});
@@ -429,14 +422,14 @@ QJsonArray BooksTools::definitions(Tool::Obj obj)
                             "portal. The refresh token goes to the system keyring and is never shown again. Ask the CA for "
                             "these \u2014 never guess them, and never put them in a file."),
              obj(QJsonObject{
-                     {QStringLiteral("client"), stringSchema(QStringLiteral("the client this belongs to"))},
+                     {QStringLiteral("client"), typed(str, QStringLiteral("the client this belongs to"))},
                      {QStringLiteral("vendor"), vendor},
                      {QStringLiteral("organisation"),
-                      stringSchema(QStringLiteral("Zoho organization_id, or the QuickBooks realmId"))},
-                     {QStringLiteral("client_id"), stringSchema()},
-                     {QStringLiteral("client_secret"), stringSchema()},
-                     {QStringLiteral("refresh_token"), stringSchema()},
-                     {QStringLiteral("region"), stringSchema(QStringLiteral("Zoho data centre: in, com, eu, au. Default in."))},
+                      typed(str, QStringLiteral("Zoho organization_id, or the QuickBooks realmId"))},
+                     {QStringLiteral("client_id"), typed(str)},
+                     {QStringLiteral("client_secret"), typed(str)},
+                     {QStringLiteral("refresh_token"), typed(str)},
+                     {QStringLiteral("region"), typed(str, QStringLiteral("Zoho data centre: in, com, eu, au. Default in."))},
                  },
                  {QStringLiteral("client"), QStringLiteral("vendor"), QStringLiteral("organisation"),
                   QStringLiteral("client_id"), QStringLiteral("client_secret"), QStringLiteral("refresh_token")})),
@@ -444,7 +437,7 @@ QJsonArray BooksTools::definitions(Tool::Obj obj)
              QStringLiteral("Customers and vendors in the client's books, with their GSTIN where the books hold one. "
                             "Use it to get a party's exact name before quoting anything against them."),
              obj(QJsonObject{{QStringLiteral("client"), client},
-                             {QStringLiteral("search"), stringSchema()},
+                             {QStringLiteral("search"), typed(str)},
                              {QStringLiteral("limit"), limit50}},
                  {})),
         tool(kInvoices,
@@ -452,9 +445,9 @@ QJsonArray BooksTools::definitions(Tool::Obj obj)
                             "what is still owed. Use this for a sales register or a receivables position \u2014 never "
                             "add invoice rows up yourself when the books give you the totals."),
              obj(QJsonObject{{QStringLiteral("client"), client},
-                             {QStringLiteral("from"), stringSchema(QStringLiteral("YYYY-MM-DD"))},
-                             {QStringLiteral("to"), stringSchema(QStringLiteral("YYYY-MM-DD"))},
-                             {QStringLiteral("status"), stringSchema(QStringLiteral("e.g. unpaid, overdue, paid"))},
+                             {QStringLiteral("from"), typed(str, QStringLiteral("YYYY-MM-DD"))},
+                             {QStringLiteral("to"), typed(str, QStringLiteral("YYYY-MM-DD"))},
+                             {QStringLiteral("status"), typed(str, QStringLiteral("e.g. unpaid, overdue, paid"))},
                              {QStringLiteral("limit"), limit50}},
                  {})),
         tool(kAccounts,
@@ -469,10 +462,10 @@ QJsonArray BooksTools::definitions(Tool::Obj obj)
                             "Velto first; nothing is sent without that. Get the customer id from books_contacts "
                             "\u2014 do not guess it."),
              obj(QJsonObject{{QStringLiteral("client"), client},
-                             {QStringLiteral("customer_id"), stringSchema()},
-                             {QStringLiteral("date"), stringSchema(QStringLiteral("YYYY-MM-DD"))},
+                             {QStringLiteral("customer_id"), typed(str)},
+                             {QStringLiteral("date"), typed(str, QStringLiteral("YYYY-MM-DD"))},
                              {QStringLiteral("line_items"), lineItems},
-                             {QStringLiteral("notes"), stringSchema()}},
+                             {QStringLiteral("notes"), typed(str)}},
                  {QStringLiteral("customer_id"), QStringLiteral("line_items")})),
     };
 }
