@@ -2,9 +2,13 @@
 #include "platform/Dispatch.h"
 
 #include <QApplication>
+#include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QFontDatabase>
+#include <QGridLayout>
 #include <QInputDialog>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <deque>
 
@@ -65,9 +69,37 @@ QMessageBox::Icon iconFor(Style s)
     return QMessageBox::Information;
 }
 
-} // namespace
+// The exact data a write will send, read-only, between the text and the buttons.
+void addDetail(QMessageBox &box, const QString &detail)
+{
+    auto *view = new QPlainTextEdit(&box);
+    view->setObjectName(QStringLiteral("detail"));
+    view->setReadOnly(true);
+    view->setPlainText(detail);
+    view->setLineWrapMode(QPlainTextEdit::NoWrap);
+    view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    mono.setPointSize(11);
+    mono.setWeight(QFont::Normal);
+    view->setFont(mono);
+    view->document()->setDocumentMargin(6);
+    view->setFixedSize(460, 240);
+    auto *grid = qobject_cast<QGridLayout *>(box.layout());
+    auto *buttonBox = box.findChild<QDialogButtonBox *>();
+    if (!grid || !buttonBox) { // not the box this was written for: show the data all the same
+        delete view;
+        box.setDetailedText(detail);
+        return;
+    }
+    int row = 0, column = 0, rowSpan = 0, columnSpan = 0;
+    grid->getItemPosition(grid->indexOf(buttonBox), &row, &column, &rowSpan, &columnSpan);
+    grid->removeWidget(buttonBox);
+    grid->addWidget(view, row, 1, 1, std::max(1, grid->columnCount() - 1));
+    grid->addWidget(buttonBox, row + 1, column, rowSpan, columnSpan);
+}
 
-int Hooks::defaultAlert(const Alert &a)
+// Answers the index of the button pressed (0 = first), -1 when closed otherwise.
+int runBox(const Alert &a, const QString &detail)
 {
     QMessageBox box(parentWindow());
     box.setIcon(iconFor(a.style));
@@ -81,13 +113,25 @@ int Hooks::defaultAlert(const Alert &a)
         buttons.append(box.addButton(labels[i], role));
     }
     box.setDefaultButton(qobject_cast<QPushButton *>(buttons.first()));
+    if (!detail.isEmpty())
+        addDetail(box, detail);
     box.exec();
     return int(buttons.indexOf(box.clickedButton()));
 }
 
+} // namespace
+
+int Hooks::defaultAlert(const Alert &a)
+{
+    return runBox(a, QString());
+}
+
 bool Hooks::defaultConfirm(const Confirm &c)
 {
-    return Hooks::alert(Alert{c.title, c.text, c.style, {c.approve, c.cancel}}) == 0;
+    const Alert a{c.title, c.text, c.style, {c.approve, c.cancel}};
+    // A write shown with its exact data gets its own box; a plain question
+    // is an alert like any other.
+    return (c.detail.isEmpty() ? Hooks::alert(a) : runBox(a, c.detail)) == 0;
 }
 
 std::optional<QString> Hooks::defaultOpenFolder(const FolderPanel &p)

@@ -44,6 +44,7 @@ struct Confirm {
     QString approve = QStringLiteral("Approve");
     QString cancel = QStringLiteral("Cancel");
     Style style = Style::Warning;
+    QString detail{};         // when set: the exact data, in a monospaced box below the text
 };
 
 struct Hooks {

@@ -1,4 +1,5 @@
 #include "toolserver/Families.h"
+#include "connectors/BooksTools.h"
 #include "connectors/EInvoiceTools.h"
 
 // One line per family in each list, in the orders the header gives.
@@ -6,6 +7,7 @@
 std::vector<ToolFamily> Families::standardListed()
 {
     return {
+        BooksTools::family(),
         EInvoiceTools::family(),
     };
 }
@@ -13,6 +15,7 @@ std::vector<ToolFamily> Families::standardListed()
 std::vector<ToolFamily> Families::standardRouted()
 {
     return {
+        BooksTools::family(),
         EInvoiceTools::family(),
     };
 }

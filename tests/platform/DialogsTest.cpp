@@ -2,6 +2,14 @@
 #include "platform/Dispatch.h"
 #include "support/TestKit.h"
 
+#include <QApplication>
+#include <QDialogButtonBox>
+#include <QFontInfo>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTimer>
+
 using namespace TestKit;
 
 namespace {
@@ -59,6 +67,47 @@ TEST(Dialogs, ConfirmFallsBackToTheAlertHook)
     ASSERT_EQ(answers.shownAlerts.size(), 1u);
     EXPECT_EQ(answers.shownAlerts[0].buttons, (QStringList{"Approve", "Not now"}));
     EXPECT_EQ(answers.shownAlerts[0].style, Dialogs::Style::Warning);
+}
+
+TEST(Dialogs, TheExactDataToBeSentShowsInAMonospacedBoxAboveTheButtons)
+{
+    Dialogs::Hooks::alert = &Dialogs::Hooks::defaultAlert;
+    Dialogs::Hooks::confirm = &Dialogs::Hooks::defaultConfirm;
+    const QString data = "{\n    \"customer_id\": \"58\",\n    \"line_items\": []\n}";
+    for (const QString press : {"Cancel", "Raise it"}) {
+        bool checked = false;
+        QTimer poll;
+        poll.setInterval(10);
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            poll.stop();
+            auto *view = box->findChild<QPlainTextEdit *>("detail");
+            auto *buttons = box->findChild<QDialogButtonBox *>();
+            EXPECT_TRUE(view && buttons);
+            if (view && buttons) {
+                EXPECT_EQ(view->toPlainText(), data);
+                EXPECT_TRUE(view->isReadOnly());
+                EXPECT_EQ(view->size(), QSize(460, 240));
+                EXPECT_TRUE(QFontInfo(view->font()).fixedPitch());
+                EXPECT_LT(view->mapTo(box, QPoint(0, view->height())).y(), buttons->mapTo(box, QPoint()).y() + 1);
+                const QString shot = qEnvironmentVariable("VELTO_DEMO_SHOT");
+                if (!shot.isEmpty())
+                    box->grab().save(shot);
+                checked = true;
+            }
+            for (QAbstractButton *b : box->buttons())
+                if (b->text() == press)
+                    b->click();
+        });
+        poll.start();
+        const bool yes = Dialogs::confirm(Dialogs::Confirm{"Raise this invoice in Acme's Zoho Books?", "Read it first.",
+                                                           "Raise it", "Cancel", Dialogs::Style::Warning, data});
+        EXPECT_TRUE(checked);
+        EXPECT_EQ(yes, press == "Raise it");
+    }
+    TestKit::installFailingDialogs();
 }
 
 } // namespace

@@ -31,6 +31,20 @@ TEST(ToolTable, OwnToolsComeFirstExactlyAsWritten)
     EXPECT_EQ(tools[26]["name"], "record_render");
 }
 
+TEST_F(ServerTest, TheBooksFamilyIsListedAndRouted)
+{
+    QStringList listed;
+    for (const QJsonValue &t : BrowserMCP::tools())
+        if (t["name"].toString().startsWith("books_"))
+            listed << t["name"].toString();
+    EXPECT_EQ(listed, (QStringList{"books_connections", "books_connect", "books_contacts", "books_invoices",
+                                   "books_accounts", "books_create_invoice"}));
+    const QJsonObject result = callTool("books_connections");
+    EXPECT_EQ(result["isError"], false);
+    EXPECT_EQ(result["content"][0]["text"], "No cloud books are connected yet. books_connect adds one, with "
+                                            "credentials the CA makes in their own Zoho or Intuit account.");
+}
+
 TEST(ToolTable, SchemaBuilderAddsRequiredOnlyWhenNeeded)
 {
     EXPECT_EQ(Tool::obj({}, {}), (QJsonObject{{"type", "object"}, {"properties", QJsonObject()}}));

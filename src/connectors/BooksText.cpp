@@ -1,0 +1,66 @@
+#include "connectors/BooksText.h"
+
+#include <QJsonArray>
+#include <QJsonObject>
+
+namespace BooksText {
+
+QString trimBlanks(const QString &text)
+{
+    auto blank = [](QChar c) { return c == QLatin1Char(' ') || c == QLatin1Char('\t'); };
+    qsizetype from = 0, to = text.size();
+    while (from < to && blank(text[from]))
+        ++from;
+    while (to > from && blank(text[to - 1]))
+        --to;
+    return text.mid(from, to - from);
+}
+
+QString pretty(const QJsonValue &value)
+{
+    QJsonDocument doc;
+    if (value.isObject())
+        doc = QJsonDocument(value.toObject());
+    else if (value.isArray())
+        doc = QJsonDocument(value.toArray());
+    else
+        return QStringLiteral("{}");
+    return QString::fromUtf8(doc.toJson(QJsonDocument::Indented)).trimmed();
+}
+
+namespace {
+// Shorter texts are not real credentials, and hiding them would garble
+// ordinary figures in an answer.
+constexpr qsizetype kShortest = 8;
+const QString kHidden = QStringLiteral("[hidden]");
+} // namespace
+
+QString scrub(QString text, const QStringList &secrets)
+{
+    for (const QString &s : secrets)
+        if (s.size() >= kShortest)
+            text.replace(s, kHidden);
+    return text;
+}
+
+QJsonValue scrub(const QJsonValue &value, const QStringList &secrets)
+{
+    if (value.isString())
+        return scrub(value.toString(), secrets);
+    if (value.isArray()) {
+        QJsonArray out;
+        for (const QJsonValue &v : value.toArray())
+            out.append(scrub(v, secrets));
+        return out;
+    }
+    if (value.isObject()) {
+        const QJsonObject in = value.toObject();
+        QJsonObject out;
+        for (auto it = in.begin(); it != in.end(); ++it)
+            out.insert(scrub(it.key(), secrets), scrub(it.value(), secrets));
+        return out;
+    }
+    return value;
+}
+
+} // namespace BooksText

@@ -1,0 +1,21 @@
+#pragma once
+// Small text helpers the books files share.
+#include <QJsonDocument>
+#include <QJsonValue>
+#include <QString>
+#include <QStringList>
+
+namespace BooksText {
+
+// Spaces and tabs trimmed from both ends; line breaks stay.
+QString trimBlanks(const QString &text);
+
+// Pretty JSON with sorted keys and "/" as it is; "{}" when there is nothing to write.
+QString pretty(const QJsonValue &value);
+
+// Every secret of at least a few characters replaced, wherever it appears
+// (in keys and in texts, at any depth).
+QString scrub(QString text, const QStringList &secrets);
+QJsonValue scrub(const QJsonValue &value, const QStringList &secrets);
+
+} // namespace BooksText
