@@ -47,8 +47,24 @@ void sendOnMain(const Request &req, Done done)
     QNetworkReply *reply = manager().sendCustomRequest(nr, req.method, buffer);
     buffer->setParent(reply);
 
-    QObject::connect(reply, &QNetworkReply::finished, reply, [reply, done = std::move(done)] {
+    auto tooLarge = std::make_shared<bool>(false);
+    if (req.maxBody > 0) {
+        const qint64 cap = req.maxBody;
+        QObject::connect(reply, &QNetworkReply::downloadProgress, reply, [reply, cap, tooLarge](qint64 received, qint64) {
+            if (received > cap && !*tooLarge) {
+                *tooLarge = true;
+                reply->abort();
+            }
+        });
+    }
+    QObject::connect(reply, &QNetworkReply::finished, reply, [reply, tooLarge, done = std::move(done)] {
         Response r;
+        if (*tooLarge) {
+            r.error = QStringLiteral("The reply is too large.");
+            reply->deleteLater();
+            done(r);
+            return;
+        }
         r.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
         for (const auto &p : reply->rawHeaderPairs())
             r.headers.append(p);

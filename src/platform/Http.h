@@ -17,6 +17,7 @@ struct Request {
     QList<Header> headers;
     QByteArray body;
     double timeout = 30; // seconds, scaled by Dispatch::timeScale
+    qint64 maxBody = 0;  // bytes; a longer reply is cut off as an error. 0: no bound
 };
 
 struct Response {
