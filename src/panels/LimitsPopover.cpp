@@ -98,7 +98,6 @@ void LimitsPopover::show(QWidget *anchor, const std::optional<QJsonObject> &acco
     ViewLayer::of(chip)->background = Theme::selected();
     ViewLayer::of(chip)->cornerRadius = 10;
     ViewLayer::of(chip)->apply();
-    chip->setVisible(!planName.isEmpty());
     chip_ = chipLabel;
 
     int y = h - 36 - 46;
@@ -145,6 +144,7 @@ void LimitsPopover::show(QWidget *anchor, const std::optional<QJsonObject> &acco
     for (QObject *o : content->children())
         if (auto *child = qobject_cast<QWidget *>(o))
             child->show();
+    chip->setVisible(!planName.isEmpty());
     content->show();
 
     // Above the anchor when there is room (the chip sits low in the sidebar),
