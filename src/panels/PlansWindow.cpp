@@ -286,6 +286,8 @@ QWidget *PlansWindow::card(const QJsonObject &plan)
         auto *b = new QPushButton(title);
         b->setObjectName(code);
         primary ? Theme::primaryButton(b) : Theme::secondaryButton(b);
+        // The card is narrow: "Request upgrade" needs the room.
+        b->setStyleSheet(b->styleSheet() + QStringLiteral("QAbstractButton{padding:0 4px}"));
         place(b, frame);
         connect(b, &QPushButton::clicked, this, [self, b, isBuy] {
             if (!self)

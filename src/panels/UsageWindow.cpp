@@ -234,7 +234,7 @@ void UsageWindow::render(const std::optional<QJsonObject> &account)
     auto *h = new QHBoxLayout(buttons);
     h->setContentsMargins(0, 0, 0, 0);
     h->setSpacing(10);
-    auto *plans = new QPushButton(QStringLiteral("Plans & upgrade"));
+    auto *plans = new QPushButton(QStringLiteral("Plans && upgrade")); // "&&": a plain ampersand
     Theme::primaryButton(plans);
     plans->setFixedSize(150, 32);
     QPointer<UsageWindow> self(this);

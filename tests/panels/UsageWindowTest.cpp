@@ -102,7 +102,7 @@ TEST_F(UsageWindowTest, RendersEveryRowOfAGoodReply)
     QStringList buttons;
     for (QPushButton *b : w.body()->findChildren<QPushButton *>())
         buttons << b->text();
-    EXPECT_EQ(buttons, (QStringList{QStringLiteral("Plans & upgrade"), QStringLiteral("Refresh")}));
+    EXPECT_EQ(buttons, (QStringList{QStringLiteral("Plans && upgrade"), QStringLiteral("Refresh")}));
 
     bool plans = false;
     w.onPlans = [&] { plans = true; };
