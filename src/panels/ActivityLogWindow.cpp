@@ -73,13 +73,8 @@ void ActivityLogWindow::build()
     for (QObject *o : root->children())
         if (auto *w = qobject_cast<QWidget *>(o))
             w->show();
-    layout()->addWidget(root);
-    root->show();
+    PanelKit::replaceRoot(this, old, root);
     root_ = root;
-    if (old) {
-        layout()->removeWidget(old);
-        delete old;
-    }
 }
 
 void ActivityLogWindow::repaint()

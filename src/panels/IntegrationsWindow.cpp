@@ -250,13 +250,8 @@ void IntegrationsWindow::build()
         if (auto *w = qobject_cast<QWidget *>(o))
             w->show();
 
-    layout()->addWidget(root);
-    root->show();
+    PanelKit::replaceRoot(this, old, root);
     root_ = root;
-    if (old) {
-        layout()->removeWidget(old);
-        delete old; // every kept control has moved to the new content
-    }
 }
 
 void IntegrationsWindow::paintKind()

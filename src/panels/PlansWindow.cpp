@@ -172,13 +172,8 @@ void PlansWindow::build()
     for (QWidget *w : {static_cast<QWidget *>(title), static_cast<QWidget *>(subtitle), body_,
                        static_cast<QWidget *>(status_)})
         w->show();
-    layout()->addWidget(root);
-    root->show();
+    PanelKit::replaceRoot(this, old, root);
     root_ = root;
-    if (old) {
-        layout()->removeWidget(old);
-        delete old;
-    }
 }
 
 void PlansWindow::repaint()

@@ -77,13 +77,8 @@ void UsageWindow::build()
     body_->show();
     orb_->show();
     card->show();
-    layout()->addWidget(root);
-    root->show();
+    PanelKit::replaceRoot(this, old, root);
     root_ = root;
-    if (old) {
-        layout()->removeWidget(old);
-        delete old;
-    }
 }
 
 void UsageWindow::repaint()

@@ -8,6 +8,7 @@
 #include <QFontMetricsF>
 #include <QGuiApplication>
 #include <QHeaderView>
+#include <QLayout>
 #include <QLineEdit>
 #include <QLinearGradient>
 #include <QPainter>
@@ -331,6 +332,17 @@ void anchorChildren(QWidget *parent, QSize base, std::vector<Anchor> anchors)
         }
     };
     ViewLayer::of(parent)->apply();
+}
+
+void replaceRoot(QWidget *window, QWidget *old, QWidget *root)
+{
+    if (old) {
+        window->layout()->removeWidget(old);
+        old->hide();
+    }
+    window->layout()->addWidget(root);
+    root->show();
+    delete old;
 }
 
 } // namespace PanelKit

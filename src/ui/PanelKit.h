@@ -85,6 +85,12 @@ struct Anchor {
 // Places the anchored children now and whenever the parent is resized.
 void anchorChildren(QWidget *parent, QSize base, std::vector<Anchor> anchors);
 
+// Makes root the whole content of a window laid out by one box layout, in
+// place of old (deleted; the controls kept across builds must have moved to
+// root already). old leaves the layout first, so root gets the whole window
+// at once and its children are placed for that size.
+void replaceRoot(QWidget *window, QWidget *old, QWidget *root);
+
 } // namespace PanelKit
 
 // A status line whose colour follows its text: a panel only sets the text.

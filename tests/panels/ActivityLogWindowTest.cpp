@@ -144,6 +144,9 @@ TEST_F(ActivityLogWindowTest, RepaintKeepsTheTextAndLooksRightInBothThemes)
     dark(true);
     w.repaint();
     EXPECT_EQ(w.text()->toPlainText(), text);
+    // The rebuilt content fills the window as the first build did.
+    TestKit::waitFor([&] { return w.text()->parentWidget()->geometry() == QRect(22, 100, 736, 418); }, 1000);
+    EXPECT_EQ(w.text()->parentWidget()->geometry(), QRect(22, 100, 736, 418));
     EXPECT_TRUE(paintedIn(shot(&w, QStringLiteral("activity-dark")), true));
 }
 

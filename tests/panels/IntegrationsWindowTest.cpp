@@ -215,6 +215,8 @@ TEST_F(IntegrationsWindowTest, ThemeChangeKeepsWhatTheCaTyped)
     ThemeBroadcast::postThemeDidChange();
     ASSERT_TRUE(TestKit::waitFor([&] { return w.palette().color(QPalette::Window) == Theme::bg(); }, 3000));
     EXPECT_EQ(w.titleField()->text(), QStringLiteral("half typed"));
+    // The rebuilt form sits where the first one did.
+    EXPECT_EQ(w.status()->geometry().topLeft(), QPoint(336, 668));
     EXPECT_EQ(w.envField()->toPlainText(), QStringLiteral("K=v"));
     EXPECT_EQ(w.kind(), 1);
     EXPECT_EQ(w.table()->selectionModel()->selectedRows().value(0).row(), 0);
