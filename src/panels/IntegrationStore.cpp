@@ -72,6 +72,14 @@ std::optional<QList<Integration>> decoded()
     return list;
 }
 
+bool managed(const QJsonValue &entry)
+{
+    return entry.isObject() && entry.toObject().value(QStringLiteral("managed_by")).isString() &&
+           entry.toObject().value(QStringLiteral("managed_by")).toString() == MANAGED_BY;
+}
+
+} // namespace
+
 QString trimSpacesTabs(const QString &text)
 {
     qsizetype start = 0, end = text.size();
@@ -81,14 +89,6 @@ QString trimSpacesTabs(const QString &text)
         --end;
     return text.mid(start, end - start);
 }
-
-bool managed(const QJsonValue &entry)
-{
-    return entry.isObject() && entry.toObject().value(QStringLiteral("managed_by")).isString() &&
-           entry.toObject().value(QStringLiteral("managed_by")).toString() == MANAGED_BY;
-}
-
-} // namespace
 
 QString fileURL()
 {

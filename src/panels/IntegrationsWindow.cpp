@@ -57,15 +57,7 @@ protected:
     }
 };
 
-QString trimSpacesTabs(const QString &text)
-{
-    qsizetype start = 0, end = text.size();
-    while (start < end && (text[start] == u' ' || text[start] == u'\t'))
-        ++start;
-    while (end > start && (text[end - 1] == u' ' || text[end - 1] == u'\t'))
-        --end;
-    return text.mid(start, end - start);
-}
+using IntegrationStore::trimSpacesTabs;
 
 } // namespace
 
