@@ -123,6 +123,9 @@ IntegrationsWindow::IntegrationsWindow(QWidget *parent) : QWidget(parent, Qt::Wi
             self->repaint();
     });
     reload();
+    if (!IntegrationStore::readable())
+        status_->setStringValue(QStringLiteral("integrations.json could not be read. Velto keeps it as it is: mend or "
+                                               "move it to add integrations here."));
 }
 
 IntegrationsWindow::~IntegrationsWindow() = default;

@@ -164,9 +164,13 @@ TEST_F(IntegrationsWindowTest, KeepsAnUnreadableRecordFileAndSaysSo)
     home->write(QStringLiteral(".velto/integrations.json"), unreadable);
     IntegrationsWindow &w = open();
     EXPECT_EQ(w.table()->model()->rowCount(), 0);
+    EXPECT_TRUE(status(w).startsWith(QStringLiteral("integrations.json could not be read. Velto keeps it as it is")));
+    EXPECT_EQ(PanelKit::tone(status(w)), Theme::stampInk());
     w.saveItem();
     EXPECT_TRUE(status(w).startsWith(QStringLiteral("integrations.json could not be read, so nothing was saved.")));
     EXPECT_EQ(PanelKit::tone(status(w)), Theme::stampInk());
+    w.selectRow(0);
+    w.deleteItem(); // nothing loaded: nothing to delete either
     EXPECT_EQ(TestKit::readFile(IntegrationStore::fileURL()), unreadable);
     EXPECT_EQ(TestKit::readFile(OC_JSON), QByteArray("{}"));
 }
