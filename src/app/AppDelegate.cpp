@@ -250,7 +250,7 @@ void AppDelegate::engineReady(bool ready, const QString &work)
     recentFolders_ = folders;
     sidebar_->setFolders(recentFolders_, work);
     loadAccount();
-    // The update offer belongs to the update panel, which this build does not have.
+    scheduleUpdateCheck();
     QPointer<AppDelegate> self(this);
     sidebar_->refreshSessions(engine_.port(), [self, work] {
         if (!self)

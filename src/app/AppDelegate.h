@@ -30,7 +30,12 @@
 #include <memory>
 #include <optional>
 
+class ActivityLogWindow;
 class BrowserMCP;
+class IntegrationsWindow;
+class LimitsPopover;
+class PlansWindow;
+class UsageWindow;
 class BrowserPane;
 class LoginWindow;
 class OrbView;
@@ -71,6 +76,24 @@ public:
     // folder…" and the start-up runs again 0.6 s later. Cancelling changes
     // nothing.
     void changeWorkspace();
+
+    // --- the panels (Panels.cpp) -----------------------------------------------
+    // Each panel window is made on the first request and kept; later requests
+    // show the same window again (usage, plans and activity re-read first).
+    void showUsage();
+    void showPlans();
+    void showIntegrations();
+    void showActivity();
+    // The plan usage popover by the sidebar's plan chip, from the account the
+    // sidebar last received; its link opens the usage window.
+    void showLimits(QWidget *anchor);
+    // The update offer, 6 s after the engine answers.
+    void scheduleUpdateCheck();
+    UsageWindow *usagePanel() const { return usagePanel_; }
+    PlansWindow *plansPanel() const { return plansPanel_; }
+    IntegrationsWindow *integrationsPanel() const { return integrationsPanel_; }
+    ActivityLogWindow *activityPanel() const { return activityPanel_; }
+    LimitsPopover *limitsPopover();
 
     // --- the main window --------------------------------------------------------
     void buildWindow();
@@ -256,4 +279,11 @@ private:
     // does nothing.
     quint64 startGeneration_ = 0;
     bool terminated_ = false;
+
+    // Panel windows: children of the main window, each its own top-level window.
+    UsageWindow *usagePanel_ = nullptr;
+    PlansWindow *plansPanel_ = nullptr;
+    IntegrationsWindow *integrationsPanel_ = nullptr;
+    ActivityLogWindow *activityPanel_ = nullptr;
+    LimitsPopover *limitsPopover_ = nullptr; // a child of the delegate
 };

@@ -222,6 +222,10 @@ void AppDelegate::buildContent(QWidget *root)
         if (self)
             self->sessions_.openSession(row);
     };
+    sidebar_->onPlanClick = [self](QWidget *anchor) {
+        if (self)
+            self->showLimits(anchor);
+    };
     contentBox_ = new QWidget(content_);
 
     chat_ = new WebView(chatProfile ? chatProfile() : nullptr, contentBox_);

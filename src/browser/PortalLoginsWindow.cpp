@@ -24,37 +24,9 @@ constexpr int kWidth = 860;
 constexpr int kHeight = 560;
 const QString kNoPassword = QStringLiteral(" · no password saved");
 
-// How a view follows its parent's growth: the parts of the extra width and
-// height added to its x, y, width and height.
-struct Anchor {
-    QPointer<QWidget> view;
-    QRect frame; // at the parent's base size, origin top left
-    double x = 0, y = 0, w = 0, h = 0;
-};
-
-// Places the anchored children whenever the parent is resized.
-void anchorChildren(QWidget *parent, QSize base, std::vector<Anchor> anchors)
-{
-    ViewLayer::of(parent)->layout = [base, anchors](QWidget *p) {
-        const int ew = p->width() - base.width();
-        const int eh = p->height() - base.height();
-        for (const Anchor &a : anchors) {
-            if (!a.view)
-                continue;
-            a.view->setGeometry(a.frame.x() + int(a.x * ew), a.frame.y() + int(a.y * eh),
-                                std::max(0, a.frame.width() + int(a.w * ew)),
-                                std::max(0, a.frame.height() + int(a.h * eh)));
-        }
-    };
-    ViewLayer::of(parent)->apply();
-}
-
-// A frame measured from the bottom left of a parent of that height, turned
-// to one measured from the top left.
-QRect fromBottom(int parentHeight, int x, int y, int w, int h)
-{
-    return QRect(x, parentHeight - y - h, w, h);
-}
+using PanelKit::Anchor;
+using PanelKit::anchorChildren;
+using PanelKit::fromBottom;
 
 QColor detailColor(const QString &line)
 {
@@ -243,13 +215,8 @@ void PortalLoginsWindow::build()
         if (auto *w = qobject_cast<QWidget *>(o))
             w->show();
 
-    layout()->addWidget(root);
-    root->show();
+    PanelKit::replaceRoot(this, old, root);
     root_ = root;
-    if (old) {
-        layout()->removeWidget(old);
-        delete old; // every kept control has moved to the new content
-    }
 }
 
 void PortalLoginsWindow::reload()

@@ -8,6 +8,7 @@
 #include <QFontMetricsF>
 #include <QGuiApplication>
 #include <QHeaderView>
+#include <QLayout>
 #include <QLineEdit>
 #include <QLinearGradient>
 #include <QPainter>
@@ -310,6 +311,38 @@ QColor tone(const QString &text)
              u"pick ", u"needed", u"give it", u"no password", u"restart", u"quit and"}))
         return Theme::amberInk();
     return Theme::muted();
+}
+
+QRect fromBottom(int parentHeight, int x, int y, int w, int h)
+{
+    return QRect(x, parentHeight - y - h, w, h);
+}
+
+void anchorChildren(QWidget *parent, QSize base, std::vector<Anchor> anchors)
+{
+    ViewLayer::of(parent)->layout = [base, anchors](QWidget *p) {
+        const int ew = p->width() - base.width();
+        const int eh = p->height() - base.height();
+        for (const Anchor &a : anchors) {
+            if (!a.view)
+                continue;
+            a.view->setGeometry(a.frame.x() + int(a.x * ew), a.frame.y() + int(a.y * eh),
+                                std::max(0, a.frame.width() + int(a.w * ew)),
+                                std::max(0, a.frame.height() + int(a.h * eh)));
+        }
+    };
+    ViewLayer::of(parent)->apply();
+}
+
+void replaceRoot(QWidget *window, QWidget *old, QWidget *root)
+{
+    if (old) {
+        window->layout()->removeWidget(old);
+        old->hide();
+    }
+    window->layout()->addWidget(root);
+    root->show();
+    delete old;
 }
 
 } // namespace PanelKit

@@ -16,6 +16,7 @@
 #include <QStyledItemDelegate>
 #include <functional>
 #include <optional>
+#include <vector>
 
 class QPlainTextEdit;
 class QTextEdit;
@@ -68,6 +69,27 @@ void setTextColor(QWidget *widget, const QColor &color);
 // The colour of a status text, from the words in it: failure (stampInk) over
 // success (sealInk) over waiting (amberInk), else muted.
 QColor tone(const QString &text);
+
+// Frames given in points from the bottom left of a parent of that height,
+// turned into Qt's frames from the top left.
+QRect fromBottom(int parentHeight, int x, int y, int w, int h);
+
+// How a child follows its parent's growth: the parts of the extra width and
+// height added to its x, y, width and height (0, 0, 0, 0 keeps it pinned to
+// the top left at its size).
+struct Anchor {
+    QPointer<QWidget> view;
+    QRect frame; // at the parent's base size, origin top left
+    double x = 0, y = 0, w = 0, h = 0;
+};
+// Places the anchored children now and whenever the parent is resized.
+void anchorChildren(QWidget *parent, QSize base, std::vector<Anchor> anchors);
+
+// Makes root the whole content of a window laid out by one box layout, in
+// place of old (deleted; the controls kept across builds must have moved to
+// root already). old leaves the layout first, so root gets the whole window
+// at once and its children are placed for that size.
+void replaceRoot(QWidget *window, QWidget *old, QWidget *root);
 
 } // namespace PanelKit
 

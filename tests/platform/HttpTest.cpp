@@ -70,6 +70,28 @@ TEST(Http, ErrorStatusesAreAnswersNotErrors)
     EXPECT_EQ(out.response.body, "no");
 }
 
+TEST(Http, AReplyBeyondItsBoundIsCutOffAsAnError)
+{
+    FakeHttpServer server;
+    server.on("GET", "/big", FakeReply::text(QByteArray(256 * 1024, 'x')));
+    Http::Request req;
+    req.url = QUrl(server.baseUrl() + "/big");
+    req.maxBody = 64 * 1024;
+    Outcome out = send(req);
+    EXPECT_EQ(out.calls, 1);
+    EXPECT_EQ(out.response.status, 0);
+    EXPECT_EQ(out.response.error, QStringLiteral("the answer was larger than 65536 bytes"));
+    EXPECT_TRUE(out.response.body.isEmpty());
+
+    // Within the bound, or with none, the whole reply arrives.
+    for (qint64 bound : {qint64(0), qint64(256 * 1024)}) {
+        req.maxBody = bound;
+        out = send(req);
+        EXPECT_EQ(out.response.status, 200);
+        EXPECT_EQ(out.response.body.size(), 256 * 1024);
+    }
+}
+
 TEST(Http, TransportFailuresAreReportedOnce)
 {
     FakeHttpServer server;
