@@ -184,8 +184,8 @@ void AppDelegate::buildTopBar(QWidget *root)
         b->setAccessibleName(title);
         return b;
     };
-    chatTab_ = makeTab(QStringLiteral("Chat"), 3, QStringLiteral("Chat (⌘1)"));
-    browserTab_ = makeTab(QStringLiteral("Browser"), 109, QStringLiteral("Browser (⌘2)"));
+    chatTab_ = makeTab(QStringLiteral("Chat"), 3, QStringLiteral("Chat (Ctrl+1)"));
+    browserTab_ = makeTab(QStringLiteral("Browser"), 109, QStringLiteral("Browser (Ctrl+2)"));
     connect(chatTab_, &QPushButton::clicked, this, [this] { showChat(); });
     connect(browserTab_, &QPushButton::clicked, this, [this] { showBrowser(); });
     chatMark_ = new PaviMarkView(QRect(30, 9, 15, 15), segment_);
@@ -205,7 +205,7 @@ void AppDelegate::buildTopBar(QWidget *root)
     sidebarToggle_->setGeometry(218, 12, 28, 28);
     sidebarToggle_->setAutoRaise(true);
     sidebarToggle_->setAccessibleDescription(QStringLiteral("Toggle sidebar"));
-    sidebarToggle_->setToolTip(QStringLiteral("Show or hide the sidebar (⌘B)"));
+    sidebarToggle_->setToolTip(QStringLiteral("Show or hide the sidebar (Ctrl+B)"));
     connect(sidebarToggle_, &QToolButton::clicked, this, [this] { toggleSidebar(); });
 }
 
@@ -471,13 +471,13 @@ void AppDelegate::chatLoaded(bool ok)
     if (!path.isEmpty() && path != QLatin1String("/"))
         return;
     sessions_.deepLinkTries += 1;
-    const QString key = QString::fromLatin1(
-        work_->toUtf8().toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
-    const QUrl address(QStringLiteral("http://127.0.0.1:%1/%2/session").arg(engine_.port()).arg(key));
-    QPointer<WebView> chat(chat_);
-    Dispatch::after(1.0, [chat, address] {
-        if (chat)
-            chat->load(address);
+    // The engine's start page is showing: a new session is made in the
+    // folder through the engine's interface and opened at its own page (the
+    // engine's folder page would not pick the folder).
+    QPointer<AppDelegate> self(this);
+    Dispatch::after(1.0, [self] {
+        if (self)
+            self->sessions_.startNewSession();
     });
 }
 
