@@ -163,6 +163,10 @@ private:
                                           {QStringLiteral("message"), QStringLiteral("bad token")}}}});
             return;
         }
+        if (McpHttp::asksForStream(request)) {
+            send("405 Method Not Allowed", std::nullopt);
+            return;
+        }
         const QJsonDocument doc = QJsonDocument::fromJson(request.body);
         shared_->handler(doc.isObject() ? doc.object() : QJsonObject(), replyFor(gate_));
     }
