@@ -60,6 +60,8 @@ QString resultText(const QJsonObject &reply)
 
 TEST(AppEndToEnd, StartsServesToolsAndQuitsOnSigterm)
 {
+    // The program runs in real time: a tool call waits for its page to settle.
+    ScopedTimeScale realTime(1);
     TestKit::TempHome home;
     StandinCloud cloud(home, signedInCloudReplies());
     ASSERT_TRUE(cloud.running());
