@@ -261,6 +261,23 @@ void AppDelegate::buildContent(QWidget *root)
             Desktop::openUrl(url);
         }
     };
+    // The engine's page chooses its server interface with a probe bounded to
+    // a few seconds; when a busy machine makes it time out, the page moves to
+    // the routes of a newer interface ("/server/...") that this engine does
+    // not serve, and the chat stays empty. The session's page is loaded
+    // again once the engine has had a moment, three times at most.
+    connect(chat_, &QWebEngineView::urlChanged, this, [self](const QUrl &url) {
+        if (!self || !url.path().startsWith(QLatin1String("/server/")) || !self->sessions_.openedPage.isValid()
+            || url.port() != self->sessions_.openedPage.port() || self->sessions_.pageReloads >= 3)
+            return;
+        self->sessions_.pageReloads += 1;
+        const QUrl page = self->sessions_.openedPage;
+        QPointer<WebView> chat(self->chat_);
+        Dispatch::after(2.0, [chat, page] {
+            if (chat)
+                chat->load(page);
+        });
+    });
     connect(chat_->page(), &QWebEnginePage::loadingChanged, this, [this](const QWebEngineLoadingInfo &info) {
         if (info.status() == QWebEngineLoadingInfo::LoadSucceededStatus)
             chatLoaded(true);

@@ -97,8 +97,10 @@ void Sessions::openSession(const SessionRow &row)
     if (showChat)
         showChat();
     deepLinkTries = 3;
+    openedPage = EngineApi::sessionPage(port(), row.directory, row.id);
+    pageReloads = 0;
     if (loadChat)
-        loadChat(EngineApi::sessionPage(port(), row.directory, row.id));
+        loadChat(openedPage);
     if (sidebar)
         sidebar->setCurrentSession(row.id);
 }

@@ -46,6 +46,13 @@ public:
     // page never overrides that session.
     int deepLinkTries = 0;
 
+    // The session page last opened, and how many times it has been loaded
+    // again since (see the main window's chat view): the engine's page picks
+    // its server interface with a probe of a few seconds, and on a busy
+    // machine it can give up and go to routes this engine does not serve.
+    QUrl openedPage;
+    int pageReloads = 0;
+
     // --- operations -------------------------------------------------------------
     // Asks the engine for a new session in the current folder and opens it at
     // its session page; when the engine gives no session, the chat view shows
