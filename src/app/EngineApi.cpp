@@ -231,6 +231,15 @@ void promptAsync(int port, const QString &id, const QString &agent, const QStrin
          30, std::move(done));
 }
 
+void health(int port, double timeout, std::function<void(bool healthy)> done)
+{
+    send(port, "GET", address(port, QStringLiteral("/global/health")), std::nullopt, timeout,
+         [done = std::move(done)](const Http::Response &r) {
+             done(r.status == 200
+                  && QJsonDocument::fromJson(r.body).object().value(QStringLiteral("healthy")).toBool(false));
+         });
+}
+
 void messages(int port, const QString &id, MessagesDone done)
 {
     send(port, "GET", address(port, QStringLiteral("/session/") + segment(id) + QStringLiteral("/message")),

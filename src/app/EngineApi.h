@@ -96,6 +96,9 @@ void newSession(int port, const QString &folder, double timeout, NewSessionDone 
 // POST /session/<id>/prompt_async {"agent": agent, "parts": [{"type": "text",
 // "text": text}]}, 30 s. An empty text is sent as it is.
 void promptAsync(int port, const QString &id, const QString &agent, const QString &text, PromptDone done);
+// GET /global/health, answered within `timeout` seconds: whether the engine
+// said it is healthy (the page's own probe of the engine asks the same).
+void health(int port, double timeout, std::function<void(bool healthy)> done);
 // GET /session/<id>/message, 20 s. The list when the body is a JSON array.
 void messages(int port, const QString &id, MessagesDone done);
 
