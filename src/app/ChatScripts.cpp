@@ -4,6 +4,7 @@
 #include "platform/WebView.h"
 #include "ui/Theme.h"
 
+#include <QFile>
 #include <QStringList>
 #include <utility>
 #include <vector>
@@ -142,7 +143,7 @@ var pal=document.getElementById('velto-palette');
 if(!pal){pal=document.createElement('style');pal.id='velto-palette';}
 pal.textContent=P[window.__veltoTheme]||P.light;
 window.__veltoSetTheme=function(t){t=(t==='dark')?'dark':'light';window.__veltoTheme=t;
-try{localStorage.setItem('velto-color-scheme',t);}catch(e){}
+try{localStorage.setItem('velto-color-scheme',t);localStorage.setItem('opencode-color-scheme',t);}catch(e){}
 pal.textContent=P[t];var r=document.documentElement;r.dataset.colorScheme=t;r.style.colorScheme=t;r.style.backgroundColor='';
 if(r.classList.contains('dark')||r.classList.contains('light')){r.classList.toggle('dark',t==='dark');r.classList.toggle('light',t==='light');}
 document.querySelectorAll('pavi-avatar').forEach(function(a){a.setAttribute('theme',t);});};
@@ -187,8 +188,11 @@ run();setInterval(run,450);
 
 QString themeLock()
 {
+    // The engine's page of this version reads its own names for the two keys.
     return QStringLiteral("(function(){try{localStorage.setItem('velto-color-scheme',%1);"
-                          "localStorage.setItem('velto-theme-id','oc-2');}catch(e){}})();")
+                          "localStorage.setItem('velto-theme-id','oc-2');"
+                          "localStorage.setItem('opencode-color-scheme',%1);"
+                          "localStorage.setItem('opencode-theme-id','oc-2');}catch(e){}})();")
         .arg(jsQuote(Theme::webScheme()));
 }
 
@@ -262,9 +266,17 @@ QString chatInjection()
     return result;
 }
 
+QString pageCompat()
+{
+    QFile f(QStringLiteral(":/web/compat.js"));
+    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+}
+
 void installChatScripts(WebView *chat)
 {
     chat->removeAllUserScripts();
+    // Before anything of the page runs, in the page's own world.
+    chat->addUserScript(pageCompat(), WebView::When::DocumentStart, WebView::Frames::MainOnly, WebView::World::Page);
     const QString orbs = BrowserTab::bundleScripts();
     if (!orbs.isEmpty())
         chat->addUserScript(orbs, WebView::When::DocumentEnd, WebView::Frames::MainOnly, WebView::World::Page);

@@ -23,9 +23,13 @@ QString chatEarly();
 // The document-end script: live theme switch, styles, and the page tasks.
 QString chatInjection();
 
+// The compatibility script: supplies the script and style features the
+// engine's page uses that an older web view lacks, each only when missing.
+QString pageCompat();
+
 // Replaces every user script of the chat view by the app's set, in order:
-// the page-orb scripts (when bundled), the theme lock, the early script and
-// the injection. Runs again on every theme change.
+// the compatibility script, the page-orb scripts (when bundled), the theme
+// lock, the early script and the injection. Runs again on every theme change.
 void installChatScripts(WebView *chat);
 
 // A document-start script that adds one style sheet as soon as the page has a

@@ -5,6 +5,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <algorithm>
+#include <memory>
 
 namespace EngineApi {
 
@@ -101,9 +102,9 @@ QString baseAddress(int port)
     return QStringLiteral("http://127.0.0.1:") + QString::number(port);
 }
 
-QUrl folderPage(int port, const QString &folder)
+QUrl startPage(int port)
 {
-    return address(port, QLatin1Char('/') + slug(folder) + QStringLiteral("/session"));
+    return address(port, QStringLiteral("/"));
 }
 
 QUrl sessionPage(int port, const QString &folder, const QString &id)
@@ -144,10 +145,71 @@ QList<SessionRow> newestFirst(QList<SessionRow> rows)
     return rows;
 }
 
-void listSessions(int port, ListDone done)
+bool insideFolder(const QString &folder, const QString &root)
 {
-    send(port, "GET", address(port, QStringLiteral("/session")), std::nullopt, 8,
-         [done = std::move(done)](const Http::Response &r) { done(newestFirst(parseSessions(r.body))); });
+    if (root.isEmpty() || folder.isEmpty())
+        return false;
+    if (folder == root)
+        return true;
+    const QString base = root.endsWith(QLatin1Char('/')) ? root : root + QLatin1Char('/');
+    return folder.startsWith(base);
+}
+
+QStringList projectsInside(const QByteArray &body, const QString &root)
+{
+    QStringList out;
+    const QJsonDocument doc = QJsonDocument::fromJson(body);
+    for (const QJsonValue &v : doc.array()) {
+        const QString worktree = text(v.toObject(), QStringLiteral("worktree"));
+        if (insideFolder(worktree, root) && !out.contains(worktree))
+            out << worktree;
+    }
+    return out;
+}
+
+void listSessions(int port, const QString &root, ListDone done)
+{
+    // The answers gathered so far; done runs once the last one is in.
+    struct Gather {
+        QList<SessionRow> rows;
+        int pending = 0;
+        ListDone done;
+        void add(const QList<SessionRow> &more)
+        {
+            for (const SessionRow &row : more) {
+                const bool known = std::any_of(rows.cbegin(), rows.cend(),
+                                               [&](const SessionRow &r) { return r.id == row.id; });
+                if (!known)
+                    rows << row;
+            }
+        }
+        void finishOne()
+        {
+            if (--pending == 0)
+                done(newestFirst(rows));
+        }
+    };
+    auto gather = std::make_shared<Gather>();
+    gather->done = std::move(done);
+    gather->pending = root.isEmpty() ? 1 : 2;
+    send(port, "GET", address(port, QStringLiteral("/session")), std::nullopt, 8, [gather](const Http::Response &r) {
+        gather->add(parseSessions(r.body));
+        gather->finishOne();
+    });
+    if (root.isEmpty())
+        return;
+    send(port, "GET", address(port, QStringLiteral("/project")), std::nullopt, 8, [gather, port, root](const Http::Response &r) {
+        const QStringList worktrees = projectsInside(r.body, root).mid(0, kMaxProjects);
+        gather->pending += int(worktrees.size());
+        for (const QString &worktree : worktrees) {
+            send(port, "GET", address(port, QStringLiteral("/session") + folderQuery(worktree)), std::nullopt, 8,
+                 [gather](const Http::Response &reply) {
+                     gather->add(parseSessions(reply.body));
+                     gather->finishOne();
+                 });
+        }
+        gather->finishOne();
+    });
 }
 
 void newSession(int port, const QString &folder, double timeout, NewSessionDone done)
@@ -167,6 +229,15 @@ void promptAsync(int port, const QString &id, const QString &agent, const QStrin
          QJsonArray{QJsonObject{{QStringLiteral("type"), QStringLiteral("text")}, {QStringLiteral("text"), text}}}}};
     send(port, "POST", address(port, QStringLiteral("/session/") + segment(id) + QStringLiteral("/prompt_async")), body,
          30, std::move(done));
+}
+
+void health(int port, double timeout, std::function<void(bool healthy)> done)
+{
+    send(port, "GET", address(port, QStringLiteral("/global/health")), std::nullopt, timeout,
+         [done = std::move(done)](const Http::Response &r) {
+             done(r.status == 200
+                  && QJsonDocument::fromJson(r.body).object().value(QStringLiteral("healthy")).toBool(false));
+         });
 }
 
 void messages(int port, const QString &id, MessagesDone done)

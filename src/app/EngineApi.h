@@ -13,6 +13,7 @@
 #include <QJsonArray>
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 #include <functional>
 #include <optional>
@@ -50,11 +51,12 @@ double nowMs();
 
 // "http://127.0.0.1:" + port.
 QString baseAddress(int port);
-// The engine's chat page of a new, empty session in the folder:
-// base + "/" + slug(folder) + "/session".
-QUrl folderPage(int port, const QString &folder);
-// The chat page of one session: the folder page + "/" + id. The id is
-// percent-encoded as one path segment, so any id makes a valid address.
+// The engine's start page: base + "/".
+QUrl startPage(int port);
+// The chat page of one session: base + "/" + slug(folder) + "/session/" + id.
+// The id is percent-encoded as one path segment, so any id makes a valid
+// address. (The engine's page for the folder alone no longer opens in that
+// folder: sessions are made through the interface first, then opened here.)
 QUrl sessionPage(int port, const QString &folder, const QString &id);
 
 // The engine's session list body as rows, in the engine's order: empty unless
@@ -73,7 +75,20 @@ using MessagesDone = std::function<void(const std::optional<QJsonArray> &message
 
 // GET /session, 8 s. Whatever the status, the body decides: rows newest first,
 // empty when it is not an array of objects (or nothing arrived).
-void listSessions(int port, ListDone done);
+// With a root folder, the engine's other projects are asked too: a folder
+// that is its own git repository is a project of its own to the engine, and
+// its sessions are listed only for it. So GET /project (8 s) follows, then
+// GET /session?directory=<worktree> (8 s) for every project whose worktree is
+// the root or inside it (at most kMaxProjects of them); the rows of all the
+// answers are merged (each id once) and sorted newest first.
+inline constexpr int kMaxProjects = 64;
+void listSessions(int port, const QString &root, ListDone done);
+
+// Whether a folder is the root or inside it (path components, not prefixes).
+bool insideFolder(const QString &folder, const QString &root);
+// The worktrees of the engine's project list body that lie in the root, in
+// the engine's order; empty unless the body is an array.
+QStringList projectsInside(const QByteArray &body, const QString &root);
 // POST /session?directory=<folder, percent-encoded> {"directory": folder}:
 // the engine takes the folder from the query. The id when the body is a JSON
 // object with a text "id"; the status is not looked at.
@@ -81,6 +96,9 @@ void newSession(int port, const QString &folder, double timeout, NewSessionDone 
 // POST /session/<id>/prompt_async {"agent": agent, "parts": [{"type": "text",
 // "text": text}]}, 30 s. An empty text is sent as it is.
 void promptAsync(int port, const QString &id, const QString &agent, const QString &text, PromptDone done);
+// GET /global/health, answered within `timeout` seconds: whether the engine
+// said it is healthy (the page's own probe of the engine asks the same).
+void health(int port, double timeout, std::function<void(bool healthy)> done);
 // GET /session/<id>/message, 20 s. The list when the body is a JSON array.
 void messages(int port, const QString &id, MessagesDone done);
 

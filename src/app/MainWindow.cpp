@@ -83,6 +83,25 @@ QString lastComponent(const QString &path)
     return QFileInfo(path).fileName();
 }
 
+// Asks the engine for its health every 2 s, at most `tries` times, and loads
+// the session's page once it answers promptly (or the tries are spent). A
+// session opened meanwhile ends the wait.
+void reloadWhenHealthy(QPointer<AppDelegate> self, const QUrl &page, int tries)
+{
+    Dispatch::after(2.0, [self, page, tries] {
+        if (!self || self->sessions().openedPage != page)
+            return;
+        EngineApi::health(page.port(), 2.5, [self, page, tries](bool healthy) {
+            if (!self || self->sessions().openedPage != page)
+                return;
+            if (healthy || tries <= 1)
+                self->chat()->load(page);
+            else
+                reloadWhenHealthy(self, page, tries - 1);
+        });
+    });
+}
+
 } // namespace
 
 AppDelegate::ChatRoute AppDelegate::chatRoute(const QUrl &url)
@@ -184,8 +203,8 @@ void AppDelegate::buildTopBar(QWidget *root)
         b->setAccessibleName(title);
         return b;
     };
-    chatTab_ = makeTab(QStringLiteral("Chat"), 3, QStringLiteral("Chat (⌘1)"));
-    browserTab_ = makeTab(QStringLiteral("Browser"), 109, QStringLiteral("Browser (⌘2)"));
+    chatTab_ = makeTab(QStringLiteral("Chat"), 3, QStringLiteral("Chat (Ctrl+1)"));
+    browserTab_ = makeTab(QStringLiteral("Browser"), 109, QStringLiteral("Browser (Ctrl+2)"));
     connect(chatTab_, &QPushButton::clicked, this, [this] { showChat(); });
     connect(browserTab_, &QPushButton::clicked, this, [this] { showBrowser(); });
     chatMark_ = new PaviMarkView(QRect(30, 9, 15, 15), segment_);
@@ -205,7 +224,7 @@ void AppDelegate::buildTopBar(QWidget *root)
     sidebarToggle_->setGeometry(218, 12, 28, 28);
     sidebarToggle_->setAutoRaise(true);
     sidebarToggle_->setAccessibleDescription(QStringLiteral("Toggle sidebar"));
-    sidebarToggle_->setToolTip(QStringLiteral("Show or hide the sidebar (⌘B)"));
+    sidebarToggle_->setToolTip(QStringLiteral("Show or hide the sidebar (Ctrl+B)"));
     connect(sidebarToggle_, &QToolButton::clicked, this, [this] { toggleSidebar(); });
 }
 
@@ -265,6 +284,19 @@ void AppDelegate::buildContent(QWidget *root)
             Desktop::openUrl(url);
         }
     };
+    // The engine's page chooses its server interface with a probe bounded to
+    // a few seconds; when a busy engine or machine makes it time out, the
+    // page moves to the routes of a newer interface ("/server/...") that this
+    // engine does not serve, and the chat stays empty. The session's page is
+    // loaded again once the engine answers the same probe promptly (asked
+    // every 2 s, up to 30 times), three times at most per opened session.
+    connect(chat_, &QWebEngineView::urlChanged, this, [self](const QUrl &url) {
+        if (!self || !url.path().startsWith(QLatin1String("/server/")) || !self->sessions_.openedPage.isValid()
+            || url.port() != self->sessions_.openedPage.port() || self->sessions_.pageReloads >= 3)
+            return;
+        self->sessions_.pageReloads += 1;
+        reloadWhenHealthy(self, self->sessions_.openedPage, 30);
+    });
     connect(chat_->page(), &QWebEnginePage::loadingChanged, this, [this](const QWebEngineLoadingInfo &info) {
         if (info.status() == QWebEngineLoadingInfo::LoadSucceededStatus)
             chatLoaded(true);
@@ -475,13 +507,13 @@ void AppDelegate::chatLoaded(bool ok)
     if (!path.isEmpty() && path != QLatin1String("/"))
         return;
     sessions_.deepLinkTries += 1;
-    const QString key = QString::fromLatin1(
-        work_->toUtf8().toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
-    const QUrl address(QStringLiteral("http://127.0.0.1:%1/%2/session").arg(engine_.port()).arg(key));
-    QPointer<WebView> chat(chat_);
-    Dispatch::after(1.0, [chat, address] {
-        if (chat)
-            chat->load(address);
+    // The engine's start page is showing: a new session is made in the
+    // folder through the engine's interface and opened at its own page (the
+    // engine's folder page would not pick the folder).
+    QPointer<AppDelegate> self(this);
+    Dispatch::after(1.0, [self] {
+        if (self)
+            self->sessions_.startNewSession();
     });
 }
 

@@ -50,10 +50,11 @@ void Sessions::startNewSession()
         Sessions *self = *alive;
         if (id) {
             self->openSession(startedRow(*id, folder));
-        } else {
-            self->deepLinkTries = 0;
-            if (self->loadChat)
-                self->loadChat(EngineApi::folderPage(self->port(), folder));
+        } else if (self->loadChat) {
+            // The engine's own page for a folder no longer picks that folder,
+            // so nothing is opened outside it: the chat shows the engine's
+            // start page, whose first load asks again while tries remain.
+            self->loadChat(EngineApi::startPage(self->port()));
         }
         self->refreshSidebar(self->port());
     });
@@ -96,8 +97,10 @@ void Sessions::openSession(const SessionRow &row)
     if (showChat)
         showChat();
     deepLinkTries = 3;
+    openedPage = EngineApi::sessionPage(port(), row.directory, row.id);
+    pageReloads = 0;
     if (loadChat)
-        loadChat(EngineApi::sessionPage(port(), row.directory, row.id));
+        loadChat(openedPage);
     if (sidebar)
         sidebar->setCurrentSession(row.id);
 }

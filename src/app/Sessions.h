@@ -39,17 +39,25 @@ public:
     // The sidebar that lists the sessions and marks the open one.
     QPointer<Sidebar> sidebar;
 
-    // How many deep links the chat view has had since it was last reset: the
-    // chat view's first-load handling reads and counts it; the start-up sets it
-    // to 0 when the engine becomes ready. Opening a session sets it to 3 (so
-    // the deep link never overrides that session); falling back to the folder
-    // page sets it to 0.
+    // How many times the chat view's first load of the engine's start page has
+    // asked for a new session since it was last reset: the chat view's
+    // first-load handling reads and counts it; the start-up sets it to 0 when
+    // the engine becomes ready. Opening a session sets it to 3, so the start
+    // page never overrides that session.
     int deepLinkTries = 0;
 
+    // The session page last opened, and how many times it has been loaded
+    // again since (see the main window's chat view): the engine's page picks
+    // its server interface with a probe of a few seconds, and on a busy
+    // machine it can give up and go to routes this engine does not serve.
+    QUrl openedPage;
+    int pageReloads = 0;
+
     // --- operations -------------------------------------------------------------
-    // Asks the engine for a new session in the current folder and opens it;
-    // when the engine gives no session, the chat view shows the folder's page.
-    // Either way the sidebar reloads its list.
+    // Asks the engine for a new session in the current folder and opens it at
+    // its session page; when the engine gives no session, the chat view shows
+    // the engine's start page (never a page outside the folder). Either way
+    // the sidebar reloads its list.
     void startNewSession();
     // A new session in the current folder, sent the prompt, then opened; when
     // the engine gives no session the CA is told and nothing is sent.

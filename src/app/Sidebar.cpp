@@ -496,7 +496,8 @@ void Sidebar::rebuild()
     bool any = false;
     for (int i = 0; i < sessions_.size(); ++i) {
         const SessionRow &s = sessions_.at(i);
-        if (s.directory != currentDir_)
+        // The folder's sessions and those of the client folders inside it.
+        if (!EngineApi::insideFolder(s.directory, currentDir_))
             continue;
         any = true;
         add(row(s.title.isEmpty() ? QStringLiteral("Untitled") : s.title, QStringLiteral("bubble.left"), i,

@@ -133,7 +133,7 @@ void Sidebar::refreshSessions(int enginePort, std::function<void()> done)
     if (enginePort < 1 || enginePort > 65535)
         return;
     QPointer<Sidebar> self(this);
-    EngineApi::listSessions(enginePort, [self, done = std::move(done)](const QList<SessionRow> &rows) {
+    EngineApi::listSessions(enginePort, currentDir_, [self, done = std::move(done)](const QList<SessionRow> &rows) {
         if (!self)
             return;
         // Refreshes are neither merged nor cancelled: the last reply wins.

@@ -31,8 +31,9 @@ QString BrowserTab::bundleScripts()
 BrowserTab::BrowserTab(TabOwner *pane) : pane_(pane)
 {
     web_ = new WebView(profile());
-    web_->setAttribute(Qt::WA_TranslucentBackground);
-    web_->page()->setBackgroundColor(Qt::transparent);
+    // Portal pages are made for a white page: one that sets no background of
+    // its own stays readable when the app around it is dark.
+    web_->page()->setBackgroundColor(Qt::white);
 
     // Remembers password fields from the start of every page, so a page
     // that unmasks one later cannot make its value readable.

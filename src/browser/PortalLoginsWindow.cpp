@@ -101,7 +101,7 @@ PortalLoginsWindow::PortalLoginsWindow(QWidget *parent) : QWidget(parent, Qt::Wi
     username_->setPlaceholderText(QStringLiteral("GSTIN user id / PAN / login id"));
     password_ = new QLineEdit;
     password_->setEchoMode(QLineEdit::Password);
-    password_->setPlaceholderText(QStringLiteral("kept in the Keychain"));
+    password_->setPlaceholderText(QStringLiteral("kept in the system keyring"));
     urlField_ = new QLineEdit;
     urlField_->setPlaceholderText(QStringLiteral("https://"));
     note_ = new QLineEdit;
@@ -152,7 +152,7 @@ void PortalLoginsWindow::build()
     title->setParent(root);
     anchors.push_back({title, fromBottom(kHeight, 22, 512, 600, 28)});
     QLabel *subtitle = PanelKit::subtitle(
-        QStringLiteral("Passwords are kept in this Mac's Keychain — not in a file, not on Hallix servers, and never "
+        QStringLiteral("Passwords are kept in the system keyring of this computer — not in a file, not on Hallix servers, and never "
                        "shown to Velto. Velto types them into its own browser when you ask it to sign in. Captcha "
                        "and OTP always come back to you."),
         true);
@@ -280,7 +280,7 @@ void PortalLoginsWindow::selectionChanged()
         portal_->setCurrentIndex(p);
     password_->clear();
     status_->setStringValue(PortalVault::hasPassword(l.id)
-                                ? QStringLiteral("Password is in the Keychain. Leave the box empty to keep it.")
+                                ? QStringLiteral("Password is in the system keyring. Leave the box empty to keep it.")
                                 : QStringLiteral("No password saved yet for this login."));
 }
 
@@ -361,7 +361,7 @@ void PortalLoginsWindow::deleteItem()
     Dialogs::Alert question;
     question.title = QStringLiteral("Delete the ") + login.portal + QStringLiteral(" login for ") + login.client +
                      QStringLiteral("?");
-    question.text = QStringLiteral("The password is removed from this Mac's Keychain too.");
+    question.text = QStringLiteral("The password is removed from the system keyring of this computer too.");
     question.style = Dialogs::Style::Warning;
     question.buttons = {QStringLiteral("Delete"), QStringLiteral("Cancel")};
     if (Dialogs::ask(question) != 0)

@@ -93,6 +93,11 @@ bool authorized(const QString &authorization, const QByteArray &expected)
     return CRYPTO_memcmp(given.constData(), expected.constData(), size_t(expected.size())) == 0;
 }
 
+bool asksForStream(const Request &request)
+{
+    return request.requestLine.startsWith(QLatin1String("GET "));
+}
+
 QByteArray reply(const QByteArray &status, const std::optional<QJsonObject> &json)
 {
     const QByteArray body = json ? QJsonDocument(*json).toJson(QJsonDocument::Compact) : QByteArray();
@@ -102,8 +107,10 @@ QByteArray reply(const QByteArray &status, const std::optional<QJsonObject> &jso
            "Access-Control-Allow-Origin: *\r\n"
            "Access-Control-Allow-Headers: Content-Type, Authorization, Mcp-Session-Id, Mcp-Protocol-Version\r\n"
            "Access-Control-Allow-Methods: POST, OPTIONS, DELETE\r\n"
-           "Mcp-Session-Id: velto-browser\r\n"
-           "Content-Type: application/json\r\n"
+           "Mcp-Session-Id: velto-browser\r\n";
+    if (status.startsWith("405"))
+        out += "Allow: POST, OPTIONS, DELETE\r\n";
+    out += "Content-Type: application/json\r\n"
            "Content-Length: " + QByteArray::number(body.size()) + "\r\n"
            "Connection: close\r\n"
            "\r\n";

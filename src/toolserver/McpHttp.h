@@ -61,8 +61,14 @@ void parseHeaders(const QByteArray &block, Request &out);
 // comparison takes the same time wherever the first difference lies.
 bool authorized(const QString &authorization, const QByteArray &expected);
 
-// The whole reply: status line, the fixed headers (the same on every reply),
-// and the compact JSON body, or no body at all.
+// A GET asks for a stream of messages from the server. The tool server
+// keeps none, and answers it "405 Method Not Allowed", as the protocol's
+// HTTP transport says; a client then stops asking.
+bool asksForStream(const Request &request);
+
+// The whole reply: status line, the fixed headers (the same on every reply,
+// with the allowed methods on a 405), and the compact JSON body, or no body
+// at all.
 QByteArray reply(const QByteArray &status, const std::optional<QJsonObject> &json);
 
 } // namespace McpHttp

@@ -210,6 +210,10 @@ private:
 
     void answer(const McpHttp::Request &request)
     {
+        if (McpHttp::asksForStream(request)) {
+            send("405 Method Not Allowed", std::nullopt);
+            return;
+        }
         const QJsonDocument doc = QJsonDocument::fromJson(request.body);
         shared_->handler(doc.isObject() ? doc.object() : QJsonObject(), replyFor(gate_));
     }

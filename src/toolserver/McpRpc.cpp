@@ -13,7 +13,7 @@ QJsonObject initializeResult(const QJsonObject &params)
          QJsonObject{{QStringLiteral("name"), QStringLiteral("velto-browser")},
                      {QStringLiteral("version"), QStringLiteral("1.0.0")}}},
         {QStringLiteral("instructions"),
-         QStringLiteral("The Velto browser window on this Mac. Read, download and pre-fill on Indian government "
+         QStringLiteral("The Velto browser window on this computer. Read, download and pre-fill on Indian government "
                         "portals. Never submit, pay, or enter an OTP — hand back to the CA at the review screen.")},
     };
 }

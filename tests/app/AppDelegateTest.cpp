@@ -171,6 +171,37 @@ TEST_F(AppDelegateTest, ToolActivityAndConfirmHooks)
     EXPECT_TRUE(app->confirmStep(QStringLiteral("Pay"), QStringLiteral("₹100")));
 }
 
+// When the engine's page gives up its server probe and moves to the routes of
+// an interface the engine does not serve, the session's page is loaded again,
+// three times at most.
+TEST_F(AppDelegateTest, ASessionPageThatLeavesForUnservedRoutesIsLoadedAgain)
+{
+    TestKit::FakeHttpServer engine;
+    engine.setFallback([](const TestKit::RecordedRequest &) {
+        TestKit::FakeReply r = TestKit::FakeReply::text(
+            "<!doctype html><html><body><script>history.pushState({}, '', '/server/abc/session/ses_1');</script>"
+            "</body></html>");
+        r.headers = {{"Content-Type", "text/html; charset=utf-8"}};
+        return r;
+    });
+    app->sessions().enginePort = [&] { return int(engine.port()); };
+    app->sessions().openSession(SessionRow{"ses_1", "New session", home->file("Clients"), 1, "velto"});
+    const auto pageLoads = [&] {
+        int n = 0;
+        for (const auto &r : engine.requests())
+            n += r.path.endsWith("/session/ses_1") && !r.path.startsWith("/server/");
+        return n;
+    };
+    ASSERT_TRUE(waitFor([&] { return pageLoads() == 4; }, 20000)) << pageLoads();
+    TestKit::spin(500);
+    EXPECT_EQ(pageLoads(), 4) << "three more loads at most";
+    EXPECT_EQ(app->sessions().pageReloads, 3);
+
+    // Opening a session starts the count again.
+    app->sessions().openSession(SessionRow{"ses_1", "New session", home->file("Clients"), 1, "velto"});
+    EXPECT_EQ(app->sessions().pageReloads, 0);
+}
+
 TEST_F(AppDelegateTest, SplashMessageKeepsTheText)
 {
     app->splashMessage(QStringLiteral("Velto's engine"));

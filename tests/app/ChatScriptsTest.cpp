@@ -101,8 +101,9 @@ protected:
 TEST_F(ChatPageTest, ScriptsInstallOnceAndPaintThePage)
 {
     ChatScripts::installChatScripts(view.get());
-    // No orb scripts are bundled yet: the theme lock, the early script and the injection.
-    EXPECT_EQ(view->userScriptCount(), 3);
+    // The compatibility script, the orb scripts, the theme lock, the early
+    // script and the injection: reinstalling replaces them.
+    EXPECT_EQ(view->userScriptCount(), 5);
     open("<div>hello</div>");
     EXPECT_EQ(js("document.querySelectorAll('#velto-palette').length"), "1");
     EXPECT_EQ(js("localStorage.getItem('velto-theme-id')"), "oc-2");
@@ -129,7 +130,11 @@ TEST_F(ChatPageTest, BusyIsToldOncePerChangeAndHomeIsAskedForAtMostEvery8s)
     EXPECT_EQ(count("working", true), 1);
     EXPECT_EQ(js("document.documentElement.hasAttribute('data-velto-busy')"), "true");
     EXPECT_EQ(js("document.querySelector('.animate-spin').dataset.veltoDone"), "1");
-    EXPECT_EQ(js("document.querySelectorAll('.velto-orb').length"), "1") << "the fallback orb replaces the spinner";
+    EXPECT_EQ(js("document.querySelectorAll('pavi-avatar[state=working][size=\"20\"]').length"), "1")
+        << "the mascot replaces the spinner";
+    EXPECT_EQ(js("document.querySelector('pavi-avatar').shadowRoot.querySelectorAll('svg path').length"), "2")
+        << "the bundled mascot draws itself";
+    EXPECT_EQ(js("document.querySelectorAll('.velto-orb').length"), "0");
 
     js("document.getElementById('main').innerHTML = 'Create a session to get started'");
     ASSERT_TRUE(waitFor([&] { return count("working", false) == 2 && count("home", true) == 1; }, 5000));
@@ -161,6 +166,51 @@ TEST_F(ChatPageTest, StatusOrbsSettingsLinksAndWordmark)
               "https://hallix.in/ca/cli _blank");
     EXPECT_EQ(js("document.querySelectorAll('.velto-wordmark .vo-mark svg').length"), "1");
     EXPECT_EQ(js("document.querySelector('.velto-name').innerHTML"), "Vel<i>to</i>");
+}
+
+// The engine's page as our web view runs it: script features it lacks are
+// supplied, and heights in dynamic viewport units (which it drops) are given
+// in vh, inside the same layers and media rules.
+TEST_F(ChatPageTest, CompatibilitySuppliesMissingFeatures)
+{
+    FakeReply css = FakeReply::text("@layer base,utilities;@layer utilities{.h-dvh{height:100dvh;color:red}}"
+                                    "@media (min-width:1px){.half{min-height:calc(50svh - 10px)}}"
+                                    "@media (min-width:99999px){.never{height:10lvh}}");
+    css.headers = {{"Content-Type", "text/css"}};
+    server.on("GET", "/app.css", css);
+    open("<style>.inline{height:25dvh}</style><link rel=stylesheet href=/app.css>"
+         "<div id=root class=h-dvh><div id=half class=half></div><div id=inline class=inline></div>"
+         "<div id=never class=never></div></div>");
+    ASSERT_TRUE(waitFor([&] { return js("document.getElementById('root').offsetHeight") == "700"; }, 5000))
+        << js("document.getElementById('root').offsetHeight").toStdString();
+    EXPECT_EQ(js("document.getElementById('half').offsetHeight"), "340");
+    EXPECT_EQ(js("document.getElementById('inline').offsetHeight"), "175");
+    EXPECT_EQ(js("document.getElementById('never').offsetHeight"), "0") << "the media rule still holds";
+    EXPECT_EQ(js("getComputedStyle(document.getElementById('root')).color"), "rgb(255, 0, 0)");
+
+    const struct {
+        const char *script, *value;
+    } cases[] = {
+        {"var a=[3,1,2]; a.toSorted().join() + '/' + a.join()", "1,2,3/3,1,2"},
+        {"var a=[1,2,3]; a.toReversed().join() + '/' + a.join()", "3,2,1/1,2,3"},
+        {"var a=[1,2,3]; a.toSpliced(1,1,'x','y').join() + '/' + a.join()", "1,x,y,3/1,2,3"},
+        {"[1,2,3].with(-1,9).join()", "1,2,9"},
+        {"try{[1].with(5,0);'no'}catch(e){e.name}", "RangeError"},
+        {"var r=Promise.withResolvers(); typeof r.resolve + typeof r.reject + (r.promise instanceof Promise)",
+         "functionfunctiontrue"},
+        {"Map.groupBy([1,2,3,4],x=>x%2).get(1).join()", "1,3"},
+        {"var g=Object.groupBy(['a','bb','cc'],s=>s.length); Object.getPrototypeOf(g) + ':' + g[2].join()",
+         "null:bb,cc"},
+        {"AbortSignal.timeout(5) instanceof AbortSignal", "true"},
+        {"URL.canParse('http://x/') + '/' + URL.canParse('nope')", "true/false"},
+        {"Object.keys(Array.prototype).length", "0"},
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(js(QString::fromUtf8(c.script)), QString::fromUtf8(c.value)) << c.script;
+    }
+    // A bounded request ends with the time-out error the page expects.
+    js("window.__aborted = ''; var s = AbortSignal.timeout(20); s.addEventListener('abort', () => window.__aborted = s.reason.name);");
+    EXPECT_TRUE(waitFor([&] { return js("window.__aborted") == "TimeoutError"; }, 3000));
 }
 
 } // namespace

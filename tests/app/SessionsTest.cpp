@@ -29,8 +29,8 @@ TEST(EngineAddresses, FolderTokensAndPages)
             EXPECT_EQ(token, c.token);
         }
         EXPECT_FALSE(token.contains('+') || token.contains('/') || token.contains('='));
-        EXPECT_EQ(EngineApi::folderPage(4242, c.folder).toString(), "http://127.0.0.1:4242/" + token + "/session");
     }
+    EXPECT_EQ(EngineApi::startPage(4242).toString(), "http://127.0.0.1:4242/");
     EXPECT_EQ(EngineApi::sessionPage(4242, "/Users/ca/Work", "ses_1").toString(),
               "http://127.0.0.1:4242/L1VzZXJzL2NhL1dvcms/session/ses_1");
     // Any id stays one path segment of a valid address.
@@ -148,14 +148,16 @@ TEST_F(SessionsTest, ANewSessionIsMadeInTheCurrentFolderAndOpened)
     EXPECT_TRUE(sidebar->rows().last()->selected());
 }
 
-TEST_F(SessionsTest, WithoutAnEngineTheChatShowsTheFolderPage)
+// No session outside the folder: without one, the chat shows the engine's
+// start page, and the tries the start page has left stay as they were.
+TEST_F(SessionsTest, WithoutAnEngineTheChatShowsTheStartPage)
 {
     port = freePort(); // nothing listens there
     sessions->deepLinkTries = 2;
     sessions->startNewSession();
     ASSERT_TRUE(waitFor([&] { return loaded(); }, 15000));
-    EXPECT_EQ(calls, (QStringList{"showChat", "load " + EngineApi::folderPage(port, folder).toString()}));
-    EXPECT_EQ(sessions->deepLinkTries, 0);
+    EXPECT_EQ(calls, (QStringList{"showChat", "load " + EngineApi::startPage(port).toString()}));
+    EXPECT_EQ(sessions->deepLinkTries, 2);
     EXPECT_EQ(sidebar->currentSession(), "");
 }
 
@@ -170,7 +172,7 @@ TEST_F(SessionsTest, AnAnswerWithoutAnIdFallsBackToo)
         calls.clear();
         sessions->startNewSession();
         ASSERT_TRUE(waitFor([&] { return loaded(); }, 15000));
-        EXPECT_EQ(calls.last(), "load " + EngineApi::folderPage(port, folder).toString());
+        EXPECT_EQ(calls.last(), "load " + EngineApi::startPage(port).toString());
         EXPECT_TRUE(fake.waitForRequests(2)) << "the sidebar reloads";
         EXPECT_EQ(fake.requestsTo("/session").last().method, "GET");
     }

@@ -176,6 +176,48 @@ TEST_F(SidebarTest, FailedRefreshEmptiesTheListAndBadPortsDoNothing)
     EXPECT_TRUE(engine.requests().isEmpty());
 }
 
+// A client folder that is a git repository of its own is a project of its
+// own to the engine, listed only when that folder is asked for: the sidebar
+// asks for every project inside the current folder and shows those sessions
+// beside the folder's own (a folder merely starting with the same letters is
+// not inside it).
+TEST_F(SidebarTest, SessionsOfProjectsInsideTheFolderAreListedToo)
+{
+    engineSessions = {session("s1", "Root", "/c/A", 1), session("s9", "Elsewhere", "/x", 9)};
+    engine.on("GET", "/project",
+              FakeReply::json(QJsonDocument(QJsonArray{QJsonObject{{"id", "global"}, {"worktree", "/"}},
+                                                       QJsonObject{{"id", "p1"}, {"worktree", "/c/A/Acme Traders"}},
+                                                       QJsonObject{{"id", "p2"}, {"worktree", "/c/AB"}},
+                                                       QJsonObject{{"id", "p3"}, {"worktree", 5}}, 7})));
+    engine.on("GET", "/session", [this](const TestKit::RecordedRequest &r) {
+        const QString dir = r.queryItems().queryItemValue("directory", QUrl::FullyDecoded);
+        if (dir == "/c/A/Acme Traders")
+            return FakeReply::json(QJsonDocument(
+                QJsonArray{session("s2", "Acme", "/c/A/Acme Traders", 5), session("s1", "Root", "/c/A", 1)}));
+        if (!dir.isEmpty())
+            return FakeReply::json(QJsonDocument(QJsonArray{session("s3", "Other", dir, 7)}));
+        return FakeReply::json(QJsonDocument(engineSessions));
+    });
+    sidebar->setFolders({"/c/A"}, "/c/A");
+    refresh();
+    QStringList ids;
+    for (const SessionRow &r : sidebar->sessions())
+        ids << r.id;
+    EXPECT_EQ(ids, (QStringList{"s9", "s2", "s1"})) << "each session once, newest first";
+    EXPECT_EQ(listed().mid(listed().indexOf("# SESSIONS")), (QStringList{"# SESSIONS", "Acme [1]", "Root [2]"}));
+    QStringList asked;
+    for (const auto &r : engine.requests())
+        asked << QString::fromLatin1(r.method) + " " + r.path + (r.query.isEmpty() ? QString() : "?" + r.query);
+    asked.sort();
+    EXPECT_EQ(asked, (QStringList{"GET /project", "GET /session", "GET /session?directory=%2Fc%2FA%2FAcme%20Traders"}));
+
+    // Without an answer to the project list, the folder's own sessions remain.
+    engine.on("GET", "/project", FakeReply::text("no", 500));
+    refresh();
+    ASSERT_EQ(sidebar->sessions().size(), 2);
+    EXPECT_EQ(listed().mid(listed().indexOf("# SESSIONS")), (QStringList{"# SESSIONS", "Root [1]"}));
+}
+
 TEST_F(SidebarTest, AccountReplies)
 {
     struct Case {

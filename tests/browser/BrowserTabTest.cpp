@@ -9,6 +9,7 @@
 #include "support/TestKit.h"
 
 #include <QSignalSpy>
+#include <QWebEnginePage>
 #include <QWebEngineProfile>
 
 using namespace TestKit;
@@ -184,6 +185,18 @@ TEST_F(BrowserTabTest, PageConfirmAnswersFalseOnCancel)
     ASSERT_EQ(answers.shownConfirms.size(), 1u);
     EXPECT_EQ(answers.shownConfirms[0].title, "Page asks");
     EXPECT_EQ(answers.shownConfirms[0].text, "Delete draft?");
+}
+
+// A portal page that sets no background of its own is drawn on white, also
+// when the app around it is dark.
+TEST_F(BrowserTabTest, APageWithoutABackgroundIsDrawnOnWhite)
+{
+    EXPECT_EQ(tab->web()->page()->backgroundColor(), QColor(Qt::white));
+    page("/plain", "<html><head><meta name=color-scheme content='light'></head><body><p>Return filed</p></body></html>");
+    ASSERT_TRUE(open("/plain"));
+    QImage shot;
+    ASSERT_TRUE(waitFor([&] { return !(shot = tab->web()->snapshot()).isNull(); }, 10000));
+    EXPECT_EQ(shot.pixelColor(shot.width() - 5, shot.height() - 5), QColor(Qt::white));
 }
 
 } // namespace

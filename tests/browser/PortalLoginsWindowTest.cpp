@@ -197,7 +197,7 @@ TEST_F(PortalLoginsWindowTest, SelectingARowLoadsItAndEmptiesThePasswordBox)
         const char *id, *client, *portal, *user, *url, *note, *status;
     } cases[] = {
         {0, "A1", "Arvind", "EPFO", "arv", "https://epfo.example/login", "OTP on mobile",
-         "Password is in the Keychain. Leave the box empty to keep it."},
+         "Password is in the system keyring. Leave the box empty to keep it."},
         {1, "B2", "Bharat", "Udyam", "bh", "", "", "No password saved yet for this login."},
     };
     for (const Case &c : cases) {
@@ -282,7 +282,7 @@ TEST_F(PortalLoginsWindowTest, DeleteAsksFirstAndCancelChangesNothing)
         ASSERT_EQ(answers.shownAlerts.size(), 1u);
         const Dialogs::Alert &a = answers.shownAlerts[0];
         EXPECT_EQ(a.title, "Delete the GST login for Quenby?");
-        EXPECT_EQ(a.text, "The password is removed from this Mac's Keychain too.");
+        EXPECT_EQ(a.text, "The password is removed from the system keyring of this computer too.");
         EXPECT_EQ(a.style, Dialogs::Style::Warning);
         EXPECT_EQ(a.buttons, (QStringList{"Delete", "Cancel"}));
     }

@@ -56,7 +56,7 @@ async function asShipped() {
     const client = await connect(host);
     assert.deepEqual(client.getServerVersion(), { name: 'velto-browser', version: '1.0.0' });
     assert.deepEqual(client.getServerCapabilities(), { tools: { listChanged: false } });
-    assert.match(client.getInstructions(), /^The Velto browser window on this Mac\./);
+    assert.match(client.getInstructions(), /^The Velto browser window on this computer\./);
     assert.deepEqual(await client.ping(), {});
 
     const { tools } = await client.listTools();

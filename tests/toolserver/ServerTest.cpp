@@ -181,16 +181,33 @@ TEST_F(ServerTest, MessagesWithoutAnIdOrNotObjectsAreOnlyAccepted)
     EXPECT_FALSE(activity) << "a notification runs no tool";
 }
 
-TEST_F(ServerTest, MethodAndPathAreNotLookedAt)
+// The path is not looked at; of the methods only GET is: the server keeps no
+// stream to offer, so the stream request is refused (and the client stops
+// repeating it), with or without a body.
+TEST_F(ServerTest, PathIsNotLookedAtAndTheStreamRequestIsRefused)
 {
     const QByteArray auth = "Authorization: Bearer " + token().toUtf8() + "\r\n";
-    EXPECT_EQ(exchange(port(), "GET /mcp HTTP/1.1\r\n" + auth + "\r\n").status, "202 Accepted");
-    EXPECT_EQ(exchange(port(), "DELETE /anything HTTP/1.1\r\n" + auth + "\r\n").status, "202 Accepted");
     const QByteArray ping = rpc("ping");
-    const Reply r = exchange(port(), "GET /elsewhere HTTP/1.1\r\n" + auth + "Content-Length: " +
-                                         QByteArray::number(ping.size()) + "\r\n\r\n" + ping);
-    EXPECT_EQ(r.status, "200 OK");
-    EXPECT_EQ(r.json().value("id"), 1);
+    const QByteArray withPing = "Content-Length: " + QByteArray::number(ping.size()) + "\r\n\r\n" + ping;
+    const struct {
+        QByteArray request;
+        QByteArray status;
+    } cases[] = {
+        {"GET /mcp HTTP/1.1\r\nAccept: text/event-stream\r\n" + auth + "\r\n", "405 Method Not Allowed"},
+        {"GET /elsewhere HTTP/1.1\r\n" + auth + withPing, "405 Method Not Allowed"},
+        {"DELETE /anything HTTP/1.1\r\n" + auth + "\r\n", "202 Accepted"},
+        {"POST /elsewhere HTTP/1.1\r\n" + auth + withPing, "200 OK"},
+        {"GET /mcp HTTP/1.1\r\n\r\n", "401 Unauthorized"},
+    };
+    for (const auto &c : cases) {
+        const Reply r = exchange(port(), c.request);
+        EXPECT_EQ(r.status, c.status) << c.request.toStdString();
+        EXPECT_EQ(r.headerLines.contains("Allow: POST, OPTIONS, DELETE"), c.status.startsWith("405"))
+            << c.request.toStdString();
+        if (c.status.startsWith("405")) {
+            EXPECT_TRUE(r.body.isEmpty());
+        }
+    }
 }
 
 TEST_F(ServerTest, PeerThatStopsEarlyGetsNoReply)
@@ -356,7 +373,7 @@ TEST_F(ServerTest, InitializeEchoesTheClientsProtocolVersion)
     const QJsonObject expectedRest{
         {"capabilities", QJsonObject{{"tools", QJsonObject{{"listChanged", false}}}}},
         {"serverInfo", QJsonObject{{"name", "velto-browser"}, {"version", "1.0.0"}}},
-        {"instructions", QString::fromUtf8("The Velto browser window on this Mac. Read, download and pre-fill on Indian "
+        {"instructions", QString::fromUtf8("The Velto browser window on this computer. Read, download and pre-fill on Indian "
                                            "government portals. Never submit, pay, or enter an OTP — hand back to the "
                                            "CA at the review screen.")},
     };
@@ -466,8 +483,8 @@ TEST_F(ServerTest, TheEnginesClientConversationIsServed)
         {"initialized", postRequest(session, R"({"method":"notifications/initialized","jsonrpc":"2.0"})"),
          "202 Accepted", nullptr},
         {"stream request",
-         "GET /mcp HTTP/1.1\r\nAccept: text/event-stream\r\n" + auth + session + common + "\r\n", "202 Accepted",
-         nullptr},
+         "GET /mcp HTTP/1.1\r\nAccept: text/event-stream\r\n" + auth + session + common + "\r\n",
+         "405 Method Not Allowed", nullptr},
         {"tools/list", postRequest(session, R"({"method":"tools/list","jsonrpc":"2.0","id":1})"), "200 OK",
          [](const QJsonObject &j) {
              QStringList names;

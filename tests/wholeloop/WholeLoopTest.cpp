@@ -5,15 +5,25 @@
 // reach Velto's tool server, the browser pane must open the fixture page, and
 // the engine must record the page text as the tool's output in the session.
 //
+// A second run takes the CA's road: Velto runs in this process, and a question
+// is typed into the engine's own chat page in the chat view with real key
+// events; the answer must show on the page.
+//
 // The engine is kept offline: its update check, model list fetch, language
 // server downloads and sharing are switched off, and the package installs it
 // starts in the background are pointed at a closed loopback port.
 #include "AppTestKit.h"
 #include "support/FakeHttpServer.h"
 
+#include "app/AppDelegate.h"
+#include "app/Sidebar.h"
+#include "core/Shell.h"
 #include "platform/Files.h"
 #include "platform/Http.h"
 #include "platform/Process.h"
+#include "platform/WebView.h"
+#include "ui/Mascot.h"
+#include "ui/Theme.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -22,6 +32,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
+#include <QTest>
 #include <QUrlQuery>
 #include <csignal>
 
@@ -195,6 +206,69 @@ std::string engineLogTail(const QString &home)
     return ("\nengine log:\n" + lines.mid(std::max<qsizetype>(0, lines.size() - 40)).join('\n')).toStdString();
 }
 
+// What keeps the engine from reaching outside.
+QMap<QString, QString> offlineEnvironment()
+{
+    QMap<QString, QString> offline;
+    for (const char *off : {"OPENCODE_DISABLE_AUTOUPDATE", "OPENCODE_DISABLE_MODELS_FETCH",
+                            "OPENCODE_DISABLE_LSP_DOWNLOAD", "OPENCODE_DISABLE_DEFAULT_PLUGINS"})
+        offline.insert(off, "1");
+    offline.insert("npm_config_registry", "http://127.0.0.1:9/");
+    offline.insert("NPM_CONFIG_REGISTRY", "http://127.0.0.1:9/");
+    return offline;
+}
+
+// A script's value in the chat page, as text ("" while it fails). It runs
+// beside the page's own scripts: the page's content policy allows no
+// evaluated script in its own world.
+QString pageValue(WebView *web, const QString &script)
+{
+    std::optional<WebView::ScriptResult> result;
+    web->evaluate(script, [&](const WebView::ScriptResult &r) { result = r; }, WebView::World::Isolated);
+    waitFor([&] { return result.has_value(); }, 10000);
+    if (!result || !result->ok())
+        std::fprintf(stderr, "page script failed: %s\n",
+                     result ? qPrintable(result->error) : "no answer in 10 s");
+    return result && result->ok() ? result->value.toString() : QString();
+}
+
+QString cssColor(const QColor &c)
+{
+    return QStringLiteral("rgb(%1, %2, %3)").arg(c.red()).arg(c.green()).arg(c.blue());
+}
+
+// The message box of the engine's chat page: its position in the view and
+// its height, or empty while there is none.
+const char *kMessageBox = R"JS((function(){
+  var e = document.querySelector('[data-component=prompt-input][contenteditable], [data-component=prompt-input] [contenteditable=true], [contenteditable=true], textarea');
+  if (!e) return '';
+  var r = e.getBoundingClientRect();
+  return JSON.stringify({x: r.left + r.width / 2, y: r.top + Math.min(r.height / 2, 12), h: r.height,
+                         visible: r.height > 0 && r.bottom <= innerHeight + 1 && r.top >= 0});
+})())JS";
+
+// Saves a picture of the window beside the test's log when the test failed.
+class PictureOnFailure {
+public:
+    explicit PictureOnFailure(std::function<AppDelegate *()> app) : app_(std::move(app)) {}
+    ~PictureOnFailure()
+    {
+        AppDelegate *app = app_();
+        if (!::testing::Test::HasFailure() || !app || !app->window())
+            return;
+        std::optional<QImage> picture;
+        AppDelegate::composite(app->window(), Theme::bg(), std::nullopt, app->chat(),
+                               [&](const QImage &image) { picture = image; });
+        waitFor([&] { return picture.has_value(); }, 10000);
+        const QString file = QDir::current().absoluteFilePath(QStringLiteral("wholeloop-failure.png"));
+        if (picture && picture->save(file))
+            std::printf("picture of the window: %s\n", qPrintable(file));
+    }
+
+private:
+    std::function<AppDelegate *()> app_;
+};
+
 } // namespace
 
 TEST(WholeLoop, PromptOnTheRealEngineOpensThePageThroughVeltoAndRecordsItsText)
@@ -232,13 +306,7 @@ TEST(WholeLoop, PromptOnTheRealEngineOpensThePageThroughVeltoAndRecordsItsText)
     QDir().mkpath(clients);
     home.write(".velto/velto.env", "VELTO_WORK=" + clients.toUtf8() + "\n");
 
-    QMap<QString, QString> offline;
-    for (const char *off : {"OPENCODE_DISABLE_AUTOUPDATE", "OPENCODE_DISABLE_MODELS_FETCH",
-                            "OPENCODE_DISABLE_LSP_DOWNLOAD", "OPENCODE_DISABLE_DEFAULT_PLUGINS"})
-        offline.insert(off, "1");
-    offline.insert("npm_config_registry", "http://127.0.0.1:9/");
-    offline.insert("NPM_CONFIG_REGISTRY", "http://127.0.0.1:9/");
-    std::unique_ptr<Process> app = launchVelto(home, cloud.baseUrl(), offline);
+    std::unique_ptr<Process> app = launchVelto(home, cloud.baseUrl(), offlineEnvironment());
     ASSERT_TRUE(app);
 
     std::optional<EngineChild> engine;
@@ -334,4 +402,153 @@ TEST(WholeLoop, PromptOnTheRealEngineOpensThePageThroughVeltoAndRecordsItsText)
     EXPECT_EQ(app->exitCode(), 0);
     EXPECT_TRUE(waitFor([&] { return !QFile::exists(QStringLiteral("/proc/%1").arg(engine->pid)); }, 30000))
         << "the engine outlived velto";
+}
+
+TEST(WholeLoop, TheCaTypesAQuestionIntoTheChatPageAndReadsTheAnswer)
+{
+    ScopedTimeScale realTime(1);
+    TestKit::TempHome home;
+    ScopedEnv env;
+    const QMap<QString, QString> offline = offlineEnvironment();
+    for (auto it = offline.begin(); it != offline.end(); ++it)
+        env.set(it.key(), it.value());
+    env.unset("VELTO_THEME");
+
+    const QString velto = home.file(".velto");
+    QString why;
+    ASSERT_TRUE(installEngine(velto + "/bin", &why)) << why.toStdString();
+    StandinCloud cloud(home, signedInCloudReplies());
+    ASSERT_TRUE(cloud.running());
+    home.refill({{"VELTO_API", cloud.baseUrl()}});
+
+    TestKit::FakeHttpServer fixture;
+    fixture.on("GET", "/page", [](const TestKit::RecordedRequest &) {
+        TestKit::FakeReply r;
+        r.headers << TestKit::Header("Content-Type", "text/html; charset=utf-8");
+        r.body = "<!doctype html><html><head><title>Fixture Portal</title></head>"
+                 "<body><h1>Return status</h1><p>" + PAGE_TEXT + "</p></body></html>";
+        return r;
+    });
+    ModelStandin model(home, fixture.baseUrl() + "/page", QStringLiteral("browser_browser_open"));
+    ASSERT_TRUE(model.running());
+
+    home.write(".velto/hallix/opencode.json", QJsonDocument(engineConfig(model.baseUrl())).toJson());
+    home.write(".velto/seat.env", "PAVI_SEAT_TOKEN=seat-token\nPAVI_SEAT_EMAIL=ca@test.example\n");
+    const QString clients = home.file("Clients");
+    // A client whose folder is a git repository of its own: a project of its
+    // own to the engine.
+    const QString acme = clients + "/Acme Traders";
+    QDir().mkpath(acme);
+    QProcess git;
+    git.setWorkingDirectory(acme);
+    git.start("git", {"-c", "user.email=ca@test.example", "-c", "user.name=CA", "-c", "init.defaultBranch=main",
+                      "init", "-q"});
+    ASSERT_TRUE(git.waitForFinished(20000) && git.exitCode() == 0);
+    git.start("git", {"-c", "user.email=ca@test.example", "-c", "user.name=CA", "commit", "-q", "--allow-empty",
+                      "-m", "books"});
+    ASSERT_TRUE(git.waitForFinished(20000) && git.exitCode() == 0);
+    home.write(".velto/velto.env", "VELTO_WORK=" + clients.toUtf8() + "\n");
+
+    AppDelegate::terminate = [] {};
+    AppDelegate::chatProfile = [] { return TestKit::webProfile(); };
+    auto app = std::make_unique<AppDelegate>();
+    // Destroyed before the app: the picture shows the window as it was.
+    PictureOnFailure picture([&] { return app.get(); });
+    app->applicationDidFinishLaunching();
+    WebView *chat = app->chat();
+
+    // Start-up opens a session made in the clients folder at its own page.
+    ASSERT_TRUE(waitFor([&] { return app->chat()->url().path().contains("/session/ses_"); }, 120000))
+        << "the chat view never opened a session: " << chat->url().toString().toStdString()
+        << engineLogTail(home.path());
+    const QString path = chat->url().path();
+    EXPECT_TRUE(path.startsWith("/" + slug(clients) + "/session/")) << path.toStdString();
+    const QString sessionId = path.section('/', -1);
+    ASSERT_TRUE(waitFor([&] { return app->splash()->isHidden(); }, 30000));
+
+    // The message box is there and drawn.
+    QJsonObject box;
+    ASSERT_TRUE(waitFor(
+        [&] {
+            box = QJsonDocument::fromJson(pageValue(chat, kMessageBox).toUtf8()).object();
+            return box.value("visible").toBool();
+        },
+        60000))
+        << "no visible message box: " << QJsonDocument(box).toJson().toStdString()
+        << pageValue(chat, "document.body ? document.body.innerText.slice(0, 2000) : ''").toStdString();
+    EXPECT_GT(box.value("h").toDouble(), 0);
+
+    // The page found the engine's own interface: no error toast.
+    EXPECT_FALSE(pageValue(chat, "document.documentElement.outerHTML").contains("UnsupportedContentType"));
+
+    // The page's background is the theme's.
+    const auto background = [&] { return pageValue(chat, "getComputedStyle(document.body).backgroundColor"); };
+    const bool dark = Theme::isDark();
+    EXPECT_EQ(background(), cssColor(Theme::bg2()));
+
+    // The CA clicks into the box and types; Enter sends.
+    app->showChat();
+    chat->setFocus();
+    chat->clickAt(QPoint(int(box.value("x").toDouble()), int(box.value("y").toDouble())));
+    QWidget *keys = chat->focusProxy() ? chat->focusProxy() : chat;
+    ASSERT_TRUE(waitFor([&] { return pageValue(chat, "document.activeElement && document.activeElement.isContentEditable ? 'yes' : (document.activeElement && document.activeElement.tagName === 'TEXTAREA' ? 'yes' : '')") == "yes"; }, 10000))
+        << "the message box did not take the focus";
+    const QString question = QStringLiteral("Open the return status page and tell me what it says.");
+    QTest::keyClicks(keys, question);
+    ASSERT_TRUE(waitFor([&] { return pageValue(chat, "document.activeElement ? (document.activeElement.innerText || document.activeElement.value || '') : ''").contains(question); }, 10000))
+        << "typed text did not reach the box";
+    QTest::keyClick(keys, Qt::Key_Return);
+
+    // The page reports the agent at work, then done; the answer shows on the
+    // page and quotes the page the model read through the browser tool.
+    EXPECT_TRUE(waitFor([&] { return app->barOrb()->busy(); }, 60000)) << "the page never said it was working";
+    const auto pageText = [&] { return pageValue(chat, "document.body ? document.body.innerText : ''"); };
+    ASSERT_TRUE(waitFor([&] { return pageText().contains("The page says:") && pageText().contains(PAGE_TEXT); },
+                        180000))
+        << pageText().right(2000).toStdString() << engineLogTail(home.path());
+    EXPECT_TRUE(waitFor([&] { return !app->barOrb()->busy(); }, 60000)) << "the page never said it was done";
+    EXPECT_FALSE(fixture.requestsTo("/page").isEmpty()) << "the browser pane never loaded the page";
+    EXPECT_FALSE(pageText().contains("UnsupportedContentType"));
+
+    // The session the CA typed into works in the clients folder.
+    std::optional<QList<SessionRow>> rows;
+    EngineApi::listSessions(app->engine().port(), clients, [&](const QList<SessionRow> &r) { rows = r; });
+    ASSERT_TRUE(waitFor([&] { return rows.has_value(); }, 20000));
+    const auto typed = std::find_if(rows->cbegin(), rows->cend(), [&](const SessionRow &r) { return r.id == sessionId; });
+    ASSERT_NE(typed, rows->cend());
+    EXPECT_EQ(typed->directory, clients);
+
+    // A session in the client's own repository shows in the sidebar too.
+    std::optional<QString> acmeSession;
+    EngineApi::newSession(app->engine().port(), acme, 15, [&](const std::optional<QString> &id, const Http::Response &) {
+        acmeSession = id.value_or(QString());
+    });
+    ASSERT_TRUE(waitFor([&] { return acmeSession.has_value(); }, 20000));
+    ASSERT_FALSE(acmeSession->isEmpty());
+    bool refreshed = false;
+    app->sidebar()->refreshSessions(app->engine().port(), [&] { refreshed = true; });
+    ASSERT_TRUE(waitFor([&] { return refreshed; }, 20000));
+    QStringList listedIds;
+    for (const SessionRow &r : app->sidebar()->sessions())
+        listedIds << r.id + " " + r.directory;
+    EXPECT_TRUE(listedIds.contains(*acmeSession + " " + acme)) << listedIds.join('\n').toStdString();
+    EXPECT_TRUE(listedIds.contains(sessionId + " " + clients)) << listedIds.join('\n').toStdString();
+    const QList<SessionRow> &listed = app->sidebar()->sessions();
+    const qsizetype acmeAt = std::find_if(listed.cbegin(), listed.cend(),
+                                          [&](const SessionRow &r) { return r.id == *acmeSession; }) - listed.cbegin();
+    int shown = 0;
+    for (HoverRow *row : app->sidebar()->rows())
+        shown += acmeAt < listed.size() && row->tag() == acmeAt && row->label() == listed.at(acmeAt).title;
+    EXPECT_EQ(shown, 1) << "the repository's session is not listed";
+
+    // The other theme: the page follows without a reload.
+    app->switchTheme(dark ? "light" : "dark");
+    ASSERT_TRUE(waitFor([&] { return !app->themeSwitching(); }, 20000));
+    const QColor other = Theme::tokens(!dark, [] { return Theme::bg2(); });
+    EXPECT_TRUE(waitFor([&] { return background() == cssColor(other); }, 10000)) << background().toStdString();
+    EXPECT_TRUE(pageText().contains(PAGE_TEXT)) << "the page was reloaded";
+
+    app->applicationWillTerminate();
+    AppDelegate::terminate = nullptr;
+    AppDelegate::chatProfile = nullptr;
 }

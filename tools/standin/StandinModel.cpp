@@ -1,15 +1,17 @@
 // velto-standin-model: a language model stand-in on loopback, speaking the
 // OpenAI-compatible chat completions interface, for the whole-loop test.
-//   velto-standin-model --open-url URL [--tool NAME] [--port N] [--port-file FILE] [--log FILE]
+//   velto-standin-model [--open-url URL] [--tool NAME] [--port N] [--port-file FILE] [--log FILE]
 //
 // POST /v1/chat/completions, in plain JSON or as an event stream when the
 // request asks for "stream":
-//   - a conversation that offers the tool NAME (default "browser_open") and
-//     holds no tool result yet is answered with one call of that tool with
-//     {"url": URL};
+//   - with an URL, a conversation that offers the tool NAME (default
+//     "browser_open") and holds no tool result yet is answered with one call
+//     of that tool with {"url": URL};
 //   - a conversation that holds a tool result is answered with a final text
 //     that quotes the start of the last result;
-//   - any other conversation (a title request, say) gets a short text.
+//   - a title request gets a short title;
+//   - any other conversation gets a short text that says it comes from the
+//     stand-in (the demo runs the real engine on it).
 // GET /v1/models lists the one model. Every request is logged, one JSON object
 // a line, with its body parsed, to --log (or VELTO_STANDIN_LOG).
 #include "StandinServer.h"
@@ -63,15 +65,33 @@ std::optional<QString> lastToolResult(const QJsonObject &request)
     return result;
 }
 
+// Whether the engine asks for a session title (its title prompt).
+bool asksForTitle(const QJsonObject &request)
+{
+    for (const QJsonValue &m : request.value(QStringLiteral("messages")).toArray()) {
+        const QJsonValue content = m.toObject().value(QStringLiteral("content"));
+        const QString text = content.isString() ? content.toString()
+                                                : QString::fromUtf8(QJsonDocument(content.toArray()).toJson());
+        if (text.contains(QLatin1String("title generator"), Qt::CaseInsensitive))
+            return true;
+    }
+    return false;
+}
+
 Answer answerFor(const QJsonObject &request, const QString &tool, const QString &openUrl)
 {
+    if (asksForTitle(request))
+        return {QStringLiteral("Chat with the model stand-in"), {}, {}};
     if (const std::optional<QString> result = lastToolResult(request))
         return {QStringLiteral("The page says: ") + result->left(200), {}, {}};
-    const QString name = offeredTool(request, tool);
+    const QString name = openUrl.isEmpty() ? QString() : offeredTool(request, tool);
     if (!name.isEmpty())
         return {{}, name,
                 QString::fromUtf8(QJsonDocument(QJsonObject{{QStringLiteral("url"), openUrl}}).toJson(QJsonDocument::Compact))};
-    return {QStringLiteral("Stand-in reply"), {}, {}};
+    return {QStringLiteral("Stand-in reply: this answer comes from Velto's offline model stand-in, not from a real "
+                           "model. Name a model in the engine's configuration for real answers."),
+            {},
+            {}};
 }
 
 QJsonObject usage()
