@@ -21,7 +21,6 @@ const Row kRows[] = {
     {"Deepa Foods", "DPFPD3456N", "33DPFPD3456N1ZR", "5678 9012 3456", "76543 21098", "deepa@foods.co.in", "UTIB0002345"},
 };
 
-constexpr int kPageHeight = 1500;
 
 } // namespace
 
@@ -35,7 +34,8 @@ QStringList privateValues()
 
 QImage portalView(QSize view, int scroll, const QString &clock)
 {
-    QImage page(view.width(), kPageHeight, QImage::Format_RGB32);
+    const int pageHeight = std::max(1500, view.height() + 1200);
+    QImage page(view.width(), pageHeight, QImage::Format_RGB32);
     page.fill(Qt::white);
     QPainter p(&page);
     p.setRenderHint(QPainter::TextAntialiasing);
@@ -51,7 +51,7 @@ QImage portalView(QSize view, int scroll, const QString &clock)
     p.drawText(QPoint(view.width() - 160, 50), clock);
     // One client per block of lines, like a detail table.
     int y = 120;
-    for (int round = 0; round < 2; ++round) {
+    while (y < pageHeight) {
         for (const Row &r : kRows) {
             p.setPen(QColor(90, 90, 90));
             p.drawText(QPoint(40, y), QString::fromUtf8(r.name));
