@@ -1,0 +1,83 @@
+#pragma once
+#include "platform/Ocr.h"
+
+#include <QImage>
+#include <QRectF>
+#include <QRegularExpression>
+#include <QString>
+#include <functional>
+#include <optional>
+#include <vector>
+
+// Finding personal and tax identifiers drawn as text in a frame: PAN, GSTIN,
+// Aadhaar, mobile numbers, e-mail addresses and IFSC codes.
+namespace Redaction {
+
+// One found piece in coordinates normalised to the image (0 to 1 on both
+// axes), origin at the lower-left corner, y upwards.
+struct OCRHit {
+    QRectF box;
+    QString kind; // "pan", "gstin", "aadhaar", "mobile", "email", "ifsc"
+};
+
+// The same in pixels of the image it was found in, origin top left, y down.
+struct PixelHit {
+    QRectF box;
+    QString kind;
+};
+
+struct Pattern {
+    QString kind;
+    QRegularExpression re;
+};
+
+// The patterns in their fixed order, compiled once for the process; one that
+// fails to compile is left out.
+const std::vector<Pattern> &patterns();
+
+// The look-alike variant of a recognised text: O and o read as 0; I, l and |
+// as 1; S as 5; B as 8. Lengths do not change.
+QString fixedVariant(const QString &text);
+
+// Every pattern match of one recognised line, pattern by pattern, the text
+// before its fixed variant. A match in the text itself (or in a fixed variant
+// that equals it) gets the tight box of its characters; a match found only
+// through the look-alikes gets the whole line's box.
+std::vector<PixelHit> lineHits(const Ocr::Line &line);
+
+// Which sides of the recognised area are edges where text may be cut off.
+struct Edges {
+    bool top = false;
+    bool bottom = false;
+    bool left = false;
+    bool right = false;
+};
+
+// Values cut off at an edge: a word of the line whose box touches a cut edge
+// of `area` and whose text (or its fixed variant) reads as the start or the
+// end of an identifier — at the top or bottom either; at the left edge the
+// end, at the right edge the start. Such a word gets its own box.
+std::vector<PixelHit> edgeHits(const Ocr::Line &line, const QRectF &area, Edges edges);
+
+// Whether text is the start (prefix) or the end (suffix) of a string that one
+// of the patterns matches whole; fragments shorter than 3 characters, and
+// e-mail fragments without "@", are not taken.
+bool startsIdentifier(const QString &text);
+bool endsIdentifier(const QString &text);
+
+// The recogniser the redaction uses; tests replace it (to fail, or to count).
+// The default runs the given engine.
+inline std::function<std::optional<QVector<Ocr::Line>>(Ocr::Engine &, const QImage &)> recognise =
+    [](Ocr::Engine &engine, const QImage &image) { return engine.recognise(image); };
+
+// The image redrawn at the given pixel width (height in proportion, rounded),
+// or a null image when it cannot be made.
+QImage downscaled(const QImage &image, int width);
+
+// Recognises a whole image (halved when it is wider than 1920 pixels) and
+// answers every identifier in it with normalised boxes (lineHits, then the
+// cut values at the image's edges); nothing when recognition failed. Uses an
+// engine of the calling thread.
+std::optional<std::vector<OCRHit>> ocrPrivate(const QImage &image);
+
+} // namespace Redaction
