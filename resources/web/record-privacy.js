@@ -102,14 +102,71 @@ window.VeltoRecord = (function () {
   }
 
   // Adds a box (in the frame's own viewport pixels, offset by ox, oy into the
-  // top viewport) when any of it is on screen.
-  function push(out, r, ox, oy, kind) {
+  // top viewport) when it is on screen, or was before this frame's scroll.
+  function push(out, r, ox, oy, kind, node) {
     if (!r || !(r.width > 0) || !(r.height > 0)) return;
     var x = r.left + ox - PAD, y = r.top + oy - PAD;
     var w = r.width + 2 * PAD, h = r.height + 2 * PAD;
-    var vw = window.innerWidth, vh = window.innerHeight;
-    if (x + w <= 0 || y + h <= 0 || x >= vw || y >= vh) return;
-    out.push({ x: x, y: y, w: w, h: h, kind: kind });
+    // Far off screen, even at its place before a scroll: not needed.
+    if (x + w <= -reach.x || y + h <= -reach.y || x >= window.innerWidth + reach.x ||
+        y >= window.innerHeight + reach.y) return;
+    out.push({ x: x, y: y, w: w, h: h, kind: kind, node: node });
+  }
+
+  // Boxes of which any part is on screen, without their nodes.
+  function onScreen(list) {
+    var vw = window.innerWidth, vh = window.innerHeight, out = [];
+    for (var i = 0; i < list.length; i++) {
+      var b = list[i];
+      if (b.x + b.w <= 0 || b.y + b.h <= 0 || b.x >= vw || b.y >= vh) continue;
+      out.push({ x: b.x, y: b.y, w: b.w, h: b.h, kind: b.kind });
+    }
+    return out;
+  }
+
+  // What scrolled since the previous frame call: the picture of the view
+  // taken next may still show the content where it was, so every box that
+  // moved is also given at its earlier place for this one frame.
+  var lastScroll = { x: window.scrollX, y: window.scrollY };
+  var scrollers = new Map(); // element -> its offsets at the previous call
+  document.addEventListener('scroll', function (ev) {
+    var e = ev.target;
+    if (e && e.nodeType === 1 && !scrollers.has(e)) scrollers.set(e, null);
+  }, true);
+
+  var moves = [];
+  var reach = { x: 0, y: 0 }; // how far any box moved since the previous call
+
+  function findMoves() {
+    moves = [];
+    var dx = window.scrollX - lastScroll.x, dy = window.scrollY - lastScroll.y;
+    if (dx || dy) moves.push({ el: null, dx: dx, dy: dy });
+    lastScroll = { x: window.scrollX, y: window.scrollY };
+    scrollers.forEach(function (was, e) {
+      if (!e.isConnected) { scrollers.delete(e); return; }
+      var now = { x: e.scrollLeft, y: e.scrollTop };
+      if (was && (now.x !== was.x || now.y !== was.y)) moves.push({ el: e, dx: now.x - was.x, dy: now.y - was.y });
+      scrollers.set(e, now);
+    });
+    reach = { x: 0, y: 0 };
+    for (var i = 0; i < moves.length; i++) {
+      reach.x = Math.max(reach.x, Math.abs(moves[i].dx));
+      reach.y = Math.max(reach.y, Math.abs(moves[i].dy));
+    }
+  }
+
+  function withEarlierPlaces(list) {
+    if (!moves.length) return list;
+    var out = list.slice();
+    for (var i = 0; i < list.length; i++) {
+      var b = list[i];
+      for (var j = 0; j < moves.length; j++) {
+        var m = moves[j];
+        if (m.el && !(b.node && m.el.contains(b.node))) continue;
+        out.push({ x: b.x + m.dx, y: b.y + m.dy, w: b.w, h: b.h, kind: b.kind, node: b.node });
+      }
+    }
+    return out;
   }
 
   function scanFields(doc, view, ox, oy, out) {
@@ -120,7 +177,7 @@ window.VeltoRecord = (function () {
         continue;
       var kind = fieldKind(e);
       if (!kind || !shown(e, view)) continue;
-      push(out, e.getBoundingClientRect(), ox, oy, kind);
+      push(out, e.getBoundingClientRect(), ox, oy, kind, e);
     }
   }
 
@@ -130,7 +187,7 @@ window.VeltoRecord = (function () {
       try { found = doc.querySelectorAll(selectors[i]); } catch (x) { continue; }
       for (var j = 0; j < found.length; j++) {
         var rs = found[j].getClientRects();
-        for (var k = 0; k < rs.length; k++) push(out, rs[k], ox, oy, 'marked');
+        for (var k = 0; k < rs.length; k++) push(out, rs[k], ox, oy, 'marked', found[j]);
       }
     }
   }
@@ -160,7 +217,7 @@ window.VeltoRecord = (function () {
           range.setStart(n, m.index);
           range.setEnd(n, m.index + m[0].length);
           var rs = range.getClientRects();
-          for (var k = 0; k < rs.length; k++) push(out, rs[k], ox, oy, PATTERNS[i][0]);
+          for (var k = 0; k < rs.length; k++) push(out, rs[k], ox, oy, PATTERNS[i][0], n);
         }
       }
     }
@@ -193,6 +250,8 @@ window.VeltoRecord = (function () {
   function clickText(target) {
     var e = target && target.nodeType === 1 ? target : target && target.parentElement;
     if (!e) return '';
+    // A click into a field is logged by its focus, under the field's label.
+    if (isField(e) && !/^(submit|button|reset)$/i.test(attr(e, 'type'))) return '';
     var act = e.closest('a,button,[role=button],[role=link],[role=tab],[role=menuitem],label,summary,option,input[type=submit],input[type=button],input[type=reset]') || e;
     var t = tag(act);
     if (t === 'input') {
@@ -220,6 +279,7 @@ window.VeltoRecord = (function () {
       if (!Array.isArray(selectors)) selectors = [];
       selectors = selectors.filter(function (s) { return typeof s === 'string' && s; });
       var rects = [];
+      findMoves();
       scan(document, window, selectors, 0, 0, rects, { nodes: MAX_NODES }, 0);
       var reply = {
         ok: true,
@@ -228,7 +288,7 @@ window.VeltoRecord = (function () {
         title: document.title,
         vw: window.innerWidth,
         vh: window.innerHeight,
-        rects: rects,
+        rects: onScreen(withEarlierPlaces(rects)),
         clicks: clicks,
         focus: focus
       };

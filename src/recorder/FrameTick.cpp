@@ -90,16 +90,9 @@ void PaneRecorder::tick()
     }
 
     inFlight_ = true;
-    const QString host = web->url().host();
-    QString selectors = QString::fromUtf8(
-        QJsonDocument(QJsonArray::fromStringList(markedSelectors(host))).toJson(QJsonDocument::Compact));
-    if (selectors.isEmpty())
-        selectors = QStringLiteral("[]");
-    // The privacy script is evaluated once per document, in the program's
-    // own script world: a page cannot see it, nor put a VeltoRecord of its
-    // own in its place.
-    const QString script = QStringLiteral("if (!window.VeltoRecord) {\n") + privacySource_ +
-                           QStringLiteral("\n}\nVeltoRecord.frame(") + selectors + QStringLiteral(")");
+    // The privacy script runs in the program's own script world: a page can
+    // neither see it nor put a VeltoRecord of its own in its place.
+    const QString script = pageCheck(privacySource_, markedSelectors(web->url().host()));
     QPointer<WebView> view(web);
     web->evaluate(script, [self, rec, view](const WebView::ScriptResult &r) {
         if (!self || self->rec_ != rec)
@@ -132,6 +125,15 @@ void PaneRecorder::tick()
         const double vh = num(reply, "vh", view->height());
         self->queueFrame(image, objects(reply, "rects"), vw, vh, t);
     }, WebView::World::Isolated);
+}
+
+QString PaneRecorder::pageCheck(const QString &privacySource, const QStringList &selectors)
+{
+    QString list = QString::fromUtf8(QJsonDocument(QJsonArray::fromStringList(selectors)).toJson(QJsonDocument::Compact));
+    if (list.isEmpty())
+        list = QStringLiteral("[]");
+    return QStringLiteral("if (!window.VeltoRecord) {\n") + privacySource + QStringLiteral("\n}\nVeltoRecord.frame(") +
+           list + QStringLiteral(")");
 }
 
 void PaneRecorder::queueFrame(const QImage &image, const QJsonArray &rects, double vw, double vh, double at)

@@ -118,6 +118,16 @@ bool PaneRecorder::isFinishing() const
     return rec_ && rec_->finishing;
 }
 
+QVector<PaneRecorder::Step> PaneRecorder::steps() const
+{
+    return rec_ ? rec_->steps : QVector<Step>();
+}
+
+QVector<PaneRecorder::Click> PaneRecorder::clicks() const
+{
+    return rec_ ? rec_->clicks : QVector<Click>();
+}
+
 qint64 PaneRecorder::written() const
 {
     return rec_ ? rec_->written : 0;

@@ -165,6 +165,14 @@ public:
     static std::function<QString()> devScript;
     static QString besideProgram();
 
+    // The script each frame sends to the page: the privacy script (evaluated
+    // only in a document that lacks VeltoRecord), then its frame call with
+    // the host's always-hidden selectors.
+    static QString pageCheck(const QString &privacySource, const QStringList &selectors);
+
+    // The steps and clicks so far of the recording under way (or the last one).
+    QVector<Step> steps() const;
+    QVector<Click> clicks() const;
     // Frame tallies of the recording under way (or the last one).
     qint64 written() const;
     qint64 dropped() const;
