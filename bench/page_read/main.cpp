@@ -4,6 +4,7 @@
 // call to its answer.
 //
 //   page_read [--runs N]
+#include "../common/PageServer.h"
 #include "browser/BrowserPane.h"
 #include "core/Globals.h"
 #include "platform/Dispatch.h"
@@ -62,30 +63,6 @@ QByteArray fixturePage()
     return "<!doctype html><html><head><meta charset='utf-8'><title>GSTR-1 — B2B invoices</title></head><body>" +
            controls + text + "</body></html>";
 }
-
-// Serves the one page on 127.0.0.1.
-class PageServer : public QTcpServer {
-public:
-    explicit PageServer(QByteArray page) : page_(std::move(page))
-    {
-        connect(this, &QTcpServer::newConnection, this, [this] {
-            while (QTcpSocket *s = nextPendingConnection()) {
-                connect(s, &QTcpSocket::readyRead, s, [this, s] {
-                    if (!s->peek(1 << 16).contains("\r\n\r\n"))
-                        return;
-                    s->readAll();
-                    s->write("HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\nConnection: close\r\n"
-                             "Content-Length: " + QByteArray::number(page_.size()) + "\r\n\r\n" + page_);
-                    s->disconnectFromHost();
-                });
-                connect(s, &QTcpSocket::disconnected, s, &QObject::deleteLater);
-            }
-        });
-    }
-
-private:
-    QByteArray page_;
-};
 
 // One tools/call on a fresh connection; the reply body, or empty on failure.
 QByteArray callTool(quint16 port, const QString &token, const QByteArray &body)
