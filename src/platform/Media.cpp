@@ -23,6 +23,16 @@ QString avText(int code)
     return QString::fromUtf8(buf);
 }
 
+// The libraries report to stderr; only real errors are worth a line there.
+void quietLibraries()
+{
+    static const bool once = [] {
+        av_log_set_level(AV_LOG_ERROR);
+        return true;
+    }();
+    (void)once;
+}
+
 void setError(QString *error, const QString &text)
 {
     if (error)
@@ -92,6 +102,7 @@ std::unique_ptr<VideoWriter> VideoWriter::open(const QString &path, const VideoS
             *kind = k;
         return nullptr;
     };
+    quietLibraries();
     std::unique_ptr<VideoWriter> w(new VideoWriter);
     Impl &d = *w->d;
     d.path = path;
@@ -248,6 +259,7 @@ void VideoWriter::cancel()
 
 std::optional<VideoInfo> readVideo(const QString &path, bool decodeFrames, QString *error, int maxFrames)
 {
+    quietLibraries();
     AVFormatContext *fmt = nullptr;
     const QByteArray file = QFile::encodeName(path);
     int rc = avformat_open_input(&fmt, file.constData(), nullptr, nullptr);

@@ -61,6 +61,7 @@ struct FrameWriter::Impl {
     // Main thread only.
     double lastAt = -1;
     bool closed = false;
+    bool finishCalled = false;
     int pending = 0;
 
     TextTracker tracker; // writer thread only
@@ -292,6 +293,7 @@ void FrameWriter::finish(std::function<void(bool, QString)> done)
         return;
     }
     d->closed = true;
+    d->finishCalled = true;
     {
         std::lock_guard g(d->lock);
         d->finishing = true;
@@ -302,6 +304,8 @@ void FrameWriter::finish(std::function<void(bool, QString)> done)
 
 void FrameWriter::cancel()
 {
+    if (d->finishCalled)
+        return; // the file is being finished (or is done) and stays
     d->closed = true;
     std::deque<std::shared_ptr<Job>> dropped;
     {

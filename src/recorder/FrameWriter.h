@@ -20,6 +20,9 @@
 // frame that changed since the previous one (a scroll moves the boxes already
 // found), so a frame may be answered a moment after the next one is handed
 // in; no frame is ever written before its own text check has finished.
+// Reading a whole new page takes a second or more, so a caller that wants a
+// steady frame rate hands in the next frame without waiting for the answer to
+// the last; pending() and Options::maxPending bound how many wait.
 class FrameWriter {
 public:
     using Counts = std::map<QString, long long>;
@@ -45,6 +48,8 @@ public:
         int maxPending = 30; // frames handed in and not answered; more are refused
     };
 
+    // Stops the threads; frames still waiting are not answered, so owners
+    // call finish() or cancel() first.
     ~FrameWriter();
     FrameWriter(const FrameWriter &) = delete;
     FrameWriter &operator=(const FrameWriter &) = delete;
@@ -73,7 +78,7 @@ public:
     void finish(std::function<void(bool ok, QString error)> done);
 
     // Main thread. Drops waiting frames (their done runs with written false)
-    // and deletes the file.
+    // and deletes the file. Does nothing once finish() was called.
     void cancel();
 
     // One frame's composition into the canvas (which keeps its size): the

@@ -1,5 +1,7 @@
 #include "recorder/Redaction.h"
 
+#include <QPainter>
+
 #include <cmath>
 
 namespace Redaction {
@@ -9,6 +11,9 @@ namespace {
 // A recognised box this close to an edge touches it.
 constexpr double kEdgeSlack = 2.0;
 
+// Background framed around an image before it is recognised.
+constexpr int kFrameMargin = 8;
+
 // The identifiers as fixed-format pieces, for telling whether a fragment cut
 // at an edge can be the start or the end of one. Letters and digits also take
 // their look-alikes (a cut glyph is easily misread), so "ABCDEI234F" still
@@ -16,6 +21,9 @@ constexpr double kEdgeSlack = 2.0;
 // matched against the reversed fragment.
 const char *const kLetter = "[A-Z0158]";
 const char *const kDigit = "[0-9OoIl|SB]";
+const char *const kAny = "[A-Za-z0-9|]";
+const char *const kEmail = "[A-Za-z0-9._%+-]+@[A-Za-z0-9.-]+\\.[A-Za-z]{2,}";
+const char *const kEmailBackward = "[A-Za-z]{2,}\\.[A-Za-z0-9.-]+@[A-Za-z0-9._%+-]+";
 
 QString shape(QString p)
 {
@@ -30,9 +38,16 @@ struct Partial {
     QRegularExpression backward;
 };
 
-const std::vector<Partial> &partials()
+QRegularExpression whole(const QString &p) { return QRegularExpression(QStringLiteral("\\A(?:%1)\\z").arg(p)); }
+
+// Two readings of a fragment. A word cut off at the left or right keeps whole
+// glyphs, so it must have the identifier's shape (letters and digits where
+// they belong, look-alikes allowed). A line cut through by the top or bottom
+// edge keeps only halves of its glyphs, which read as almost anything; there
+// only the length and the separators of an identifier are asked for.
+const std::vector<Partial> &partials(bool halfGlyphs)
 {
-    static const std::vector<Partial> list = [] {
+    static const std::vector<Partial> strict = [] {
         const struct {
             const char *kind, *forward, *backward;
         } table[] = {
@@ -40,41 +55,67 @@ const std::vector<Partial> &partials()
             {"gstin", "D{2}L{5}D{4}L[1-9A-Z0158]Z[0-9A-Z]", "[0-9A-Z]Z[1-9A-Z0158]LD{4}L{5}D{2}"},
             {"aadhaar", "[2-9SB]D{3}[ -]?D{4}[ -]?D{4}", "D{4}[ -]?D{4}[ -]?D{3}[2-9SB]"},
             {"mobile", "(\\+?91[ -]?)?[6-9B]D{4}[ -]?D{5}", "D{5}[ -]?D{4}[6-9B]([ -]?19\\+?)?"},
-            {"email", "[A-Za-z0-9._%+-]+@[A-Za-z0-9.-]+\\.[A-Za-z]{2,}", "[A-Za-z]{2,}\\.[A-Za-z0-9.-]+@[A-Za-z0-9._%+-]+"},
+            {"email", "", ""},
             {"ifsc", "L{4}[0Oo][A-Z0-9]{6}", "[A-Z0-9]{6}[0Oo]L{4}"},
         };
         std::vector<Partial> out;
         for (const auto &row : table) {
-            // Only the email rows keep their literal letters; the others are shapes.
-            const bool literal = QLatin1String(row.kind) == QLatin1String("email");
-            const QString f = literal ? QString::fromLatin1(row.forward) : shape(QString::fromLatin1(row.forward));
-            const QString b = literal ? QString::fromLatin1(row.backward) : shape(QString::fromLatin1(row.backward));
-            Partial p{QString::fromLatin1(row.kind), QRegularExpression(QStringLiteral("\\A(?:%1)\\z").arg(f)),
-                      QRegularExpression(QStringLiteral("\\A(?:%1)\\z").arg(b))};
+            Partial p{QString::fromLatin1(row.kind), whole(shape(QString::fromLatin1(row.forward))),
+                      whole(shape(QString::fromLatin1(row.backward)))};
+            if (p.kind == QLatin1String("email"))
+                p = Partial{p.kind, whole(QString::fromLatin1(kEmail)), whole(QString::fromLatin1(kEmailBackward))};
             if (p.forward.isValid() && p.backward.isValid())
                 out.push_back(std::move(p));
         }
         return out;
     }();
-    return list;
+    static const std::vector<Partial> lenient = [] {
+        const struct {
+            const char *kind, *forward, *backward;
+        } table[] = {
+            {"pan", "W{10}", "W{10}"},
+            {"gstin", "W{15}", "W{15}"},
+            {"aadhaar", "W{4}[ -]?W{4}[ -]?W{4}", "W{4}[ -]?W{4}[ -]?W{4}"},
+            {"mobile", "(\\+?91[ -]?)?W{5}[ -]?W{5}", "W{5}[ -]?W{5}([ -]?19\\+?)?"},
+            {"email", "", ""},
+            {"ifsc", "W{11}", "W{11}"},
+        };
+        std::vector<Partial> out;
+        for (const auto &row : table) {
+            auto w = [](const char *p) { return QString::fromLatin1(p).replace(QLatin1String("W"), QLatin1String(kAny)); };
+            Partial p{QString::fromLatin1(row.kind), whole(w(row.forward)), whole(w(row.backward))};
+            if (p.kind == QLatin1String("email"))
+                p = Partial{p.kind, whole(QString::fromLatin1(kEmail)), whole(QString::fromLatin1(kEmailBackward))};
+            if (p.forward.isValid() && p.backward.isValid())
+                out.push_back(std::move(p));
+        }
+        return out;
+    }();
+    return halfGlyphs ? lenient : strict;
 }
 
-bool fragmentFits(const QString &text, bool backward)
+// The kind whose start (or end) the fragment can be, or an empty text.
+QString fragmentKind(const QString &text, bool start, bool end, bool halfGlyphs)
 {
     if (text.size() < 3)
-        return false;
-    QString subject = text;
-    if (backward)
-        std::reverse(subject.begin(), subject.end());
-    for (const Partial &p : partials()) {
+        return QString();
+    QString back = text;
+    std::reverse(back.begin(), back.end());
+    for (const Partial &p : partials(halfGlyphs)) {
         if (p.kind == QLatin1String("email") && !text.contains(QLatin1Char('@')))
             continue;
-        const auto m = (backward ? p.backward : p.forward)
-                           .match(subject, 0, QRegularExpression::PartialPreferCompleteMatch);
-        if (m.hasMatch() || m.hasPartialMatch())
-            return true;
+        if (start) {
+            const auto m = p.forward.match(text, 0, QRegularExpression::PartialPreferCompleteMatch);
+            if (m.hasMatch() || m.hasPartialMatch())
+                return p.kind;
+        }
+        if (end) {
+            const auto m = p.backward.match(back, 0, QRegularExpression::PartialPreferCompleteMatch);
+            if (m.hasMatch() || m.hasPartialMatch())
+                return p.kind;
+        }
     }
-    return false;
+    return QString();
 }
 
 OCRHit normalised(const QRectF &box, const QString &kind, double w, double h)
@@ -161,8 +202,15 @@ std::vector<PixelHit> lineHits(const Ocr::Line &line)
     return out;
 }
 
-bool startsIdentifier(const QString &text) { return fragmentFits(text, false); }
-bool endsIdentifier(const QString &text) { return fragmentFits(text, true); }
+bool startsIdentifier(const QString &text, bool halfGlyphs)
+{
+    return !fragmentKind(text, true, false, halfGlyphs).isEmpty();
+}
+
+bool endsIdentifier(const QString &text, bool halfGlyphs)
+{
+    return !fragmentKind(text, false, true, halfGlyphs).isEmpty();
+}
 
 std::vector<PixelHit> edgeHits(const Ocr::Line &line, const QRectF &area, Edges edges)
 {
@@ -189,26 +237,43 @@ std::vector<PixelHit> edgeHits(const Ocr::Line &line, const QRectF &area, Edges 
         const bool atRight = edges.right && box.right() >= area.right() - kEdgeSlack;
         if (!(vertical || atLeft || atRight))
             continue;
-        const bool wantStart = vertical || atRight;
-        const bool wantEnd = vertical || atLeft;
-        const bool cut = (wantStart && startsIdentifier(word)) || (wantEnd && endsIdentifier(word));
-        if (cut) {
-            // The kind of a fragment is a guess; the first kind it fits names it.
-            QString kind;
-            for (const Partial &p : partials()) {
-                if (p.kind == QLatin1String("email") && !word.contains(QLatin1Char('@')))
-                    continue;
-                QString back = word;
-                std::reverse(back.begin(), back.end());
-                const auto f = p.forward.match(word, 0, QRegularExpression::PartialPreferCompleteMatch);
-                const auto b = p.backward.match(back, 0, QRegularExpression::PartialPreferCompleteMatch);
-                if ((wantStart && (f.hasMatch() || f.hasPartialMatch())) ||
-                    (wantEnd && (b.hasMatch() || b.hasPartialMatch()))) {
-                    kind = p.kind;
-                    break;
-                }
-            }
+        // Across the glyphs, the word may be either end of an identifier.
+        const QString kind = fragmentKind(word, vertical || atRight, vertical || atLeft, vertical);
+        if (!kind.isEmpty())
             out.push_back(PixelHit{box, kind});
+    }
+    return out;
+}
+
+std::optional<std::vector<PixelHit>> findIn(Ocr::Engine &engine, const QImage &frame, const QRect &region, Edges edges)
+{
+    // The recogniser reads a copy of the region (told to look at a part of a
+    // larger image, it finds far less), framed by a margin of the region's
+    // own background: text that touches the border of an image is often not
+    // seen at all, and text cut by the edge of the view always touches it.
+    const QImage part = frame.copy(region);
+    if (part.isNull())
+        return std::vector<PixelHit>{};
+    QImage framed(part.width() + 2 * kFrameMargin, part.height() + 2 * kFrameMargin, QImage::Format_RGB32);
+    framed.fill(part.pixelColor(0, 0));
+    {
+        QPainter p(&framed);
+        p.drawImage(kFrameMargin, kFrameMargin, part);
+    }
+    const auto lines = recognise(engine, framed);
+    if (!lines)
+        return std::nullopt;
+    std::vector<PixelHit> out;
+    const QRectF partArea(kFrameMargin, kFrameMargin, part.width(), part.height());
+    const QPointF at = QPointF(region.topLeft()) - QPointF(kFrameMargin, kFrameMargin);
+    for (const Ocr::Line &line : *lines) {
+        for (PixelHit h : lineHits(line)) {
+            h.box.translate(at);
+            out.push_back(h);
+        }
+        for (PixelHit h : edgeHits(line, partArea, edges)) {
+            h.box.translate(at);
+            out.push_back(h);
         }
     }
     return out;
@@ -235,17 +300,12 @@ std::optional<std::vector<OCRHit>> ocrPrivate(const QImage &image)
         if (!half.isNull())
             work = half;
     }
-    const auto lines = recognise(engine, work);
-    if (!lines)
+    const auto found = findIn(engine, work, work.rect(), Edges{true, true, true, true});
+    if (!found)
         return std::nullopt;
-    const QRectF area(0, 0, work.width(), work.height());
     std::vector<OCRHit> out;
-    for (const Ocr::Line &line : *lines) {
-        for (const PixelHit &h : lineHits(line))
-            out.push_back(normalised(h.box, h.kind, work.width(), work.height()));
-        for (const PixelHit &h : edgeHits(line, area, Edges{true, true, true, true}))
-            out.push_back(normalised(h.box, h.kind, work.width(), work.height()));
-    }
+    for (const PixelHit &h : *found)
+        out.push_back(normalised(h.box, h.kind, work.width(), work.height()));
     return out;
 }
 

@@ -54,21 +54,30 @@ struct Edges {
 };
 
 // Values cut off at an edge: a word of the line whose box touches a cut edge
-// of `area` and whose text (or its fixed variant) reads as the start or the
-// end of an identifier — at the top or bottom either; at the left edge the
-// end, at the right edge the start. Such a word gets its own box.
+// of `area` and whose text reads as the start or the end of an identifier —
+// at the left edge the end, at the right edge the start, at the top or bottom
+// (where only halves of its glyphs show) either. Such a word gets its own box.
 std::vector<PixelHit> edgeHits(const Ocr::Line &line, const QRectF &area, Edges edges);
 
 // Whether text is the start (prefix) or the end (suffix) of a string that one
-// of the patterns matches whole; fragments shorter than 3 characters, and
-// e-mail fragments without "@", are not taken.
-bool startsIdentifier(const QString &text);
-bool endsIdentifier(const QString &text);
+// of the patterns matches whole, reading look-alike letters and digits
+// either way; fragments shorter than 3 characters, and e-mail fragments
+// without "@", are not taken. With halfGlyphs (a line cut through by an edge)
+// any letter or digit stands for any other: only the lengths and separators
+// of the identifiers count.
+bool startsIdentifier(const QString &text, bool halfGlyphs = false);
+bool endsIdentifier(const QString &text, bool halfGlyphs = false);
 
 // The recogniser the redaction uses; tests replace it (to fail, or to count).
 // The default runs the given engine.
 inline std::function<std::optional<QVector<Ocr::Line>>(Ocr::Engine &, const QImage &)> recognise =
     [](Ocr::Engine &engine, const QImage &image) { return engine.recognise(image); };
+
+// Recognises one region of an image and answers the identifiers in it (the
+// lines' matches, then the values cut off at the given edges of the region)
+// in pixels of the whole image; nothing when recognition failed.
+std::optional<std::vector<PixelHit>> findIn(Ocr::Engine &engine, const QImage &image, const QRect &region,
+                                            Edges edges);
 
 // The image redrawn at the given pixel width (height in proportion, rounded),
 // or a null image when it cannot be made.

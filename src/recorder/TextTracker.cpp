@@ -183,26 +183,7 @@ TextTracker::Change TextTracker::compare(const QImage &frame)
 std::optional<std::vector<PixelHit>> TextTracker::recogniseRegion(Ocr::Engine &engine, const QImage &frame,
                                                                    const Region &region)
 {
-    // The recogniser reads a copy of the region: told to look at a part of a
-    // larger image, it finds far less.
-    const QImage part = frame.copy(region.rect);
-    const auto lines = Redaction::recognise(engine, part);
-    if (!lines)
-        return std::nullopt;
-    std::vector<PixelHit> out;
-    const QRectF partArea(0, 0, part.width(), part.height());
-    const QPointF at = region.rect.topLeft();
-    for (const Ocr::Line &line : *lines) {
-        for (PixelHit h : Redaction::lineHits(line)) {
-            h.box.translate(at);
-            out.push_back(h);
-        }
-        for (PixelHit h : Redaction::edgeHits(line, partArea, region.edges)) {
-            h.box.translate(at);
-            out.push_back(h);
-        }
-    }
-    return out;
+    return Redaction::findIn(engine, frame, region.rect, region.edges);
 }
 
 namespace {

@@ -72,7 +72,8 @@ TEST(Redaction, LineHitsFollowTheTable)
         // A lower-case l among the digits: only the fixed variant reads it.
         {"98765 4321l", {"mobile"}, {L("98765 4321l")}},
         {"abcde1234f", {}, {}},
-        {"27ABCDE1234F1Z5", {"gstin", "gstin"}, {}},
+        // Its fixed variant 27A8CDE... is no GSTIN; the PAN inside it is not found alone.
+        {"27ABCDE1234F1Z5", {"gstin"}, {span(0, 15)}},
         {"mail: a.b@example.com", {"email"}, {}},
         {"SBIN0001234", {"ifsc"}, {}},
     };
@@ -110,23 +111,40 @@ TEST(Redaction, FragmentsAtTheEdges)
     };
     const std::vector<Case> cases = {
         {"ABCDE12", true, false},  {"E1234F", false, true},   {"ABCDEI234F", true, true},
-        {"27ABCD", true, false},   {"a.b@exa", true, false},  {"b@example.com", true, true},
+        {"27ABCD", true, true /* the tail of an IFSC */},   {"a.b@exa", true, false},  {"b@example.com", true, true},
         {"example.com", false, false}, {"98765", true, true}, {"Name", false, false},
-        {"AB", false, false},      {"SBIN000", true, false},  {"0001234", true, true},
+        {"AB", false, false},      {"SBIN000", true, false},  {"0001234", false, true},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.text.toStdString());
         EXPECT_EQ(Redaction::startsIdentifier(c.text), c.start);
         EXPECT_EQ(Redaction::endsIdentifier(c.text), c.end);
     }
+    // Halves of glyphs read as anything: "AAPFA1234K" cut through its middle
+    // was read as "AAPTALZO4N". Only lengths and separators count then.
+    struct Half {
+        QString text;
+        bool either;
+    };
+    const std::vector<Half> halves = {
+        {"AAPTALZO4N", true}, {"ZPAAPTALZO4NI", true}, {"2345 6789", true}, {"a.b@exa", true},
+        {"IN", false}, {"ABCDEFGHIJKLMNOP", false}, {"example.com", false}, {"10:15:01", false},
+    };
+    for (const Half &h : halves) {
+        SCOPED_TRACE(h.text.toStdString());
+        EXPECT_EQ(Redaction::startsIdentifier(h.text, true) || Redaction::endsIdentifier(h.text, true), h.either);
+    }
+    EXPECT_FALSE(Redaction::startsIdentifier("AAPTALZO4N") || Redaction::endsIdentifier("AAPTALZO4N"));
 }
 
 TEST(Redaction, EdgeHitsTakeWordsTouchingACutEdge)
 {
     // The line lies at y 50..70; an area whose top is at 51 cuts it.
-    const Ocr::Line l = line("PAN ABCDE12 Name");
+    const Ocr::Line l = line("PAN ABCDE12 Name:");
     const auto top = Redaction::edgeHits(l, QRectF(0, 51, 1000, 100), Redaction::Edges{true, false, false, false});
-    ASSERT_EQ(top.size(), 2u); // "PAN" reads as the start of a PAN too; "Name" does not
+    // Cut through its glyphs, any word of letters and digits may be half of an
+    // identifier ("PAN" too); "Name:" is not one.
+    ASSERT_EQ(top.size(), 2u);
     EXPECT_EQ(top[0].box, span(0, 3));
     EXPECT_EQ(top[1].box, span(4, 7));
     EXPECT_EQ(top[1].kind, "pan");
