@@ -1,8 +1,15 @@
 #pragma once
-// The benchmarks' fixture server: one page on 127.0.0.1, on the main thread.
+// The benchmarks' fixture server (one page on 127.0.0.1, on the main thread)
+// and the wait for the pane to load it.
+#include "browser/BrowserPane.h"
+#include "platform/WebView.h"
+
 #include <QByteArray>
+#include <QEventLoop>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
+#include <QUrl>
 
 // Serves the one page on 127.0.0.1.
 class PageServer : public QTcpServer {
@@ -27,3 +34,18 @@ public:
 private:
     QByteArray page_;
 };
+
+// Opens url in the pane's shown tab and waits (30 s at most) for it to load.
+inline bool loadPage(BrowserPane &pane, const QUrl &url)
+{
+    bool loaded = false;
+    QEventLoop wait;
+    QObject::connect(pane.web(), &QWebEngineView::loadFinished, &wait, [&](bool ok) {
+        loaded = ok;
+        wait.quit();
+    });
+    QTimer::singleShot(30000, &wait, &QEventLoop::quit);
+    pane.load(url);
+    wait.exec();
+    return loaded;
+}

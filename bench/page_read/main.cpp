@@ -122,17 +122,7 @@ int main(int argc, char **argv)
     BrowserTab::profile = [profile] { return profile; };
     BrowserPane pane(QRect(0, 0, 1280, 800));
     pane.show();
-    bool loaded = false;
-    {
-        QEventLoop wait;
-        QObject::connect(pane.web(), &QWebEngineView::loadFinished, &wait, [&](bool ok) {
-            loaded = ok;
-            wait.quit();
-        });
-        QTimer::singleShot(30000, &wait, &QEventLoop::quit);
-        pane.load(QUrl(QStringLiteral("http://127.0.0.1:%1/gstr1").arg(pages.serverPort())));
-        wait.exec();
-    }
+    const bool loaded = loadPage(pane, QUrl(QStringLiteral("http://127.0.0.1:%1/gstr1").arg(pages.serverPort())));
     if (!loaded) {
         std::fprintf(stderr, "page_read: the fixture page did not load\n");
         return 1;

@@ -171,17 +171,7 @@ int main(int argc, char **argv)
     const QSize chrome = pane.size() - pane.web()->size();
     pane.resize(QSize(1920, 1200) + chrome);
     spin(200);
-    bool loaded = false;
-    {
-        QEventLoop wait;
-        QObject::connect(pane.web(), &QWebEngineView::loadFinished, &wait, [&](bool ok) {
-            loaded = ok;
-            wait.quit();
-        });
-        QTimer::singleShot(30000, &wait, &QEventLoop::quit);
-        pane.load(QUrl(QStringLiteral("http://127.0.0.1:%1/clients").arg(pages.serverPort())));
-        wait.exec();
-    }
+    const bool loaded = loadPage(pane, QUrl(QStringLiteral("http://127.0.0.1:%1/clients").arg(pages.serverPort())));
     if (!loaded) {
         std::fprintf(stderr, "recorder: the fixture page did not load\n");
         return 1;

@@ -102,23 +102,6 @@ protected:
                    return false;
                }, 15000);
     }
-    QString js(const QString &script)
-    {
-        std::optional<QString> out;
-        web()->evaluate(script, [&](const WebView::ScriptResult &r) { out = r.value.toString(); },
-                        WebView::World::Page);
-        EXPECT_TRUE(waitFor([&] { return out.has_value(); }, 10000));
-        return out.value_or(QString());
-    }
-    void clickElement(const QString &id)
-    {
-        const QStringList xy = js("(function(){var r=document.getElementById('" + id +
-                                  "').getBoundingClientRect();return Math.round(r.x+r.width/2)+','+"
-                                  "Math.round(r.y+r.height/2);})()")
-                                   .split(',');
-        ASSERT_EQ(xy.size(), 2);
-        web()->clickAt(QPoint(xy[0].toInt(), xy[1].toInt()));
-    }
     QString folder() const { return home->file("Videos/Pane"); }
     bool written(qint64 n) { return waitFor([&] { return rec->written() >= n; }, 30000); }
 
@@ -155,8 +138,8 @@ TEST_F(PaneRecordingTest, HidesFieldsAndMarkedPartsAndLogsThePage)
     ASSERT_FALSE(err.has_value()) << err->description().toStdString();
     EXPECT_EQ(rec->canvas(), QSize(web()->width() & ~1, web()->height() & ~1));
     ASSERT_TRUE(written(2));
-    clickElement("go");
-    clickElement("trade");
+    clickElement(web(), "go");
+    clickElement(web(), "trade");
     ASSERT_TRUE(waitFor([&] { return rec->clicks().size() >= 2 && rec->steps().size() >= 3; }, 15000));
     const auto out = stopAndWait(*rec, 30000);
     ASSERT_TRUE(out && out->ok()) << errorText(out).toStdString();
@@ -196,7 +179,7 @@ TEST_F(PaneRecordingTest, NoIdentifierIsReadableInAnyFrameAfterAScroll)
 
     ASSERT_FALSE(rec->start(pane.get(), folder(), "Pane").has_value());
     ASSERT_TRUE(written(3));
-    js("window.scrollBy(0, 480); 1");
+    pageJs(web(), "window.scrollBy(0, 480); 1");
     const double scrolledAt = rec->seconds();
     const qint64 before = rec->written();
     ASSERT_TRUE(written(before + 4));

@@ -1,6 +1,7 @@
 // The page privacy script on its own: what it hides, what it reports of
 // clicks and focus, and that no page can take its place or read a secret
 // through it.
+#include "RecorderKit.h"
 #include "platform/WebView.h"
 #include "recorder/PaneRecorder.h"
 #include "support/FakeHttpServer.h"
@@ -11,6 +12,7 @@
 #include <QSignalSpy>
 
 using namespace TestKit;
+using namespace RecorderKit;
 
 namespace {
 
@@ -63,21 +65,13 @@ protected:
         view->load(QUrl(server.baseUrl() + "/profile"));
         ASSERT_TRUE(spy.wait(15000));
         // The frame's own document is loaded too.
-        ASSERT_TRUE(waitFor([&] { return pageJs("document.getElementById('inner').contentDocument.readyState") ==
+        ASSERT_TRUE(waitFor([&] { return pageJs(view.get(), "document.getElementById('inner').contentDocument.readyState") ==
                                           "complete"; }, 10000));
     }
     void TearDown() override
     {
         view.reset();
         HomeTest::TearDown();
-    }
-    QString pageJs(const QString &script)
-    {
-        std::optional<QString> out;
-        view->evaluate(script, [&](const WebView::ScriptResult &r) { out = r.value.toString(); },
-                       WebView::World::Page);
-        EXPECT_TRUE(waitFor([&] { return out.has_value(); }, 10000));
-        return out.value_or(QString());
     }
     // One frame call, as the recorder makes it.
     QJsonObject frame(const QStringList &selectors = {})
@@ -89,15 +83,6 @@ protected:
         }, WebView::World::Isolated);
         EXPECT_TRUE(waitFor([&] { return out.has_value(); }, 10000));
         return out.value_or(QJsonObject());
-    }
-    void clickElement(const QString &id)
-    {
-        const QStringList xy = pageJs("(function(){var r=document.getElementById('" + id +
-                                      "').getBoundingClientRect();return Math.round(r.x+r.width/2)+','+"
-                                      "Math.round(r.y+r.height/2);})()")
-                                   .split(',');
-        ASSERT_EQ(xy.size(), 2);
-        view->clickAt(QPoint(xy[0].toInt(), xy[1].toInt()));
     }
     // The boxes of one kind, as "x,y,w,h" rounded.
     static QStringList boxes(const QJsonObject &reply, const QString &kind)
@@ -159,11 +144,11 @@ TEST_F(PrivacyScriptTest, ReportsClicksAndFocusOnce)
 {
     frame();
     const qint64 before = QDateTime::currentMSecsSinceEpoch();
-    clickElement("go");
-    clickElement("leak");
-    clickElement("trade");
-    clickElement("pw");
-    ASSERT_TRUE(waitFor([&] { return pageJs("document.activeElement.id") == "pw"; }));
+    clickElement(view.get(), "go");
+    clickElement(view.get(), "leak");
+    clickElement(view.get(), "trade");
+    clickElement(view.get(), "pw");
+    ASSERT_TRUE(waitFor([&] { return pageJs(view.get(), "document.activeElement.id") == "pw"; }));
     const QJsonObject r = frame();
     const QJsonArray clicks = r["clicks"].toArray();
     ASSERT_EQ(clicks.size(), 4);
@@ -188,7 +173,7 @@ TEST_F(PrivacyScriptTest, ReportsClicksAndFocusOnce)
 TEST_F(PrivacyScriptTest, AfterAScrollBoxesAreAlsoHiddenWhereTheyWere)
 {
     frame();
-    pageJs("window.scrollTo(0, 20); 'ok'");
+    pageJs(view.get(), "window.scrollTo(0, 20); 'ok'");
     // The view's picture may still show the page before the scroll.
     EXPECT_EQ(boxes(frame(), "otp"), (QStringList{"8,28,204,34", "8,48,204,34"}));
     EXPECT_EQ(boxes(frame(), "otp"), QStringList{"8,28,204,34"}) << "only for the frame after the scroll";
@@ -198,9 +183,9 @@ TEST_F(PrivacyScriptTest, APageCannotReplaceOrReadTheCheck)
 {
     frame();
     // The program's VeltoRecord is not the page's, and the page never sees it.
-    EXPECT_EQ(pageJs("typeof window.VeltoRecord.frame().title"), "string");
-    EXPECT_EQ(pageJs("window.VeltoRecord.frame().title"), "spoofed");
-    pageJs("window.VeltoRecord = { frame: function () { return { ok: false }; } }; 'set'");
+    EXPECT_EQ(pageJs(view.get(), "typeof window.VeltoRecord.frame().title"), "string");
+    EXPECT_EQ(pageJs(view.get(), "window.VeltoRecord.frame().title"), "spoofed");
+    pageJs(view.get(), "window.VeltoRecord = { frame: function () { return { ok: false }; } }; 'set'");
     const QJsonObject r = frame();
     EXPECT_EQ(r["ok"], QJsonValue(true));
     EXPECT_FALSE(boxes(r, "password").isEmpty());

@@ -2,6 +2,7 @@
 // Shared steps of the recorder's tests: waiting for a stop's outcome and
 // reading back what a recording wrote.
 #include "platform/Media.h"
+#include "platform/WebView.h"
 #include "recorder/PaneRecorder.h"
 #include "support/TestKit.h"
 
@@ -41,6 +42,26 @@ inline std::optional<Media::VideoInfo> video(const QString &folder, bool frames 
     auto info = Media::readVideo(QDir(folder).filePath("raw.mp4"), frames, &error, maxFrames);
     EXPECT_TRUE(info.has_value()) << error.toStdString();
     return info;
+}
+
+// Runs a script in the page's own world and answers its value as text.
+inline QString pageJs(WebView *view, const QString &script)
+{
+    std::optional<QString> out;
+    view->evaluate(script, [&](const WebView::ScriptResult &r) { out = r.value.toString(); }, WebView::World::Page);
+    EXPECT_TRUE(TestKit::waitFor([&] { return out.has_value(); }, 10000));
+    return out.value_or(QString());
+}
+
+// A click as the CA's mouse makes it, on the centre of the element with this id.
+inline void clickElement(WebView *view, const QString &id)
+{
+    const QStringList xy = pageJs(view, "(function(){var r=document.getElementById('" + id +
+                                            "').getBoundingClientRect();return Math.round(r.x+r.width/2)+','+"
+                                            "Math.round(r.y+r.height/2);})()")
+                               .split(',');
+    ASSERT_EQ(xy.size(), 2);
+    view->clickAt(QPoint(xy[0].toInt(), xy[1].toInt()));
 }
 
 } // namespace RecorderKit
