@@ -64,14 +64,15 @@ struct FrameWriter::Impl {
     bool finishCalled = false;
     int pending = 0;
 
-    TextTracker tracker; // writer thread only
+    // Writer thread only.
+    TextTracker tracker;
+    QImage lastImage, lastScan;
 
-    void startThreads(const std::shared_ptr<Impl> &self)
+    void startThreads()
     {
         writer = std::thread([this] { writerLoop(); });
         for (int i = 0; i < std::max(1, options.workers); ++i)
             workers.emplace_back([this] { workerLoop(); });
-        (void)self;
     }
 
     void stopThreads()
@@ -185,6 +186,15 @@ struct FrameWriter::Impl {
             job.scan.format() != QImage::Format_ARGB32_Premultiplied)
             job.scan = job.scan.convertToFormat(QImage::Format_RGB32);
         job.change = tracker.compare(job.scan);
+        // A frame that shows the same as the one before waits as a share of
+        // that one's pixels, so a backlog behind a slow page costs little memory.
+        if (!job.change.fresh && job.change.dy == 0 && job.change.regions.empty() && !lastImage.isNull()) {
+            job.frame.image = lastImage;
+            job.scan = lastScan;
+        } else {
+            lastImage = job.frame.image;
+            lastScan = job.scan;
+        }
     }
 
     Result writeOne(Job &job, QImage &frameCanvas)
@@ -252,7 +262,7 @@ std::unique_ptr<FrameWriter> FrameWriter::open(const QString &path, QSize canvas
     w->d->options = options;
     w->d->canvas = QSize(video->width(), video->height());
     w->d->video = std::move(video);
-    w->d->startThreads(w->d);
+    w->d->startThreads();
     return w;
 }
 

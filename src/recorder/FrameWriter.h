@@ -45,7 +45,7 @@ public:
         int bitRate = 6000000;
         int keyInterval = 30;
         int workers = 2;    // recognition threads, each with its own engine
-        int maxPending = 30; // frames handed in and not answered; more are refused
+        int maxPending = 50; // frames handed in and not answered; more are refused
     };
 
     // Stops the threads; frames still waiting are not answered, so owners

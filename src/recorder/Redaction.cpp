@@ -15,22 +15,19 @@ constexpr double kEdgeSlack = 2.0;
 constexpr int kFrameMargin = 8;
 
 // The identifiers as fixed-format pieces, for telling whether a fragment cut
-// at an edge can be the start or the end of one. Letters and digits also take
-// their look-alikes (a cut glyph is easily misread), so "ABCDEI234F" still
-// reads as a PAN. The second list holds the same patterns written backwards,
-// matched against the reversed fragment.
+// off at an edge can be the start or the end of one; each is also written
+// backwards, to be matched against the reversed fragment.
+//
+// Two readings of a fragment. A word cut off at the left or right keeps whole
+// glyphs, so it must have the identifier's shape: L a letter, D a digit, each
+// also taking its look-alikes, so "ABCDEI234F" still reads as a PAN. A line
+// cut through by the top or bottom edge keeps only halves of its glyphs, which
+// read as almost anything; there W is any letter or digit, and only the
+// lengths and separators of an identifier count. E-mail fragments keep their
+// own pattern in both readings.
 const char *const kLetter = "[A-Z0158]";
 const char *const kDigit = "[0-9OoIl|SB]";
 const char *const kAny = "[A-Za-z0-9|]";
-const char *const kEmail = "[A-Za-z0-9._%+-]+@[A-Za-z0-9.-]+\\.[A-Za-z]{2,}";
-const char *const kEmailBackward = "[A-Za-z]{2,}\\.[A-Za-z0-9.-]+@[A-Za-z0-9._%+-]+";
-
-QString shape(QString p)
-{
-    p.replace(QLatin1String("L"), QLatin1String(kLetter));
-    p.replace(QLatin1String("D"), QLatin1String(kDigit));
-    return p;
-}
 
 struct Partial {
     QString kind;
@@ -38,59 +35,50 @@ struct Partial {
     QRegularExpression backward;
 };
 
-QRegularExpression whole(const QString &p) { return QRegularExpression(QStringLiteral("\\A(?:%1)\\z").arg(p)); }
+QRegularExpression whole(QString p, bool halfGlyphs)
+{
+    if (!halfGlyphs) {
+        p.replace(QLatin1String("L"), QLatin1String(kLetter));
+        p.replace(QLatin1String("D"), QLatin1String(kDigit));
+    } else {
+        p.replace(QLatin1String("W"), QLatin1String(kAny));
+    }
+    return QRegularExpression(QStringLiteral("\\A(?:%1)\\z").arg(p));
+}
 
-// Two readings of a fragment. A word cut off at the left or right keeps whole
-// glyphs, so it must have the identifier's shape (letters and digits where
-// they belong, look-alikes allowed). A line cut through by the top or bottom
-// edge keeps only halves of its glyphs, which read as almost anything; there
-// only the length and the separators of an identifier are asked for.
 const std::vector<Partial> &partials(bool halfGlyphs)
 {
-    static const std::vector<Partial> strict = [] {
-        const struct {
-            const char *kind, *forward, *backward;
-        } table[] = {
-            {"pan", "L{5}D{4}L", "LD{4}L{5}"},
-            {"gstin", "D{2}L{5}D{4}L[1-9A-Z0158]Z[0-9A-Z]", "[0-9A-Z]Z[1-9A-Z0158]LD{4}L{5}D{2}"},
-            {"aadhaar", "[2-9SB]D{3}[ -]?D{4}[ -]?D{4}", "D{4}[ -]?D{4}[ -]?D{3}[2-9SB]"},
-            {"mobile", "(\\+?91[ -]?)?[6-9B]D{4}[ -]?D{5}", "D{5}[ -]?D{4}[6-9B]([ -]?19\\+?)?"},
-            {"email", "", ""},
-            {"ifsc", "L{4}[0Oo][A-Z0-9]{6}", "[A-Z0-9]{6}[0Oo]L{4}"},
-        };
+    static const struct {
+        const char *kind, *forward, *backward, *halfForward, *halfBackward;
+    } table[] = {
+        {"pan", "L{5}D{4}L", "LD{4}L{5}", "W{10}", "W{10}"},
+        {"gstin", "D{2}L{5}D{4}L[1-9A-Z0158]Z[0-9A-Z]", "[0-9A-Z]Z[1-9A-Z0158]LD{4}L{5}D{2}", "W{15}", "W{15}"},
+        {"aadhaar", "[2-9SB]D{3}[ -]?D{4}[ -]?D{4}", "D{4}[ -]?D{4}[ -]?D{3}[2-9SB]", "W{4}[ -]?W{4}[ -]?W{4}",
+         "W{4}[ -]?W{4}[ -]?W{4}"},
+        {"mobile", "(\\+?91[ -]?)?[6-9B]D{4}[ -]?D{5}", "D{5}[ -]?D{4}[6-9B]([ -]?19\\+?)?",
+         "(\\+?91[ -]?)?W{5}[ -]?W{5}", "W{5}[ -]?W{5}([ -]?19\\+?)?"},
+        {"email", "[A-Za-z0-9._%+-]+@[A-Za-z0-9.-]+\\.[A-Za-z]{2,}", "[A-Za-z]{2,}\\.[A-Za-z0-9.-]+@[A-Za-z0-9._%+-]+",
+         nullptr, nullptr},
+        {"ifsc", "L{4}[0Oo][A-Z0-9]{6}", "[A-Z0-9]{6}[0Oo]L{4}", "W{11}", "W{11}"},
+    };
+    auto build = [](bool half) {
         std::vector<Partial> out;
         for (const auto &row : table) {
-            Partial p{QString::fromLatin1(row.kind), whole(shape(QString::fromLatin1(row.forward))),
-                      whole(shape(QString::fromLatin1(row.backward)))};
-            if (p.kind == QLatin1String("email"))
-                p = Partial{p.kind, whole(QString::fromLatin1(kEmail)), whole(QString::fromLatin1(kEmailBackward))};
+            Partial p{QString::fromLatin1(row.kind), {}, {}};
+            if (!row.halfForward) { // literal in both readings
+                p.forward = QRegularExpression(QStringLiteral("\\A(?:%1)\\z").arg(QLatin1String(row.forward)));
+                p.backward = QRegularExpression(QStringLiteral("\\A(?:%1)\\z").arg(QLatin1String(row.backward)));
+            } else {
+                p.forward = whole(QString::fromLatin1(half ? row.halfForward : row.forward), half);
+                p.backward = whole(QString::fromLatin1(half ? row.halfBackward : row.backward), half);
+            }
             if (p.forward.isValid() && p.backward.isValid())
                 out.push_back(std::move(p));
         }
         return out;
-    }();
-    static const std::vector<Partial> lenient = [] {
-        const struct {
-            const char *kind, *forward, *backward;
-        } table[] = {
-            {"pan", "W{10}", "W{10}"},
-            {"gstin", "W{15}", "W{15}"},
-            {"aadhaar", "W{4}[ -]?W{4}[ -]?W{4}", "W{4}[ -]?W{4}[ -]?W{4}"},
-            {"mobile", "(\\+?91[ -]?)?W{5}[ -]?W{5}", "W{5}[ -]?W{5}([ -]?19\\+?)?"},
-            {"email", "", ""},
-            {"ifsc", "W{11}", "W{11}"},
-        };
-        std::vector<Partial> out;
-        for (const auto &row : table) {
-            auto w = [](const char *p) { return QString::fromLatin1(p).replace(QLatin1String("W"), QLatin1String(kAny)); };
-            Partial p{QString::fromLatin1(row.kind), whole(w(row.forward)), whole(w(row.backward))};
-            if (p.kind == QLatin1String("email"))
-                p = Partial{p.kind, whole(QString::fromLatin1(kEmail)), whole(QString::fromLatin1(kEmailBackward))};
-            if (p.forward.isValid() && p.backward.isValid())
-                out.push_back(std::move(p));
-        }
-        return out;
-    }();
+    };
+    static const std::vector<Partial> strict = build(false);
+    static const std::vector<Partial> lenient = build(true);
     return halfGlyphs ? lenient : strict;
 }
 

@@ -9,8 +9,9 @@ namespace {
 
 using Redaction::PixelHit;
 
-// A fast hash of one row's stretch of pixels; collisions only cost a missed
-// "unchanged", never a missed change in practice (64-bit).
+// A fast hash of one row's stretch of pixels. Two different stretches with
+// the same hash would hide a change; at 64 bits that does not happen in
+// practice.
 uint64_t hashBytes(const uchar *p, int n)
 {
     uint64_t h = 0x9E3779B97F4A7C15ull ^ uint64_t(n);
