@@ -179,9 +179,11 @@ public:
     // The longest time a written frame took from its capture to the video.
     double longestLag() const;
 
-    // Pane frames handed to the writer and not yet answered, at most; a
+    // Pane frames handed to the writer and not yet answered, at most (about
+    // 4 s: reading a freshly scrolled page takes a second or more; the writer
+    // keeps frames that show nothing new as shares of the one before); a
     // window recording lets at most 2 wait.
-    static constexpr int PANE_BACKLOG = 20;
+    static constexpr int PANE_BACKLOG = 40;
     static constexpr int WINDOW_BACKLOG = 2;
 
     struct Recording;
