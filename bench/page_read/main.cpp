@@ -4,6 +4,7 @@
 // call to its answer.
 //
 //   page_read [--runs N]
+#include "../common/PageServer.h"
 #include "browser/BrowserPane.h"
 #include "core/Globals.h"
 #include "platform/Dispatch.h"
@@ -63,30 +64,6 @@ QByteArray fixturePage()
            controls + text + "</body></html>";
 }
 
-// Serves the one page on 127.0.0.1.
-class PageServer : public QTcpServer {
-public:
-    explicit PageServer(QByteArray page) : page_(std::move(page))
-    {
-        connect(this, &QTcpServer::newConnection, this, [this] {
-            while (QTcpSocket *s = nextPendingConnection()) {
-                connect(s, &QTcpSocket::readyRead, s, [this, s] {
-                    if (!s->peek(1 << 16).contains("\r\n\r\n"))
-                        return;
-                    s->readAll();
-                    s->write("HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\nConnection: close\r\n"
-                             "Content-Length: " + QByteArray::number(page_.size()) + "\r\n\r\n" + page_);
-                    s->disconnectFromHost();
-                });
-                connect(s, &QTcpSocket::disconnected, s, &QObject::deleteLater);
-            }
-        });
-    }
-
-private:
-    QByteArray page_;
-};
-
 // One tools/call on a fresh connection; the reply body, or empty on failure.
 QByteArray callTool(quint16 port, const QString &token, const QByteArray &body)
 {
@@ -145,17 +122,7 @@ int main(int argc, char **argv)
     BrowserTab::profile = [profile] { return profile; };
     BrowserPane pane(QRect(0, 0, 1280, 800));
     pane.show();
-    bool loaded = false;
-    {
-        QEventLoop wait;
-        QObject::connect(pane.web(), &QWebEngineView::loadFinished, &wait, [&](bool ok) {
-            loaded = ok;
-            wait.quit();
-        });
-        QTimer::singleShot(30000, &wait, &QEventLoop::quit);
-        pane.load(QUrl(QStringLiteral("http://127.0.0.1:%1/gstr1").arg(pages.serverPort())));
-        wait.exec();
-    }
+    const bool loaded = loadPage(pane, QUrl(QStringLiteral("http://127.0.0.1:%1/gstr1").arg(pages.serverPort())));
     if (!loaded) {
         std::fprintf(stderr, "page_read: the fixture page did not load\n");
         return 1;
