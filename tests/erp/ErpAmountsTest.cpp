@@ -31,7 +31,7 @@ TEST(ErpPeriod, ReadsTheThreeFormsOfAMonth)
         EXPECT_EQ(p->from, c.from);
         EXPECT_EQ(p->to, c.to);
     }
-    for (const QString &bad : {"2026-08 ", " 2026-08", "2026-008", "202608", "2026-00", "2026-13", "2016-05",
+    for (const QString bad : {"2026-08 ", " 2026-08", "2026-008", "202608", "2026-00", "2026-13", "2016-05",
                                "2101-01", "2016-12", "132026", "002026", "2026/08", "Aug 2026", "",
                                "\u0662\u0660\u0662\u0666-\u0660\u0668", "2026-8\n"})
         EXPECT_FALSE(ErpTools::period(bad)) << bad.toStdString();

@@ -67,7 +67,7 @@ TEST_F(ErpFoldersTest, ClientFolderMatchesExactlyFirstThenByPrefix)
     EXPECT_EQ(ErpTools::clientFolder("  QUENBY TRADERS\t"), root + "/quenby traders");
     EXPECT_EQ(ErpTools::clientFolder("Quenby"), root + "/quenby traders") << "the first word finds the folder";
     EXPECT_EQ(ErpTools::clientFolder("beta exports pvt ltd"), root + "/Beta Exports") << "extra words after it";
-    for (const QString &none : {"", "   ", ".hidden client", "Deep Client", "plain file", "Gamma"})
+    for (const QString none : {"", "   ", ".hidden client", "Deep Client", "plain file", "Gamma"})
         EXPECT_FALSE(ErpTools::clientFolder(none)) << none.toStdString();
 
     folder("Quenby");

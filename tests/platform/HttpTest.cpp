@@ -277,13 +277,13 @@ namespace {
 TEST(Http, AWriteIsNotFollowedToAnotherAddress)
 {
     FakeHttpServer server;
-    for (const QByteArray &status : {"303", "307", "308"}) {
+    for (const QByteArray status : {"303", "307", "308"}) {
         FakeReply moved = FakeReply::text("", status.toInt());
         moved.headers.append(Header{"Location", "/elsewhere"});
         server.on("*", "/moved" + status, moved);
     }
     server.on("*", "/elsewhere", FakeReply::text("here"));
-    for (const QByteArray &status : {"303", "307", "308"}) {
+    for (const QByteArray status : {"303", "307", "308"}) {
         server.clearRequests();
         Http::Request req;
         req.method = "POST";
