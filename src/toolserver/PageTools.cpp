@@ -1,5 +1,6 @@
 #include "toolserver/PageTools.h"
 #include "browser/BrowserPane.h"
+#include "browser/BrowserTab.h"
 #include "browser/Hosts.h"
 #include "browser/PageScripts.h"
 #include "platform/WebView.h"
@@ -12,6 +13,7 @@
 #include <QLocale>
 #include <QPainter>
 #include <QPointer>
+#include <QTimer>
 #include <QUrl>
 #include <cmath>
 #include <limits>
@@ -125,7 +127,43 @@ void settle(BrowserPane &pane, double seconds, bool full, const BrowserMCP::Done
             done(answer(kNoWindow, true));
             return;
         }
-        readNow(*p, full, [done, reply](const QString &page) { done(answer(reply ? reply(page) : page)); });
+        whenLoaded(*p, [p, full, done, reply] {
+            if (!p) {
+                done(answer(kNoWindow, true));
+                return;
+            }
+            readNow(*p, full, [done, reply](const QString &page) { done(answer(reply ? reply(page) : page)); });
+        });
+    });
+}
+
+void whenLoaded(BrowserPane &pane, std::function<void()> then)
+{
+    BrowserTab *tab = pane.activeTab();
+    if (!tab || !tab->loading) {
+        then();
+        return;
+    }
+    // Whichever comes first, once: the load ends, the tab is closed, or the
+    // bound passes.
+    auto pending = std::make_shared<std::function<void()>>(std::move(then));
+    auto finish = [pending] {
+        if (!*pending)
+            return;
+        const std::function<void()> run = std::move(*pending);
+        *pending = nullptr;
+        run();
+    };
+    QPointer<QObject> watcher = new QObject(tab->web());
+    QObject::connect(tab->web(), &QWebEngineView::loadFinished, watcher, [watcher, finish] {
+        watcher->deleteLater();
+        finish();
+    });
+    // Gone with its view: answered from the tab shown once the closing is done.
+    QObject::connect(watcher, &QObject::destroyed, [finish] { Dispatch::onMain(finish); });
+    QTimer::singleShot(int(loadWaitSeconds * 1000.0), watcher, [watcher, finish] {
+        watcher->deleteLater();
+        finish();
     });
 }
 

@@ -28,9 +28,17 @@ inline std::function<void(double seconds, std::function<void()> then)> delay = &
 // After `seconds`, snapshots whatever tab is shown then (full or brief) and
 // answers done with its page text, shaped by reply when one is given (a
 // lead-in such as "Opened …"); a pane gone meanwhile answers that the
-// browser window is not open.
+// browser window is not open. A page still loading when the delay ends is
+// read once its load ends (see whenLoaded), never as the page it is leaving.
 void settle(BrowserPane &pane, double seconds, bool full, const BrowserMCP::Done &done,
             std::function<QString(const QString &pageText)> reply = {});
+
+// Runs then once the shown tab has no load in progress: at once when it has
+// none, else when that load ends, or after loadWaitSeconds for a page that
+// never finishes. The bound is on a peer's slowness, not a pause of ours, so
+// the time scale does not shrink it.
+inline double loadWaitSeconds = 20.0;
+void whenLoaded(BrowserPane &pane, std::function<void()> then);
 
 // The handlers, as the tool server's table holds them.
 void open(QObject &pane, const QJsonObject &args, const BrowserMCP::Done &done);

@@ -155,6 +155,8 @@ TEST(AppEndToEnd, StartsServesToolsAndQuitsOnSigterm)
                                   {"params", QJsonObject{{"name", "browser_open"},
                                                          {"arguments", QJsonObject{{"url", fixture.baseUrl() + "/page"}}}}}});
     EXPECT_FALSE(open.value("result").toObject().value("isError").toBool()) << resultText(open).toStdString();
+    // The open answers with the page it opened, however long it took to load.
+    EXPECT_TRUE(resultText(open).contains("Filed for March")) << QJsonDocument(open).toJson().toStdString();
     const QJsonObject read = rpc(url, token,
                                  {{"jsonrpc", "2.0"}, {"id", 3}, {"method", "tools/call"},
                                   {"params", QJsonObject{{"name", "browser_read"}, {"arguments", QJsonObject{}}}}});

@@ -12,6 +12,7 @@
 #include "toolserver/PageTools.h"
 
 #include <QImage>
+#include <QScopeGuard>
 #include <QSet>
 #include <QSignalSpy>
 
@@ -84,6 +85,44 @@ TEST_F(PageToolsTest, OpenChecksTheAddressThenReadsTheSettledPage)
     EXPECT_EQ(asked[0], QUrl(QString("https://127.0.0.1:%1/next").arg(web.port())));
     held[0].then();
     EXPECT_TRUE(textIn(result(slot)).startsWith(QString("Opened https://127.0.0.1:%1/next\n\nURL: ").arg(web.port())));
+}
+
+TEST_F(PageToolsTest, APageStillLoadingWhenTheDelayEndsIsReadOnceLoaded)
+{
+    // The server holds the page back past the settling delay, as a slow
+    // portal on a busy machine does: the answer is that page, not the start
+    // page it is leaving.
+    FakeReply slow = FakeReply::text("<!doctype html><html><head><title>Slow</title></head><body>"
+                                     "<p>Filed for March</p></body></html>");
+    slow.headers = {{"Content-Type", "text/html; charset=utf-8"}};
+    slow.delayMs = 1500;
+    web.on("GET", "/slow", slow);
+    held.clear();
+    auto slot = start("browser_open", {{"url", at("/slow")}});
+    ASSERT_TRUE(waitFor([&] { return !held.empty(); }));
+    ASSERT_TRUE(waitFor([&] { return pane->activeTab()->loading; }));
+    held[0].then();
+    spin(200);
+    EXPECT_FALSE(slot->has_value()) << "nothing is answered while the page loads";
+    const QString text = textIn(result(slot));
+    EXPECT_TRUE(text.startsWith("Opened " + at("/slow") + "\n\nURL: " + at("/slow") + "\nTitle: Slow\n"))
+        << text.toStdString();
+    EXPECT_TRUE(text.contains("Filed for March")) << text.toStdString();
+
+    // A page that never finishes is read when the bound passes.
+    const double bound = PageTools::loadWaitSeconds;
+    PageTools::loadWaitSeconds = 0.5;
+    auto restore = qScopeGuard([bound] { PageTools::loadWaitSeconds = bound; });
+    FakeReply stuck = slow;
+    stuck.delayMs = 30000;
+    web.on("GET", "/stuck", stuck);
+    held.clear();
+    slot = start("browser_open", {{"url", at("/stuck")}});
+    ASSERT_TRUE(waitFor([&] { return !held.empty(); }));
+    ASSERT_TRUE(waitFor([&] { return pane->activeTab()->loading; }));
+    held[0].then();
+    EXPECT_TRUE(textIn(result(slot)).startsWith("Opened " + at("/stuck") + "\n\nURL: "));
+    pane->web()->stop();
 }
 
 TEST_F(PageToolsTest, ReadShowsEveryControlButNoSecret)
@@ -194,6 +233,17 @@ TEST_F(PageToolsTest, ScreenshotsPaintOverSecretFields)
          "font:bold 56px monospace;color:#000;background:#fff;border:0'>"
          "<script>document.getElementById('otp').value='482913';</script>");
     settledCall("browser_open", {{"url", at("/otp")}}, 2.2);
+    // A finished load is not yet a painted frame: the digits are on the
+    // screen before the picture is asked for.
+    ASSERT_TRUE(waitFor([&] {
+        const QImage shown = pane->web()->snapshot();
+        const double k = shown.width() / double(pane->web()->width());
+        for (int y = 50; y < 110; y += 2)
+            for (int x = 50; x < 350; x += 2)
+                if (!shown.isNull() && shown.pixel(int(x * k), int(y * k)) == qRgb(0, 0, 0))
+                    return true;
+        return false;
+    }, 15000));
     const QJsonObject r = call("browser_screenshot");
     ASSERT_EQ(r.value("isError"), QJsonValue(false));
     QImage engine;
