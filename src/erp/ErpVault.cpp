@@ -1,5 +1,6 @@
 #include "erp/ErpVault.h"
 #include "core/Globals.h"
+#include "core/JsonFields.h"
 #include "erp/ErpText.h"
 #include "platform/Files.h"
 #include "platform/SecretStore.h"
@@ -13,32 +14,9 @@
 
 namespace {
 
-std::optional<QString> text(const QJsonObject &o, const char *key)
-{
-    const QJsonValue v = o.value(QLatin1String(key));
-    if (!v.isString())
-        return std::nullopt;
-    return v.toString();
-}
-
-std::optional<double> number(const QJsonObject &o, const char *key)
-{
-    const QJsonValue v = o.value(QLatin1String(key));
-    if (!v.isDouble())
-        return std::nullopt;
-    return v.toDouble();
-}
-
-std::optional<qint64> integer(const QJsonObject &o, const char *key)
-{
-    const QJsonValue v = o.value(QLatin1String(key));
-    if (!v.isDouble())
-        return std::nullopt;
-    const double d = v.toDouble();
-    if (d != std::trunc(d) || std::fabs(d) > 9.2e18)
-        return std::nullopt;
-    return v.toInteger();
-}
+using JsonFields::integer;
+using JsonFields::number;
+using JsonFields::text;
 
 QString listed(const std::vector<ErpConnection> &list)
 {

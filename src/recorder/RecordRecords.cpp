@@ -1,38 +1,16 @@
 // The recording's records, their JSON form, and the recorder's error texts.
 #include "recorder/PaneRecorder.h"
+#include "core/JsonFields.h"
 
 #include <QJsonValue>
 
-namespace {
-
 // Every field is always written and required when read: a missing key or a
 // value of another type spoils the whole record.
-std::optional<double> number(const QJsonObject &o, const char *key)
-{
-    const QJsonValue v = o.value(QLatin1String(key));
-    if (!v.isDouble())
-        return std::nullopt;
-    return v.toDouble();
-}
+namespace {
 
-std::optional<qint64> integer(const QJsonObject &o, const char *key)
-{
-    const QJsonValue v = o.value(QLatin1String(key));
-    if (!v.isDouble())
-        return std::nullopt;
-    const double d = v.toDouble();
-    if (d != double(qint64(d)))
-        return std::nullopt;
-    return v.toInteger();
-}
-
-std::optional<QString> text(const QJsonObject &o, const char *key)
-{
-    const QJsonValue v = o.value(QLatin1String(key));
-    if (!v.isString())
-        return std::nullopt;
-    return v.toString();
-}
+using JsonFields::integer;
+using JsonFields::number;
+using JsonFields::text;
 
 QJsonObject counts(const QMap<QString, qint64> &m)
 {
