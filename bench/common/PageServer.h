@@ -5,11 +5,24 @@
 #include "platform/WebView.h"
 
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
 #include <QUrl>
+#include <unistd.h>
+
+// Before the application object exists: no display needed, and the web
+// engine's sandbox off when running as root (it refuses to start otherwise).
+inline void headlessWebEnvironment()
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (::geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
+        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+}
 
 // Serves the one page on 127.0.0.1.
 class PageServer : public QTcpServer {

@@ -96,11 +96,7 @@ double at(const std::vector<double> &sorted, double p)
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    if (::geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
-        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    headlessWebEnvironment();
     QTemporaryDir home;
     qputenv("VELTO_DEMO_HOME", home.path().toLocal8Bit());
     QApplication app(argc, argv);

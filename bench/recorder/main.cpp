@@ -136,11 +136,7 @@ void spin(int ms)
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    if (::geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
-        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    headlessWebEnvironment();
     QTemporaryDir home;
     qputenv("HOME", home.path().toLocal8Bit());
     qunsetenv("VELTO_DEMO_HOME");

@@ -1,4 +1,5 @@
 #include "app/EngineApi.h"
+#include "erp/WorkPaths.h"
 #include "core/Shell.h"
 
 #include <QDateTime>
@@ -149,10 +150,7 @@ bool insideFolder(const QString &folder, const QString &root)
 {
     if (root.isEmpty() || folder.isEmpty())
         return false;
-    if (folder == root)
-        return true;
-    const QString base = root.endsWith(QLatin1Char('/')) ? root : root + QLatin1Char('/');
-    return folder.startsWith(base);
+    return folder == root || WorkPaths::inside(folder, root);
 }
 
 QStringList projectsInside(const QByteArray &body, const QString &root)

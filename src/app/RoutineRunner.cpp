@@ -1,11 +1,11 @@
 #include "app/RoutineRunner.h"
+#include "core/Characters.h"
 #include "core/EnvFile.h"
 #include "core/Globals.h"
 #include "platform/Dispatch.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QTextBoundaryFinder>
 #include <QUrl>
 
 // Shared with a claim still waiting for its reply: once the runner is retired
@@ -117,19 +117,6 @@ std::optional<qint64> firstDue(const QByteArray &body)
     if (!id.isDouble())
         return std::nullopt;
     return qint64(id.toDouble());
-}
-
-// The first `limit` user-perceived characters of the text.
-QString leftCharacters(const QString &text, int limit)
-{
-    if (text.size() <= limit)
-        return text;
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
-    int count = 0;
-    for (qsizetype at = finder.toNextBoundary(); at != -1; at = finder.toNextBoundary())
-        if (++count == limit)
-            return text.left(at);
-    return text;
 }
 
 double secondsSince(std::chrono::steady_clock::time_point t)
@@ -392,7 +379,7 @@ QString RoutineRunner::textOf(const QJsonObject &message)
         if (part.value(QStringLiteral("type")) == QJsonValue(QStringLiteral("text")) && text.isString())
             texts.append(text.toString());
     }
-    return leftCharacters(texts.join(QLatin1Char('\n')).trimmed(), summaryLimit);
+    return Characters::left(texts.join(QLatin1Char('\n')).trimmed(), summaryLimit);
 }
 
 QString RoutineRunner::promptText(const QString &name, const QString &prompt)

@@ -5,6 +5,7 @@
 #include "platform/Dispatch.h"
 #include "platform/WebView.h"
 #include "recorder/PaneRecorder.h"
+#include "core/Characters.h"
 #include "recorder/Recording.h"
 
 #include <QJsonDocument>
@@ -181,7 +182,7 @@ void PaneRecorder::log(const QJsonObject &reply)
         rec_->clicks.append(Click{at, num(c, "x"), num(c, "y"), vw, vh});
         const QString text = trimSpaces(str(c, "text"));
         if (!text.isEmpty())
-            addStep(QStringLiteral("click"), leftCharacters(text, 80), at);
+            addStep(QStringLiteral("click"), Characters::left(text, 80), at);
     }
     for (const QJsonValue &v : objects(reply, "focus")) {
         const QJsonObject f = v.toObject();
@@ -189,6 +190,6 @@ void PaneRecorder::log(const QJsonObject &reply)
         if (label.isEmpty() || label == lastFocus_)
             continue;
         lastFocus_ = label;
-        addStep(QStringLiteral("field"), leftCharacters(label, 80), since(f));
+        addStep(QStringLiteral("field"), Characters::left(label, 80), since(f));
     }
 }

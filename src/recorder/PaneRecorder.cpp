@@ -1,4 +1,5 @@
 #include "recorder/PaneRecorder.h"
+#include "core/Characters.h"
 #include "browser/BrowserPane.h"
 #include "core/Globals.h"
 #include "platform/Dispatch.h"
@@ -13,7 +14,6 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QStringDecoder>
-#include <QTextBoundaryFinder>
 #include <QTimer>
 #include <QWindow>
 #include <cmath>
@@ -261,23 +261,11 @@ PaneRecorder::Step PaneRecorder::addStep(const QString &kind, const QString &tit
     return s;
 }
 
-QString leftCharacters(const QString &text, int n)
-{
-    if (text.size() <= n)
-        return text;
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
-    int count = 0;
-    for (qsizetype at = finder.toNextBoundary(); at != -1; at = finder.toNextBoundary())
-        if (++count == n)
-            return text.left(at);
-    return text;
-}
-
 std::optional<PaneRecorder::Step> PaneRecorder::mark(const QString &title)
 {
     if (!isRecording_)
         return std::nullopt;
-    return addStep(QStringLiteral("mark"), leftCharacters(title, 80));
+    return addStep(QStringLiteral("mark"), Characters::left(title, 80));
 }
 
 void PaneRecorder::stop(std::function<void(const Outcome &)> done)

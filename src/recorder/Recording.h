@@ -23,5 +23,3 @@ struct PaneRecorder::Recording {
     std::vector<std::function<void(const Outcome &)>> waiting;
 };
 
-// The first n user-perceived characters of the text.
-QString leftCharacters(const QString &text, int n);

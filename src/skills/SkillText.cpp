@@ -1,4 +1,5 @@
 #include "skills/SkillText.h"
+#include "core/Characters.h"
 #include "platform/Files.h"
 
 #include <QStringDecoder>
@@ -26,15 +27,7 @@ QString trimNewlines(const QString &text)
 
 QString prefixCharacters(const QString &text, int n)
 {
-    if (n <= 0)
-        return {};
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
-    int count = 0;
-    while (finder.toNextBoundary() >= 0) {
-        if (++count == n)
-            return text.left(finder.position());
-    }
-    return text;
+    return Characters::left(text, n);
 }
 
 qsizetype characterCount(const QString &text)

@@ -1,0 +1,22 @@
+#include "core/Characters.h"
+
+#include <QTextBoundaryFinder>
+
+namespace Characters {
+
+QString left(const QString &text, int n)
+{
+    if (n <= 0)
+        return {};
+    // No more code units than n: no more characters either.
+    if (text.size() <= n)
+        return text;
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    int count = 0;
+    for (qsizetype at = finder.toNextBoundary(); at != -1; at = finder.toNextBoundary())
+        if (++count == n)
+            return text.left(at);
+    return text;
+}
+
+} // namespace Characters
