@@ -19,4 +19,13 @@ QString left(const QString &text, int n)
     return text;
 }
 
+qsizetype count(const QString &text)
+{
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    qsizetype n = 0;
+    while (finder.toNextBoundary() >= 0)
+        ++n;
+    return n;
+}
+
 } // namespace Characters

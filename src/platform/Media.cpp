@@ -2,16 +2,19 @@
 
 #include <QFile>
 
+#include <algorithm>
 #include <cmath>
 #include <libyuv.h>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/channel_layout.h>
 #include <libavutil/imgutils.h>
 #include <libavutil/opt.h>
+#include <libswresample/swresample.h>
+#include <libswscale/swscale.h>
 }
-
 namespace Media {
 
 namespace {
@@ -41,14 +44,48 @@ void setError(QString *error, const QString &text)
 
 } // namespace
 
+namespace {
+
+// One encoder feeding one stream of the file.
+struct Encoder {
+    AVCodecContext *ctx = nullptr;
+    AVStream *stream = nullptr;
+    AVFrame *frame = nullptr;
+    AVPacket *packet = nullptr;
+
+    ~Encoder()
+    {
+        avcodec_free_context(&ctx);
+        av_frame_free(&frame);
+        av_packet_free(&packet);
+    }
+};
+
+// The file's length: the container's, else its first stream's.
+double lengthOf(const AVFormatContext *fmt, const AVStream *st)
+{
+    if (fmt->duration > 0 && fmt->duration != AV_NOPTS_VALUE)
+        return double(fmt->duration) / AV_TIME_BASE;
+    if (st && st->duration > 0 && st->duration != AV_NOPTS_VALUE)
+        return double(st->duration) * av_q2d(st->time_base);
+    return 0;
+}
+
+} // namespace
+
 struct VideoWriter::Impl {
     QString path;
     VideoSettings settings;
     AVFormatContext *fmt = nullptr;
-    AVCodecContext *enc = nullptr;
-    AVStream *stream = nullptr;
-    AVFrame *frame = nullptr;
-    AVPacket *packet = nullptr;
+    Encoder video;
+    Encoder audio;
+    // The last video packet, held back until the next one (or the end) says
+    // how long its frame stands.
+    AVPacket *held = nullptr;
+    bool holding = false;
+    std::vector<float> sound;   // samples waiting for a whole sound frame
+    int64_t soundPts = 0;       // samples handed to the sound encoder
+    int64_t soundIn = 0;        // samples appended
     int64_t lastPts = INT64_MIN;
     long long count = 0;
     bool open = false; // header written, trailer not yet
@@ -61,33 +98,131 @@ struct VideoWriter::Impl {
             avio_closep(&fmt->pb);
         avformat_free_context(fmt);
         fmt = nullptr;
-        avcodec_free_context(&enc);
-        av_frame_free(&frame);
-        av_packet_free(&packet);
+        avcodec_free_context(&video.ctx);
+        av_frame_free(&video.frame);
+        av_packet_free(&video.packet);
+        avcodec_free_context(&audio.ctx);
+        av_frame_free(&audio.frame);
+        av_packet_free(&audio.packet);
+        av_packet_free(&held);
+        holding = false;
         open = false;
     }
 
+    bool write(AVPacket *p, Encoder &e, QString *error)
+    {
+        av_packet_rescale_ts(p, e.ctx->time_base, e.stream->time_base);
+        p->stream_index = e.stream->index;
+        const int rc = av_interleaved_write_frame(fmt, p);
+        av_packet_unref(p);
+        if (rc < 0) {
+            setError(error, avText(rc));
+            return false;
+        }
+        return true;
+    }
+
+    // Writes out the held video packet; with a time, its frame stands until then.
+    bool release(std::optional<int64_t> until, QString *error)
+    {
+        if (!holding)
+            return true;
+        holding = false;
+        if (until && *until > held->pts)
+            held->duration = *until - held->pts;
+        return write(held, video, error);
+    }
+
     // Moves every packet the encoder has ready into the file.
-    bool drain(QString *error)
+    bool drain(Encoder &e, QString *error)
     {
         for (;;) {
-            int rc = avcodec_receive_packet(enc, packet);
+            int rc = avcodec_receive_packet(e.ctx, e.packet);
             if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF)
                 return true;
             if (rc < 0) {
                 setError(error, avText(rc));
                 return false;
             }
-            av_packet_rescale_ts(packet, enc->time_base, stream->time_base);
-            packet->stream_index = stream->index;
-            rc = av_interleaved_write_frame(fmt, packet);
-            av_packet_unref(packet);
-            if (rc < 0) {
-                setError(error, avText(rc));
-                return false;
+            if (&e == &video) {
+                // No B-frames: packets leave in frame order, so the next one
+                // ends the one held.
+                if (!release(e.packet->pts, error))
+                    return false;
+                av_packet_move_ref(held, e.packet);
+                holding = true;
+                continue;
             }
+            if (!write(e.packet, e, error))
+                return false;
         }
     }
+
+    // Encodes `n` waiting samples as one sound frame (n may be short only at the end).
+    bool encodeSound(int n, QString *error)
+    {
+        AVFrame *f = audio.frame;
+        f->nb_samples = n;
+        if (av_frame_make_writable(f) < 0) {
+            setError(error, QStringLiteral("out of memory"));
+            return false;
+        }
+        std::copy(sound.begin(), sound.begin() + n, reinterpret_cast<float *>(f->data[0]));
+        sound.erase(sound.begin(), sound.begin() + n);
+        f->pts = soundPts;
+        soundPts += n;
+        const int rc = avcodec_send_frame(audio.ctx, f);
+        if (rc < 0) {
+            setError(error, avText(rc));
+            return false;
+        }
+        return drain(audio, error);
+    }
+
+    bool openSound(QString *error)
+    {
+        const AVCodec *codec = avcodec_find_encoder(AV_CODEC_ID_AAC);
+        if (!codec) {
+            setError(error, QStringLiteral("no AAC encoder"));
+            return false;
+        }
+        audio.ctx = avcodec_alloc_context3(codec);
+        audio.frame = av_frame_alloc();
+        audio.packet = av_packet_alloc();
+        if (!audio.ctx || !audio.frame || !audio.packet) {
+            setError(error, QStringLiteral("out of memory"));
+            return false;
+        }
+        audio.ctx->sample_fmt = AV_SAMPLE_FMT_FLTP;
+        audio.ctx->sample_rate = settings.audioRate;
+        av_channel_layout_default(&audio.ctx->ch_layout, 1);
+        audio.ctx->bit_rate = settings.audioBitRate;
+        audio.ctx->time_base = AVRational{1, settings.audioRate};
+        if (fmt->oformat->flags & AVFMT_GLOBALHEADER)
+            audio.ctx->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+        int rc = avcodec_open2(audio.ctx, codec, nullptr);
+        if (rc < 0) {
+            setError(error, avText(rc));
+            return false;
+        }
+        audio.stream = avformat_new_stream(fmt, nullptr);
+        if (!audio.stream || avcodec_parameters_from_context(audio.stream->codecpar, audio.ctx) < 0) {
+            setError(error, QStringLiteral("the sound stream could not be added"));
+            return false;
+        }
+        audio.stream->time_base = audio.ctx->time_base;
+        audio.frame->format = AV_SAMPLE_FMT_FLTP;
+        audio.frame->sample_rate = settings.audioRate;
+        av_channel_layout_default(&audio.frame->ch_layout, 1);
+        audio.frame->nb_samples = audio.ctx->frame_size > 0 ? audio.ctx->frame_size : 1024;
+        if (av_frame_get_buffer(audio.frame, 0) < 0) {
+            setError(error, QStringLiteral("out of memory"));
+            return false;
+        }
+        return true;
+    }
+
+    int soundFrame() const { return audio.ctx->frame_size > 0 ? audio.ctx->frame_size : 1024; }
 };
 
 VideoWriter::VideoWriter() : d(std::make_unique<Impl>()) {}
@@ -111,7 +246,7 @@ std::unique_ptr<VideoWriter> VideoWriter::open(const QString &path, const VideoS
     d.settings.height = settings.height / 2 * 2;
     const QByteArray file = QFile::encodeName(path);
 
-    if (d.settings.width < 2 || d.settings.height < 2 || settings.timeScale <= 0)
+    if (d.settings.width < 2 || d.settings.height < 2 || settings.timeScale <= 0 || settings.audioRate < 0)
         return fail(OpenError::Format, QStringLiteral("the frame size is not usable"));
     if (avformat_alloc_output_context2(&d.fmt, nullptr, "mp4", file.constData()) < 0 || !d.fmt)
         return fail(OpenError::Format, QStringLiteral("no MPEG-4 container"));
@@ -121,45 +256,54 @@ std::unique_ptr<VideoWriter> VideoWriter::open(const QString &path, const VideoS
         codec = avcodec_find_encoder(AV_CODEC_ID_H264);
     if (!codec)
         return fail(OpenError::Format, QStringLiteral("no H.264 encoder"));
-    d.enc = avcodec_alloc_context3(codec);
-    d.frame = av_frame_alloc();
-    d.packet = av_packet_alloc();
-    if (!d.enc || !d.frame || !d.packet)
+    Encoder &v = d.video;
+    v.ctx = avcodec_alloc_context3(codec);
+    v.frame = av_frame_alloc();
+    v.packet = av_packet_alloc();
+    d.held = av_packet_alloc();
+    if (!v.ctx || !v.frame || !v.packet || !d.held)
         return fail(OpenError::Format, QStringLiteral("out of memory"));
-    d.enc->width = d.settings.width;
-    d.enc->height = d.settings.height;
-    d.enc->pix_fmt = AV_PIX_FMT_YUV420P;
-    d.enc->time_base = AVRational{1, settings.timeScale};
+    v.ctx->width = d.settings.width;
+    v.ctx->height = d.settings.height;
+    v.ctx->pix_fmt = AV_PIX_FMT_YUV420P;
+    v.ctx->time_base = AVRational{1, settings.timeScale};
     // Only the encoder's budget planning sees this rate; every frame keeps its own time.
-    d.enc->framerate = av_d2q(settings.plannedFps > 0 ? settings.plannedFps : 10, 1000);
-    d.enc->bit_rate = settings.bitRate;
-    d.enc->gop_size = std::max(1, settings.keyInterval);
-    d.enc->max_b_frames = 0;
-    d.enc->thread_count = 1;
+    v.ctx->framerate = av_d2q(settings.plannedFps > 0 ? settings.plannedFps : 10, 1000);
+    v.ctx->bit_rate = settings.quality >= 0 ? 0 : settings.bitRate;
+    v.ctx->gop_size = std::max(1, settings.keyInterval);
+    v.ctx->max_b_frames = 0;
+    v.ctx->thread_count = std::max(0, settings.threads);
     if (d.fmt->oformat->flags & AVFMT_GLOBALHEADER)
-        d.enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+        v.ctx->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     AVDictionary *encOpts = nullptr;
     if (QByteArray(codec->name) == "libx264") {
-        // Screen content changes little between frames; the fastest preset
-        // keeps encoding a few milliseconds a frame on one thread.
-        av_dict_set(&encOpts, "preset", "ultrafast", 0);
-        av_dict_set(&encOpts, "tune", "zerolatency", 0);
+        // Screen content changes little between frames; while recording, the
+        // fastest preset keeps encoding a few milliseconds a frame on one thread.
+        av_dict_set(&encOpts, "preset", settings.preset.toUtf8().constData(), 0);
+        if (settings.lowLatency)
+            av_dict_set(&encOpts, "tune", "zerolatency", 0);
+        if (settings.quality >= 0)
+            av_dict_set_int(&encOpts, "crf", std::min(settings.quality, 51), 0);
     }
-    int rc = avcodec_open2(d.enc, codec, &encOpts);
+    int rc = avcodec_open2(v.ctx, codec, &encOpts);
     av_dict_free(&encOpts);
     if (rc < 0)
         return fail(OpenError::Format, avText(rc));
 
-    d.stream = avformat_new_stream(d.fmt, nullptr);
-    if (!d.stream || avcodec_parameters_from_context(d.stream->codecpar, d.enc) < 0)
+    v.stream = avformat_new_stream(d.fmt, nullptr);
+    if (!v.stream || avcodec_parameters_from_context(v.stream->codecpar, v.ctx) < 0)
         return fail(OpenError::Format, QStringLiteral("the stream could not be added"));
-    d.stream->time_base = d.enc->time_base;
+    v.stream->time_base = v.ctx->time_base;
 
-    d.frame->format = AV_PIX_FMT_YUV420P;
-    d.frame->width = d.settings.width;
-    d.frame->height = d.settings.height;
-    if (av_frame_get_buffer(d.frame, 0) < 0)
+    v.frame->format = AV_PIX_FMT_YUV420P;
+    v.frame->width = d.settings.width;
+    v.frame->height = d.settings.height;
+    if (av_frame_get_buffer(v.frame, 0) < 0)
         return fail(OpenError::Format, QStringLiteral("out of memory"));
+
+    QString soundError;
+    if (settings.audioRate > 0 && !d.openSound(&soundError))
+        return fail(OpenError::Format, soundError);
 
     rc = avio_open(&d.fmt->pb, file.constData(), AVIO_FLAG_WRITE);
     if (rc < 0)
@@ -202,35 +346,66 @@ bool VideoWriter::append(const QImage &image, double seconds, QString *error)
     const auto f = src.format();
     if (f != QImage::Format_ARGB32 && f != QImage::Format_RGB32 && f != QImage::Format_ARGB32_Premultiplied)
         src = src.convertToFormat(QImage::Format_RGB32);
-    if (av_frame_make_writable(d->frame) < 0) {
+    AVFrame *frame = d->video.frame;
+    if (av_frame_make_writable(frame) < 0) {
         setError(error, QStringLiteral("out of memory"));
         return false;
     }
     // libyuv's "ARGB" is B, G, R, A in memory: Qt's 32-bit formats on this machine.
-    if (libyuv::ARGBToI420(src.constBits(), int(src.bytesPerLine()), d->frame->data[0], d->frame->linesize[0],
-                           d->frame->data[1], d->frame->linesize[1], d->frame->data[2], d->frame->linesize[2],
+    if (libyuv::ARGBToI420(src.constBits(), int(src.bytesPerLine()), frame->data[0], frame->linesize[0],
+                           frame->data[1], frame->linesize[1], frame->data[2], frame->linesize[2],
                            d->settings.width, d->settings.height) != 0) {
         setError(error, QStringLiteral("the frame could not be converted"));
         return false;
     }
-    d->frame->pts = pts;
-    int rc = avcodec_send_frame(d->enc, d->frame);
+    frame->pts = pts;
+    int rc = avcodec_send_frame(d->video.ctx, frame);
     if (rc < 0) {
         setError(error, avText(rc));
         return false;
     }
     d->lastPts = pts;
     ++d->count;
-    return d->drain(error);
+    return d->drain(d->video, error);
 }
 
-bool VideoWriter::finish(QString *error)
+bool VideoWriter::appendAudio(const float *samples, qsizetype count, QString *error)
+{
+    if (!d->open || !d->audio.ctx) {
+        setError(error, d->open ? QStringLiteral("the video has no sound track") : QStringLiteral("the writer is closed"));
+        return false;
+    }
+    d->sound.insert(d->sound.end(), samples, samples + count);
+    d->soundIn += count;
+    const int n = d->soundFrame();
+    while (qsizetype(d->sound.size()) >= n)
+        if (!d->encodeSound(n, error))
+            return false;
+    return true;
+}
+
+double VideoWriter::audioSeconds() const
+{
+    return d->settings.audioRate > 0 ? double(d->soundIn) / d->settings.audioRate : 0;
+}
+
+bool VideoWriter::finish(QString *error, std::optional<double> endSeconds)
 {
     if (!d->open) {
         setError(error, QStringLiteral("the writer is closed"));
         return false;
     }
-    bool ok = avcodec_send_frame(d->enc, nullptr) >= 0 && d->drain(error);
+    bool ok = true;
+    if (d->audio.ctx) {
+        if (!d->sound.empty())
+            ok = d->encodeSound(int(d->sound.size()), error);
+        ok = ok && avcodec_send_frame(d->audio.ctx, nullptr) >= 0 && d->drain(d->audio, error);
+    }
+    ok = ok && avcodec_send_frame(d->video.ctx, nullptr) >= 0 && d->drain(d->video, error);
+    std::optional<int64_t> until;
+    if (endSeconds && std::isfinite(*endSeconds))
+        until = std::llround(*endSeconds * d->settings.timeScale);
+    ok = ok && d->release(until, error);
     if (ok) {
         const int rc = av_write_trailer(d->fmt);
         if (rc < 0) {
@@ -257,101 +432,270 @@ void VideoWriter::cancel()
     QFile::remove(d->path);
 }
 
+// --- reading -----------------------------------------------------------------
+
+namespace {
+
+// An opened file and the decoder of one of its streams.
+struct Source {
+    AVFormatContext *fmt = nullptr;
+    AVCodecContext *dec = nullptr;
+    AVFrame *frame = nullptr;
+    AVPacket *packet = nullptr;
+    SwsContext *sws = nullptr;
+    int index = -1;
+    double tb = 0;
+    bool flushed = false; // the decoder has been told the stream ended
+
+    ~Source()
+    {
+        sws_freeContext(sws);
+        av_frame_free(&frame);
+        av_packet_free(&packet);
+        avcodec_free_context(&dec);
+        avformat_close_input(&fmt);
+    }
+
+    bool openFile(const QString &path, QString *error)
+    {
+        quietLibraries();
+        const QByteArray file = QFile::encodeName(path);
+        int rc = avformat_open_input(&fmt, file.constData(), nullptr, nullptr);
+        if (rc < 0 || (rc = avformat_find_stream_info(fmt, nullptr)) < 0) {
+            setError(error, avText(rc));
+            return false;
+        }
+        packet = av_packet_alloc();
+        return packet != nullptr;
+    }
+
+    bool openDecoder(int threads, QString *error)
+    {
+        AVStream *st = fmt->streams[index];
+        const AVCodec *codec = avcodec_find_decoder(st->codecpar->codec_id);
+        dec = codec ? avcodec_alloc_context3(codec) : nullptr;
+        if (dec)
+            dec->thread_count = threads;
+        frame = av_frame_alloc();
+        if (!dec || !frame || avcodec_parameters_to_context(dec, st->codecpar) < 0 ||
+            avcodec_open2(dec, codec, nullptr) < 0) {
+            setError(error, QStringLiteral("no decoder for the video"));
+            return false;
+        }
+        return true;
+    }
+
+    QImage image()
+    {
+        const AVFrame *f = frame;
+        QImage img(f->width, f->height, QImage::Format_RGB32);
+        if (img.isNull())
+            return img;
+        if (f->format == AV_PIX_FMT_YUV420P || f->format == AV_PIX_FMT_YUVJ420P) {
+            libyuv::I420ToARGB(f->data[0], f->linesize[0], f->data[1], f->linesize[1], f->data[2], f->linesize[2],
+                               img.bits(), int(img.bytesPerLine()), f->width, f->height);
+            return img;
+        }
+        sws = sws_getCachedContext(sws, f->width, f->height, AVPixelFormat(f->format), f->width, f->height,
+                                   AV_PIX_FMT_BGRA, SWS_BILINEAR, nullptr, nullptr, nullptr);
+        uint8_t *dst[4] = {img.bits(), nullptr, nullptr, nullptr};
+        const int dstStride[4] = {int(img.bytesPerLine()), 0, 0, 0};
+        if (!sws || sws_scale(sws, f->data, f->linesize, 0, f->height, dst, dstStride) <= 0)
+            img.fill(Qt::black);
+        return img;
+    }
+
+    // The next decoded frame into `frame`; false at the end.
+    bool decodeNext()
+    {
+        for (;;) {
+            const int rc = avcodec_receive_frame(dec, frame);
+            if (rc >= 0)
+                return true;
+            if (rc != AVERROR(EAGAIN) || flushed)
+                return false;
+            bool sent = false;
+            while (!sent) {
+                if (av_read_frame(fmt, packet) < 0) {
+                    avcodec_send_packet(dec, nullptr);
+                    flushed = true;
+                    break;
+                }
+                if (packet->stream_index == index) {
+                    avcodec_send_packet(dec, packet);
+                    sent = true;
+                }
+                av_packet_unref(packet);
+            }
+        }
+    }
+};
+
+} // namespace
+
+struct VideoReader::Impl : Source {};
+
+VideoReader::VideoReader() : d(std::make_unique<Impl>()) {}
+VideoReader::~VideoReader() = default;
+
+std::unique_ptr<VideoReader> VideoReader::open(const QString &path, QString *error)
+{
+    std::unique_ptr<VideoReader> r(new VideoReader);
+    if (!r->d->openFile(path, error))
+        return nullptr;
+    r->d->index = av_find_best_stream(r->d->fmt, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    if (r->d->index < 0) {
+        setError(error, QStringLiteral("the file has no video"));
+        return nullptr;
+    }
+    // The machine's processors: a long video decodes in a fraction of its length.
+    if (!r->d->openDecoder(0, error))
+        return nullptr;
+    r->d->tb = av_q2d(r->d->fmt->streams[r->d->index]->time_base);
+    return r;
+}
+
+int VideoReader::width() const { return d->fmt->streams[d->index]->codecpar->width; }
+int VideoReader::height() const { return d->fmt->streams[d->index]->codecpar->height; }
+double VideoReader::duration() const { return lengthOf(d->fmt, d->fmt->streams[d->index]); }
+
+bool VideoReader::next(QImage *image, double *seconds)
+{
+    if (!d->decodeNext())
+        return false;
+    if (image)
+        *image = d->image();
+    if (seconds)
+        *seconds = double(d->frame->best_effort_timestamp) * d->tb;
+    av_frame_unref(d->frame);
+    return true;
+}
+
+std::optional<QImage> frameAt(const QString &path, double seconds, QString *error)
+{
+    auto reader = VideoReader::open(path, error);
+    if (!reader)
+        return std::nullopt;
+    QImage shown, img;
+    double t = 0;
+    while (reader->next(&img, &t)) {
+        if (t > seconds + 1e-6 && !shown.isNull())
+            break;
+        shown = img;
+        if (t > seconds + 1e-6)
+            break;
+    }
+    if (shown.isNull()) {
+        setError(error, QStringLiteral("no frame could be decoded"));
+        return std::nullopt;
+    }
+    return shown;
+}
+
 std::optional<VideoInfo> readVideo(const QString &path, bool decodeFrames, QString *error, int maxFrames)
 {
-    quietLibraries();
-    AVFormatContext *fmt = nullptr;
-    const QByteArray file = QFile::encodeName(path);
-    int rc = avformat_open_input(&fmt, file.constData(), nullptr, nullptr);
-    if (rc < 0) {
-        setError(error, avText(rc));
+    Source r;
+    if (!r.openFile(path, error))
         return std::nullopt;
-    }
-    struct Closer {
-        AVFormatContext **f;
-        AVCodecContext *c = nullptr;
-        AVFrame *frame = nullptr;
-        AVPacket *packet = nullptr;
-        ~Closer()
-        {
-            av_frame_free(&frame);
-            av_packet_free(&packet);
-            avcodec_free_context(&c);
-            avformat_close_input(f);
-        }
-    } closer{&fmt};
-    if ((rc = avformat_find_stream_info(fmt, nullptr)) < 0) {
-        setError(error, avText(rc));
-        return std::nullopt;
-    }
     VideoInfo info;
-    int videoIndex = -1;
-    for (unsigned i = 0; i < fmt->nb_streams; ++i) {
-        if (fmt->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) {
+    for (unsigned i = 0; i < r.fmt->nb_streams; ++i) {
+        const AVCodecParameters *par = r.fmt->streams[i]->codecpar;
+        if (par->codec_type == AVMEDIA_TYPE_VIDEO) {
             ++info.videoStreams;
-            if (videoIndex < 0)
-                videoIndex = int(i);
+            if (r.index < 0)
+                r.index = int(i);
         } else {
             ++info.otherStreams;
+            if (par->codec_type == AVMEDIA_TYPE_AUDIO && info.audioCodec.isEmpty())
+                info.audioCodec = QString::fromUtf8(avcodec_get_name(par->codec_id));
         }
     }
-    if (videoIndex < 0)
+    info.duration = lengthOf(r.fmt, r.index >= 0 ? r.fmt->streams[r.index] : nullptr);
+    if (r.index < 0)
         return info;
-    AVStream *st = fmt->streams[videoIndex];
+    AVStream *st = r.fmt->streams[r.index];
     info.codec = QString::fromUtf8(avcodec_get_name(st->codecpar->codec_id));
     info.width = st->codecpar->width;
     info.height = st->codecpar->height;
     info.timeBaseNum = st->time_base.num;
     info.timeBaseDen = st->time_base.den;
-    const double tb = av_q2d(st->time_base);
+    r.tb = av_q2d(st->time_base);
 
-    if (decodeFrames) {
-        const AVCodec *dec = avcodec_find_decoder(st->codecpar->codec_id);
-        closer.c = dec ? avcodec_alloc_context3(dec) : nullptr;
-        if (!closer.c || avcodec_parameters_to_context(closer.c, st->codecpar) < 0 ||
-            avcodec_open2(closer.c, dec, nullptr) < 0) {
-            setError(error, QStringLiteral("no decoder for the video"));
-            return std::nullopt;
+    if (!decodeFrames) {
+        while (av_read_frame(r.fmt, r.packet) >= 0) {
+            if (r.packet->stream_index == r.index)
+                info.times.push_back(double(r.packet->pts) * r.tb);
+            av_packet_unref(r.packet);
         }
-        closer.frame = av_frame_alloc();
-    }
-    closer.packet = av_packet_alloc();
-
-    auto takeFrames = [&]() {
-        while (avcodec_receive_frame(closer.c, closer.frame) >= 0) {
-            if (maxFrames <= 0 || int(info.frames.size()) < maxFrames) {
-                AVFrame *f = closer.frame;
-                QImage img(f->width, f->height, QImage::Format_RGB32);
-                if (f->format == AV_PIX_FMT_YUV420P || f->format == AV_PIX_FMT_YUVJ420P)
-                    libyuv::I420ToARGB(f->data[0], f->linesize[0], f->data[1], f->linesize[1], f->data[2],
-                                       f->linesize[2], img.bits(), int(img.bytesPerLine()), f->width,
-                                       f->height);
-                else
-                    img.fill(Qt::black);
-                info.frames.push_back(img);
-                info.times.push_back(double(f->best_effort_timestamp) * tb);
-            }
-            av_frame_unref(closer.frame);
-        }
-    };
-    while (av_read_frame(fmt, closer.packet) >= 0) {
-        if (closer.packet->stream_index == videoIndex) {
-            if (decodeFrames) {
-                avcodec_send_packet(closer.c, closer.packet);
-                takeFrames();
-            } else {
-                info.times.push_back(double(closer.packet->pts) * tb);
-            }
-        }
-        av_packet_unref(closer.packet);
-    }
-    if (decodeFrames) {
-        avcodec_send_packet(closer.c, nullptr);
-        takeFrames();
-    } else {
         std::sort(info.times.begin(), info.times.end());
+        return info;
+    }
+    if (!r.openDecoder(1, error))
+        return std::nullopt;
+    while (r.decodeNext()) {
+        if (maxFrames <= 0 || int(info.frames.size()) < maxFrames) {
+            info.frames.push_back(r.image());
+            info.times.push_back(double(r.frame->best_effort_timestamp) * r.tb);
+        }
+        av_frame_unref(r.frame);
     }
     return info;
+}
+
+std::optional<std::vector<float>> readAudio(const QString &path, int sampleRate, double maxSeconds, QString *error)
+{
+    Source r;
+    if (sampleRate <= 0 || !r.openFile(path, error))
+        return std::nullopt;
+    r.index = av_find_best_stream(r.fmt, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+    if (r.index < 0) {
+        setError(error, QStringLiteral("the file holds no sound"));
+        return std::nullopt;
+    }
+    AVStream *st = r.fmt->streams[r.index];
+    const AVCodec *codec = avcodec_find_decoder(st->codecpar->codec_id);
+    r.dec = codec ? avcodec_alloc_context3(codec) : nullptr;
+    r.frame = av_frame_alloc();
+    if (!r.dec || !r.frame || avcodec_parameters_to_context(r.dec, st->codecpar) < 0 ||
+        avcodec_open2(r.dec, codec, nullptr) < 0) {
+        setError(error, QStringLiteral("no decoder for the sound"));
+        return std::nullopt;
+    }
+    if (r.dec->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC)
+        av_channel_layout_default(&r.dec->ch_layout, std::max(1, r.dec->ch_layout.nb_channels));
+    SwrContext *swr = nullptr;
+    AVChannelLayout mono;
+    av_channel_layout_default(&mono, 1);
+    if (swr_alloc_set_opts2(&swr, &mono, AV_SAMPLE_FMT_FLT, sampleRate, &r.dec->ch_layout, r.dec->sample_fmt,
+                            r.dec->sample_rate, 0, nullptr) < 0 ||
+        swr_init(swr) < 0) {
+        swr_free(&swr);
+        setError(error, QStringLiteral("the sound cannot be converted"));
+        return std::nullopt;
+    }
+    const auto cap = qsizetype(std::clamp(maxSeconds, 0.0, 86400.0) * sampleRate);
+    std::vector<float> out;
+    auto take = [&](const uint8_t **in, int n) {
+        const int room = swr_get_out_samples(swr, n);
+        if (room <= 0)
+            return;
+        std::vector<float> buf(size_t(room) + 16);
+        uint8_t *dst = reinterpret_cast<uint8_t *>(buf.data());
+        const int got = swr_convert(swr, &dst, int(buf.size()), in, n);
+        if (got > 0) {
+            const qsizetype keep = std::min<qsizetype>(got, cap - qsizetype(out.size()));
+            if (keep > 0)
+                out.insert(out.end(), buf.begin(), buf.begin() + keep);
+        }
+    };
+    while (qsizetype(out.size()) < cap && r.decodeNext()) {
+        take(const_cast<const uint8_t **>(r.frame->extended_data), r.frame->nb_samples);
+        av_frame_unref(r.frame);
+    }
+    if (qsizetype(out.size()) < cap)
+        take(nullptr, 0);
+    swr_free(&swr);
+    return out;
 }
 
 } // namespace Media

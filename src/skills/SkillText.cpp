@@ -3,7 +3,6 @@
 #include "platform/Files.h"
 
 #include <QStringDecoder>
-#include <QTextBoundaryFinder>
 
 namespace SkillText {
 
@@ -32,11 +31,7 @@ QString prefixCharacters(const QString &text, int n)
 
 qsizetype characterCount(const QString &text)
 {
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
-    qsizetype count = 0;
-    while (finder.toNextBoundary() >= 0)
-        ++count;
-    return count;
+    return Characters::count(text);
 }
 
 QString quoted(const QString &text)

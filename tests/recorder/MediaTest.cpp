@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <cmath>
 #include <gtest/gtest.h>
 
 namespace {
@@ -91,4 +92,61 @@ TEST(Media, CancelDeletesTheFile)
     EXPECT_FALSE(w->append(solid({64, 64}, Qt::red), 1));
     EXPECT_FALSE(w->finish());
     EXPECT_FALSE(Media::readVideo(path, false));
+}
+
+TEST(Media, ASoundTrackAndAnEndTime)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("voiced.mp4");
+    Media::VideoSettings s;
+    s.width = 160;
+    s.height = 90;
+    s.quality = 20;
+    s.preset = "veryfast";
+    s.lowLatency = false;
+    s.threads = 0;
+    s.audioRate = 48000;
+    QString error;
+    auto w = Media::VideoWriter::open(path, s, &error);
+    ASSERT_TRUE(w) << error.toStdString();
+    const QColor colours[] = {Qt::red, Qt::green, Qt::blue};
+    for (int i = 0; i < 3; ++i)
+        ASSERT_TRUE(w->append(solid({160, 90}, colours[i]), i * 0.5, &error)) << error.toStdString();
+    std::vector<float> tone(72000);
+    for (size_t i = 0; i < tone.size(); ++i)
+        tone[i] = 0.5f * float(std::sin(double(i) * 2 * M_PI * 440 / 48000));
+    ASSERT_TRUE(w->appendAudio(tone.data(), qsizetype(tone.size()), &error)) << error.toStdString();
+    EXPECT_DOUBLE_EQ(w->audioSeconds(), 1.5);
+    // The last frame stands until 2 s.
+    ASSERT_TRUE(w->finish(&error, 2.0)) << error.toStdString();
+
+    const auto info = Media::readVideo(path, false, &error);
+    ASSERT_TRUE(info) << error.toStdString();
+    EXPECT_EQ(info->codec, "h264");
+    EXPECT_EQ(info->audioCodec, "aac");
+    EXPECT_NEAR(info->duration, 2.0, 0.03);
+    EXPECT_EQ(info->times.size(), 3u);
+    const auto sound = Media::readAudio(path, 48000, 60, &error);
+    ASSERT_TRUE(sound) << error.toStdString();
+    EXPECT_NEAR(double(sound->size()) / 48000, 1.5, 0.03);
+    EXPECT_FALSE(Media::readAudio(path, 48000, 0.5)->size() > 24000u) << "cut at the asked length";
+
+    // The frame shown at a time is the last one that began by then.
+    for (const auto &[t, c] : std::vector<std::pair<double, QColor>>{{0, Qt::red}, {0.49, Qt::red}, {0.7, Qt::green},
+                                                                     {1.9, Qt::blue}, {30, Qt::blue}}) {
+        const auto frame = Media::frameAt(path, t, &error);
+        ASSERT_TRUE(frame) << error.toStdString();
+        EXPECT_NEAR(frame->pixelColor(80, 45).red(), c.red(), 16) << t;
+        EXPECT_NEAR(frame->pixelColor(80, 45).blue(), c.blue(), 16) << t;
+    }
+    // A silent video has no sound to read, and refuses sound.
+    const QString silent = dir.filePath("silent.mp4");
+    s.audioRate = 0;
+    auto quiet = Media::VideoWriter::open(silent, s, &error);
+    ASSERT_TRUE(quiet);
+    EXPECT_FALSE(quiet->appendAudio(tone.data(), 10));
+    ASSERT_TRUE(quiet->append(solid({160, 90}, Qt::red), 0));
+    ASSERT_TRUE(quiet->finish());
+    EXPECT_FALSE(Media::readAudio(silent, 48000, 60));
+    EXPECT_FALSE(Media::VideoReader::open(dir.filePath("none.mp4")));
 }
