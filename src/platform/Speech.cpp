@@ -95,7 +95,7 @@ std::vector<Speech::Voice> espeakVoices()
         const espeak_VOICE *v = list[i];
         // Languages: a priority byte, then a text, repeated; a zero byte ends the list.
         for (const char *p = v->languages; p && *p; p += std::strlen(p + 1) + 2)
-            out.push_back({QString::fromUtf8(v->identifier), QString::fromUtf8(p + 1)});
+            out.push_back({QString::fromUtf8(v->identifier), QString::fromUtf8(p + 1), int(*p)});
     }
     return out;
 }
@@ -283,15 +283,17 @@ QString Speech::voiceCode(const QString &language)
 
 std::optional<QString> Speech::pickVoice(const QString &code, const std::vector<Voice> &installed)
 {
+    auto best = [&](const QString &tag) -> std::optional<QString> {
+        const Voice *found = nullptr;
+        for (const Voice &v : installed)
+            if (v.language.compare(tag, Qt::CaseInsensitive) == 0 && (!found || v.priority < found->priority))
+                found = &v;
+        return found ? std::optional<QString>(found->id) : std::nullopt;
+    };
     auto find = [&](const QString &c) -> std::optional<QString> {
-        const QString bare = c.section(QLatin1Char('-'), 0, 0);
-        for (const Voice &v : installed)
-            if (v.language.compare(c, Qt::CaseInsensitive) == 0)
-                return v.id;
-        for (const Voice &v : installed)
-            if (v.language.compare(bare, Qt::CaseInsensitive) == 0)
-                return v.id;
-        return std::nullopt;
+        if (auto v = best(c))
+            return v;
+        return best(c.section(QLatin1Char('-'), 0, 0));
     };
     if (auto v = find(code))
         return v;

@@ -31,15 +31,17 @@ public:
     // English as spoken in India.
     static QString voiceCode(const QString &language);
 
-    // An installed voice: what the synthesiser knows it by, and its language tag.
+    // An installed voice: what the synthesiser knows it by, a language tag it
+    // speaks, and how well (lower is better).
     struct Voice {
         QString id;
         QString language;
+        int priority = 5;
     };
-    // The voice that speaks a code: one whose language is the code itself
-    // (case ignored), else one whose language is the code's bare language
-    // ("hi" for "hi-IN"); else the one for "en-US" by the same rule; else
-    // nothing, and the synthesiser's default voice speaks.
+    // The voice that speaks a code: the best one whose language is the code
+    // itself (case ignored), else the best whose language is the code's bare
+    // language ("hi" for "hi-IN"); else the one for "en-US" by the same rule;
+    // else nothing, and the synthesiser's default voice speaks.
     static std::optional<QString> pickVoice(const QString &code, const std::vector<Voice> &installed);
 
     // The synthesiser, replaceable by tests. It runs on the speech thread, one

@@ -76,7 +76,9 @@ TEST(Speech, VoiceCodesAndTheirFallbacks)
 
     const std::vector<Speech::Voice> full = {
         {"gmw/en-US", "en-us"}, {"gmw/en", "en-gb"}, {"gmw/en-IN", "en-IN"}, {"inc/hi", "hi"}};
-    const std::vector<Speech::Voice> noIndia = {{"gmw/en-US", "en-us"}, {"gmw/en", "en-gb"}, {"gmw/en2", "en"}};
+    // Without an Indian English voice, the English voice that speaks "en" best.
+    const std::vector<Speech::Voice> noIndia = {
+        {"gmw/en-029", "en", 10}, {"gmw/en-US", "en-us", 2}, {"gmw/en2", "en", 2}, {"gmw/en-US", "en", 3}};
     const std::vector<Speech::Voice> usOnly = {{"gmw/en-US", "en-US"}, {"roa/fr", "fr"}};
     const std::vector<Speech::Voice> none = {{"roa/fr", "fr"}};
     struct Case {
