@@ -19,7 +19,7 @@
 #include <QTimer>
 #include <atomic>
 #include <cstdio>
-#include <thread>
+#include <sched.h>
 
 namespace {
 
@@ -158,13 +158,16 @@ int main(int argc, char **argv)
         return 1;
     }
     const auto &o = *result.output;
-    std::printf("render: %d lines, voice %s, captions on, %u CPU(s)\n", lineCount, qPrintable(voice),
-                std::thread::hardware_concurrency());
+    cpu_set_t cpus;
+    CPU_ZERO(&cpus);
+    sched_getaffinity(0, sizeof cpus, &cpus);
+    std::printf("render: %d lines, voice %s, captions on, %d CPU(s)\n", lineCount, qPrintable(voice),
+                CPU_COUNT(&cpus));
     std::printf("render: video %.1f s, render %.2f s, render time / video length = %.3f (%.1fx faster than real time)\n",
                 o.seconds, took, took / o.seconds, o.seconds / took);
     for (const QString &n : o.notes)
         std::printf("render: note: %s\n", qPrintable(n));
     if (keep)
-        std::printf("render: kept %s\n", qPrintable(o.video));
+        std::printf("render: kept %s and %s\n", qPrintable(o.video), qPrintable(o.poster.value_or(QString())));
     return 0;
 }

@@ -257,7 +257,7 @@ struct Tail {
     double from = 0;                           // rawLen - hold
     QImage base;                               // the frame shown at `from`
     std::vector<std::pair<double, QImage>> frames; // frames that begin after `from`
-    static constexpr size_t MAX = 32;
+    static constexpr size_t MAX = 8;
 };
 
 // Composes and exports; runs on a background thread. Answers the result.
