@@ -23,6 +23,7 @@
 const QString RecordRender::BAD_TIME =
     QStringLiteral("every narration line needs a time between 0 and 86400 seconds");
 const QString RecordRender::VOICE_OUTSIDE = QStringLiteral("the voice folder must be inside the clients folder");
+const QString RecordRender::BAD_NAME = QStringLiteral("the video name must be a plain file name");
 
 namespace {
 
@@ -274,7 +275,10 @@ RecordRender::Result build(const QString &raw, const QString &folder, const QStr
     auto reader = Media::VideoReader::open(raw, &error);
     if (!reader)
         return failure(RecordError::platform(error));
-    const double rawLen = reader->duration();
+    // A file that states no length lasts until its last frame.
+    double rawLen = reader->duration();
+    if (rawLen <= 0 && !info->times.empty())
+        rawLen = info->times.back();
     const QSize size(reader->width(), reader->height());
     if (size.width() < 2 || size.height() < 2)
         return failure(RecordError::writer(QStringLiteral("could not build the video")));
@@ -504,6 +508,12 @@ void RecordRender::render(const QString &folder, const QString &name, const QVec
         done(failure(RecordError::writer(QStringLiteral("no raw.mp4 in ") +
                                          QFileInfo(QDir::cleanPath(folder)).fileName() +
                                          QStringLiteral(" — record first"))));
+        return;
+    }
+    // The video and its subtitles stay in the recording folder.
+    if (name.isEmpty() || name.contains(QLatin1Char('/')) || name == QLatin1String(".") ||
+        name == QLatin1String("..") || name.contains(QChar(0))) {
+        done(failure(RecordError::writer(BAD_NAME)));
         return;
     }
     QVector<Line> lines;

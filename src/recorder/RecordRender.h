@@ -98,10 +98,11 @@ struct RecordRender {
     // receives where that image sits in the picture.
     static QImage captionImage(QSize picture, const QString &text, QPoint *at);
 
-    // The error text of a refused line time, and of a voice folder outside
-    // the clients folder.
+    // The error texts of a refused line time, a voice folder outside the
+    // clients folder, and a video name that would leave the recording folder.
     static const QString BAD_TIME;
     static const QString VOICE_OUTSIDE;
+    static const QString BAD_NAME;
 
     // The longest stretch of a clip that is read (longer ones are cut).
     static constexpr double MAX_CLIP_SECONDS = 900;

@@ -387,7 +387,13 @@ TEST(Render, RefusedInputWritesNothing)
                   "The recording failed: " + RecordRender::BAD_TIME)
             << at;
     }
+    // The video lands in the recording folder, never beside it.
+    for (const QString &name : {QString("../Escaped"), QString("a/b"), QString(""), QString("..")})
+        EXPECT_EQ(errorOf(renderAndWait(folder, name, {{0.5, "A"}}, "none")),
+                  "The recording failed: " + RecordRender::BAD_NAME)
+            << name.toStdString();
     EXPECT_EQ(filesIn(folder), QStringList({"raw.mp4"}));
+    EXPECT_TRUE(filesIn(QFileInfo(folder).path()).isEmpty());
 }
 
 TEST(Render, BlankLinesAreDroppedAndTheRestKeptAsGiven)
