@@ -109,37 +109,32 @@ private:
         qint64 start = 0;
     };
 
+    struct Loaded {
+        qint64 start = 0;
+        std::vector<float> samples;
+    };
+
     void mix(float *out, qint64 from, qint64 n)
     {
-        // Let go of the clip that has ended; read the next once it begins.
-        while (true) {
-            if (active_ && activeStart_ + qint64(samples_.size()) <= from) {
-                active_ = false;
-                samples_ = {};
-            }
-            if (!active_ && next_ < clips_.size() && clips_[next_].start < from + n) {
-                const Clip &c = clips_[next_++];
-                samples_ = Media::readAudio(c.path, RecordRender::AUDIO_RATE, RecordRender::MAX_CLIP_SECONDS)
-                               .value_or(std::vector<float>());
-                activeStart_ = c.start;
-                active_ = true;
-                continue;
-            }
-            break;
+        // Let go of the clips that have ended; read those that begin in this stretch.
+        std::erase_if(active_, [&](const Loaded &l) { return l.start + qint64(l.samples.size()) <= from; });
+        while (next_ < clips_.size() && clips_[next_].start < from + n) {
+            const Clip &c = clips_[next_++];
+            active_.push_back({c.start, Media::readAudio(c.path, RecordRender::AUDIO_RATE,
+                                                         RecordRender::MAX_CLIP_SECONDS)
+                                            .value_or(std::vector<float>())});
         }
-        if (!active_)
-            return;
-        const qint64 a = std::max(from, activeStart_);
-        const qint64 b = std::min(from + n, activeStart_ + qint64(samples_.size()));
-        for (qint64 i = a; i < b; ++i)
-            out[i - from] = std::clamp(out[i - from] + samples_[size_t(i - activeStart_)], -1.f, 1.f);
+        for (const Loaded &l : active_) {
+            const qint64 a = std::max(from, l.start);
+            const qint64 b = std::min(from + n, l.start + qint64(l.samples.size()));
+            for (qint64 i = a; i < b; ++i)
+                out[i - from] = std::clamp(out[i - from] + l.samples[size_t(i - l.start)], -1.f, 1.f);
+        }
     }
 
     std::vector<Clip> clips_;
     size_t next_ = 0;
-    bool active_ = false;
-    qint64 activeStart_ = 0;
-    std::vector<float> samples_;
+    std::vector<Loaded> active_;
     qint64 pos_ = 0;
 };
 

@@ -438,3 +438,33 @@ TEST(Render, AFailedRenderKeepsTheVoiceClipsAndLeavesNoVideo)
     EXPECT_FALSE(r->error->description().isEmpty());
     EXPECT_EQ(filesIn(folder), QStringList({".voice-0.wav", "raw.mp4", "script.json"}));
 }
+
+TEST(Render, VoiceOverPastTheEndIsHeardWholeWhileTheLastFrameStands)
+{
+    Clients clients;
+    const QString folder = clients.folder("02 Clients/Acme/Videos/Short");
+    writeRaw(folder, 0.3, [](double t) { return t < 0.15 ? QColor(Qt::red) : QColor(Qt::green); });
+    const QString voices = clients.folder("02 Clients/Acme/Voices");
+    writeTone(QDir(voices).filePath("0.wav"), 0.5);
+    writeTone(QDir(voices).filePath("1.wav"), 0.5);
+    // The second line follows the first after 0.25 s: 0.75 s to 1.25 s, all of
+    // it after the recording's end.
+    const auto r = renderAndWait(folder, "Short", {{0, "A"}, {0, "B"}}, "folder:" + voices);
+    ASSERT_TRUE(r && r->ok()) << errorOf(r).toStdString();
+    EXPECT_EQ(r->output->seconds, 1.9) << "1.25 s and 0.6 s of tail";
+    EXPECT_EQ(r->output->notes.last(), "held the last frame 1.6 s for the voice-over to finish");
+    const auto sound = Media::readAudio(r->output->video, 48000, 60);
+    ASSERT_TRUE(sound);
+    auto loudness = [&](double from, double to) {
+        double sum = 0;
+        const size_t a = size_t(from * 48000), b = std::min(sound->size(), size_t(to * 48000));
+        for (size_t i = a; i < b; ++i)
+            sum += double((*sound)[i]) * (*sound)[i];
+        return b > a ? std::sqrt(sum / double(b - a)) : 0.0;
+    };
+    EXPECT_GT(loudness(0.05, 0.45), 0.1) << "line 1";
+    EXPECT_LT(loudness(0.55, 0.7), 0.02) << "the pause between the lines";
+    EXPECT_GT(loudness(0.8, 1.2), 0.1) << "line 2, in the held stretch";
+    EXPECT_LT(loudness(1.35, 1.8), 0.02) << "the tail";
+    expectColour(pixelAt(r->output->video, 1.0, {10, 10}), QColor(Qt::green), "the last frame stands");
+}
