@@ -65,6 +65,10 @@ TEST(Speech, SpeaksEachLineIntoItsOwnFileInOrder)
         ASSERT_TRUE(samples) << error.toStdString();
         EXPECT_GT(samples->size(), 22050u / 4) << "a spoken line lasts a while";
     }
+    // The Hindi voice speaks Devanagari.
+    const auto hindi = speak({QString::fromUtf8("फ़ॉर्म खोलें")}, "hi", dir.path());
+    ASSERT_TRUE(hindi && hindi->size() == 1 && hindi->at(0));
+    EXPECT_GT(Media::readAudio(*hindi->at(0), 22050, 60).value_or(std::vector<float>()).size(), 22050u / 4);
     EXPECT_EQ(Speech::running(), 0);
 }
 
@@ -136,6 +140,11 @@ TEST(Speech, ALineWithoutSoundHasNoFileAndTheOthersKeepTheirPlaces)
     const auto samples = Media::readAudio(*got->at(2), Speech::sampleRate, 60);
     ASSERT_TRUE(samples);
     EXPECT_EQ(samples->size(), 1000u);
+
+    // A folder where no file can be made: every line ends early, without a file.
+    const auto nowhere = speak({"one", "two"}, "en", dir.filePath("missing"));
+    ASSERT_TRUE(nowhere);
+    EXPECT_EQ(*nowhere, Results(2));
 
     const auto empty = speak({}, "en", dir.path());
     ASSERT_TRUE(empty);
