@@ -362,13 +362,12 @@ void GalleryWindow::buildCategories()
         chip->setFixedSize(int(std::ceil(QFontMetricsF(chip->font()).horizontalAdvance(chip->text()))) + 28, 30);
         connect(chip, &QPushButton::clicked, this, [this, i] { pickCategory(i); });
         catLayout_->addWidget(chip);
+        chip->show(); // a layout leaves hidden widgets out of its size
     }
-    catStack_->adjustSize();
+    catLayout_->activate();
     const QSize fit = catStack_->sizeHint();
     catStack_->setGeometry(0, (44 - fit.height()) / 2, fit.width(), fit.height());
     catScroll_->widget()->resize(std::max(catScroll_->viewport()->width(), fit.width()), 44);
-    for (QPushButton *b : chips())
-        b->show();
 }
 
 void GalleryWindow::pickCategory(int tag)

@@ -131,7 +131,6 @@ SkillsWindow::SkillsWindow(QWidget *parent) : QWidget(parent, Qt::Window)
     connect(table_->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] { selectionChanged(); });
 
     editor_ = new QPlainTextEdit;
-    editor_->document()->setDocumentMargin(10);
 
     skillsChip_ = new QPushButton(QStringLiteral("Skills"));
     agentsChip_ = new QPushButton(QStringLiteral("Agents"));
@@ -213,12 +212,6 @@ void SkillsWindow::build()
         chip->setParent(root);
     anchors.push_back({skillsChip_, fromBottom(H, 18, H - 40, 86, 26)});
     anchors.push_back({agentsChip_, fromBottom(H, 110, H - 40, 86, 26)});
-    paintChips();
-
-    Theme::secondaryButton(newButton_);
-    Theme::primaryButton(saveButton_);
-    Theme::secondaryButton(deleteButton_);
-    Theme::secondaryButton(revealButton_);
     int x = 214;
     for (QPushButton *b : {newButton_, saveButton_, deleteButton_, revealButton_}) {
         b->setParent(root);
@@ -244,9 +237,16 @@ void SkillsWindow::build()
     const QRect editorFrame = fromBottom(H, 272, 18, W - 290, H - 74);
     QWidget *area = PanelKit::textArea(editor_, editorFrame, root, Theme::mono(12.5));
     Theme::card(area, 14);
+    editor_->document()->setDocumentMargin(11); // the text sits 12 in from the sides, 10 from the top
     anchors.push_back({area, editorFrame, 0, 0, 1, 1});
 
     PanelKit::anchorChildren(root, QSize(W, H), anchors);
+    // Styled once placed: the rounding follows the size.
+    paintChips();
+    Theme::secondaryButton(newButton_);
+    Theme::primaryButton(saveButton_);
+    Theme::secondaryButton(deleteButton_);
+    Theme::secondaryButton(revealButton_);
     for (QObject *o : root->children())
         if (auto *w = qobject_cast<QWidget *>(o))
             w->show();

@@ -332,6 +332,9 @@ TEST_F(GalleryWindowTest, BothLooks)
     ThemeBroadcast::postThemeDidChange();
     spin(50);
     EXPECT_TRUE(paintedIn(shot(&w, "gallery-dark"), true));
+    // The chips are drawn after the repaint too.
+    for (QPushButton *b : w.chips())
+        EXPECT_TRUE(b->isVisible() && b->parentWidget()->rect().contains(b->geometry())) << b->text().toStdString();
     EXPECT_EQ(tiles().size(), 3);
 
     // Hovering lifts a tile unless motion is reduced.
