@@ -21,16 +21,6 @@ QStringList lfLines(const QString &text)
     return lines;
 }
 
-QString trimSet(const QString &text, const QString &set)
-{
-    qsizetype start = 0, end = text.size();
-    while (start < end && set.contains(text.at(start)))
-        ++start;
-    while (end > start && set.contains(text.at(end - 1)))
-        --end;
-    return text.mid(start, end - start);
-}
-
 // A front-matter value that a reader takes as it stands: nothing in it can
 // end the line, start a comment or a nested mapping, or be read as quoting.
 bool plainValue(const QString &value)
@@ -67,9 +57,9 @@ std::optional<QString> SkillInstall::front(const QString &text, const QString &k
     for (const QString &raw : lfLines(head)) {
         if (raw.isEmpty())
             continue;
-        const QString line = trimSet(raw, QStringLiteral(" \t"));
+        const QString line = SkillText::trimSet(raw, QStringLiteral(" \t"));
         if (line.startsWith(prefix))
-            return trimSet(line.mid(prefix.size()), QStringLiteral(" \"'"));
+            return SkillText::trimSet(line.mid(prefix.size()), QStringLiteral(" \"'"));
     }
     return std::nullopt;
 }
@@ -106,5 +96,5 @@ QString SkillInstall::safeName(const QString &name)
             inRun = true;
         }
     }
-    return trimSet(out, QStringLiteral("-"));
+    return SkillText::trimSet(out, QStringLiteral("-"));
 }

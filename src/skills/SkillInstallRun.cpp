@@ -20,7 +20,6 @@
 #include <QJsonDocument>
 #include <QMutex>
 #include <QSemaphore>
-#include <QStringDecoder>
 #include <QUuid>
 #include <cerrno>
 #include <cmath>
@@ -75,25 +74,6 @@ bool validSegment(const QString &segment)
     return true;
 }
 
-QString trimChars(const QString &text, const QString &set)
-{
-    qsizetype start = 0, end = text.size();
-    while (start < end && set.contains(text.at(start)))
-        ++start;
-    while (end > start && set.contains(text.at(end - 1)))
-        --end;
-    return text.mid(start, end - start);
-}
-
-std::optional<QString> strictUtf8(const QByteArray &bytes)
-{
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = decoder.decode(bytes);
-    if (decoder.hasError())
-        return std::nullopt;
-    return text;
-}
-
 QString lastComponent(const QString &path)
 {
     return path.section(QLatin1Char('/'), -1);
@@ -112,16 +92,6 @@ QString systemError()
 {
     const int code = errno;
     return code ? QString::fromLocal8Bit(std::strerror(code)) : QStringLiteral("the write failed");
-}
-
-// Removes a folder with everything in it, or a link (never what it points to).
-void removeItem(const QString &path)
-{
-    const QFileInfo info(path);
-    if (info.isSymLink() || !info.isDir())
-        QFile::remove(path);
-    else
-        QDir(path).removeRecursively();
 }
 
 bool exists(const QString &path)
@@ -147,7 +117,7 @@ std::optional<QString> writeFiles(const Pending &p, const QString &folder, const
         if (!QDir().mkpath(QFileInfo(destination).absolutePath()))
             return systemError();
         if (relative == QStringLiteral("SKILL.md")) {
-            if (const auto text = strictUtf8(bytes)) {
+            if (const auto text = SkillText::decodeUtf8(bytes)) {
                 errno = 0;
                 if (!SkillText::writeUtf8(destination, SkillInstall::stamp(*text, p.name, p.description, source)))
                     return systemError();
@@ -173,14 +143,14 @@ std::optional<QString> installOne(const Pending &p, const QString &skills, const
     const QString old = joinPath(skills, QStringLiteral(".") + p.name + QStringLiteral(".old-") + tag);
 
     if (const auto error = writeFiles(p, fresh, source)) {
-        removeItem(fresh);
+        SkillText::removeItem(fresh);
         return error;
     }
     if (const auto local = Files::readAll(SkillCorrections::file(target))) {
         QFile file(SkillCorrections::file(fresh));
         if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(*local) != local->size()) {
             const QString error = file.errorString();
-            removeItem(fresh);
+            SkillText::removeItem(fresh);
             return error;
         }
         file.close();
@@ -191,7 +161,7 @@ std::optional<QString> installOne(const Pending &p, const QString &skills, const
     errno = 0;
     if (hadOld && !QDir().rename(target, old)) {
         const QString error = systemError();
-        removeItem(fresh);
+        SkillText::removeItem(fresh);
         return error;
     }
     errno = 0;
@@ -199,11 +169,11 @@ std::optional<QString> installOne(const Pending &p, const QString &skills, const
         const QString error = systemError();
         if (hadOld)
             QDir().rename(old, target);
-        removeItem(fresh);
+        SkillText::removeItem(fresh);
         return error;
     }
     if (hadOld)
-        removeItem(old);
+        SkillText::removeItem(old);
     return std::nullopt;
 }
 
@@ -376,7 +346,7 @@ std::optional<SkillInstall::Source> SkillInstall::parse(const QString &sourceTex
         folder = segments.mid(4).join(QLatin1Char('/'));
     }
     if (path) {
-        const QString given = trimChars(*path, QStringLiteral("/ "));
+        const QString given = SkillText::trimSet(*path, QStringLiteral("/ "));
         if (!given.isEmpty())
             folder = given;
     }
@@ -547,7 +517,7 @@ std::pair<QString, bool> SkillInstall::run(const QJsonObject &args)
         std::optional<QString> skillText;
         for (const auto &[relative, bytes] : p.files)
             if (relative == QStringLiteral("SKILL.md"))
-                skillText = strictUtf8(bytes);
+                skillText = SkillText::decodeUtf8(bytes);
         if (!skillText)
             continue;
         const QString name = front(*skillText, QStringLiteral("name"))

@@ -95,16 +95,6 @@ QString tilde(const QString &path)
     return HOME.isEmpty() ? shown : shown.replace(HOME, QStringLiteral("~"));
 }
 
-// Removes a folder with everything in it, or a file or link.
-void removeItem(const QString &path)
-{
-    const QFileInfo info(path);
-    if (info.isDir() && !info.isSymLink())
-        QDir(path).removeRecursively();
-    else
-        QFile::remove(path);
-}
-
 } // namespace
 
 SkillsWindow::SkillsWindow(QWidget *parent) : QWidget(parent, Qt::Window)
@@ -404,7 +394,7 @@ void SkillsWindow::deleteItem()
         {QStringLiteral("Delete"), QStringLiteral("Cancel")}});
     if (answer != 0)
         return;
-    removeItem(targetFor(*current_));
+    SkillText::removeItem(targetFor(*current_));
     current_.reset();
     editor_->clear();
     reload();
