@@ -6,6 +6,7 @@
 #include "platform/Files.h"
 #include "platform/Http.h"
 #include "skills/SkillCorrections.h"
+#include "skills/SkillText.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -91,16 +92,6 @@ void writeText(const QString &path, const QString &text)
     Files::writeAtomic(path, text.toUtf8(), 0644); // a failure is ignored
 }
 
-// Removes a file, a link (never what it points to) or a folder with its content.
-void removeItem(const QString &path)
-{
-    const QFileInfo info(path);
-    if (info.isDir() && !info.isSymLink())
-        QDir(path).removeRecursively();
-    else
-        QFile::remove(path);
-}
-
 QStringList readManaged()
 {
     QStringList list;
@@ -123,13 +114,13 @@ void removeStale(const QString &entry)
     // Only keys of the form the sync writes, so a hand-edited list can never
     // reach outside the skills and agents folders.
     if (kind == QLatin1String("skill") && isNormalKey(key)) {
-        removeItem(joinPath(skillsDir(), key));
+        SkillText::removeItem(joinPath(skillsDir(), key));
     } else if (kind == QLatin1String("agent") && isNormalKey(key)) {
-        removeItem(joinPath(agentsDir(), key + QStringLiteral(".md")));
+        SkillText::removeItem(joinPath(agentsDir(), key + QStringLiteral(".md")));
     } else if (kind == QLatin1String("skill_file")) {
         const QStringList parts = skillFileParts(key);
         if (!parts.isEmpty())
-            removeItem(joinPath(skillsDir(), parts.join(QLatin1Char('/'))));
+            SkillText::removeItem(joinPath(skillsDir(), parts.join(QLatin1Char('/'))));
     }
 }
 

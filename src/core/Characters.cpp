@@ -28,4 +28,32 @@ qsizetype count(const QString &text)
     return n;
 }
 
+QString trimSpacesTabs(const QString &text)
+{
+    qsizetype start = 0, end = text.size();
+    while (start < end && (text[start] == u' ' || text[start] == u'\t'))
+        ++start;
+    while (end > start && (text[end - 1] == u' ' || text[end - 1] == u'\t'))
+        --end;
+    return text.mid(start, end - start);
+}
+
+QString kebabName(const QString &typed)
+{
+    const QString lowered = trimSpacesTabs(typed).toLower().replace(u' ', u'-');
+    // Whole characters as the CA sees them: a letter keeps its vowel signs.
+    QString name;
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, lowered);
+    qsizetype start = 0;
+    while (finder.toNextBoundary() >= 0) {
+        const qsizetype end = finder.position();
+        const QString cluster = lowered.mid(start, end - start);
+        const char32_t first = cluster.toUcs4().value(0);
+        if (QChar::isLetterOrNumber(first) || cluster == QStringLiteral("-"))
+            name += cluster;
+        start = end;
+    }
+    return name;
+}
+
 } // namespace Characters

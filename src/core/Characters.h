@@ -11,4 +11,12 @@ QString left(const QString &text, int n);
 // How many user-perceived characters the text holds.
 qsizetype count(const QString &text);
 
+// The text without spaces and tabs at either end (line breaks stay).
+QString trimSpacesTabs(const QString &text);
+
+// A name typed by the CA made a file name: spaces and tabs trimmed, lower
+// case, spaces made "-", and only the characters kept that begin with a
+// letter or a digit (any script; a letter keeps its marks) or are "-".
+QString kebabName(const QString &typed);
+
 } // namespace Characters

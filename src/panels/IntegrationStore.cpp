@@ -1,5 +1,6 @@
 #include "panels/IntegrationStore.h"
 
+#include "core/Characters.h"
 #include "core/Globals.h"
 #include "core/OcConfig.h"
 #include "platform/Files.h"
@@ -82,12 +83,7 @@ bool managed(const QJsonValue &entry)
 
 QString trimSpacesTabs(const QString &text)
 {
-    qsizetype start = 0, end = text.size();
-    while (start < end && (text[start] == u' ' || text[start] == u'\t'))
-        ++start;
-    while (end > start && (text[end - 1] == u' ' || text[end - 1] == u'\t'))
-        --end;
-    return text.mid(start, end - start);
+    return Characters::trimSpacesTabs(text);
 }
 
 QString fileURL()

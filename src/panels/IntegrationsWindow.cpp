@@ -1,5 +1,6 @@
 #include "panels/IntegrationsWindow.h"
 
+#include "core/Characters.h"
 #include "ui/PanelKit.h"
 #include "ui/Theme.h"
 
@@ -14,7 +15,6 @@
 #include <QPushButton>
 #include <QStandardItemModel>
 #include <QTableView>
-#include <QTextBoundaryFinder>
 #include <QUuid>
 #include <QVBoxLayout>
 
@@ -141,20 +141,7 @@ QString IntegrationsWindow::detailLine(const Integration &i)
 
 QString IntegrationsWindow::cleanName(const QString &typed)
 {
-    const QString lowered = trimSpacesTabs(typed).toLower().replace(u' ', u'-');
-    // Whole characters as the CA sees them: a letter keeps its vowel signs.
-    QString name;
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, lowered);
-    qsizetype start = 0;
-    while (finder.toNextBoundary() >= 0) {
-        const qsizetype end = finder.position();
-        const QString cluster = lowered.mid(start, end - start);
-        const char32_t first = cluster.toUcs4().value(0);
-        if (QChar::isLetterOrNumber(first) || cluster == QStringLiteral("-"))
-            name += cluster;
-        start = end;
-    }
-    return name;
+    return Characters::kebabName(typed);
 }
 
 void IntegrationsWindow::build()

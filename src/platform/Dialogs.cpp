@@ -7,6 +7,7 @@
 #include <QFontDatabase>
 #include <QGridLayout>
 #include <QInputDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -152,6 +153,10 @@ std::optional<QString> Hooks::defaultTextPrompt(const TextPrompt &p)
     dialog.setWindowTitle(p.title);
     dialog.setLabelText(p.text);
     dialog.setTextValue(p.initial);
+    dialog.setOkButtonText(p.accept);
+    dialog.setCancelButtonText(p.cancel);
+    if (auto *field = dialog.findChild<QLineEdit *>())
+        field->setPlaceholderText(p.placeholder);
     if (dialog.exec() != QDialog::Accepted)
         return std::nullopt;
     return dialog.textValue();

@@ -36,6 +36,8 @@ struct TextPrompt {
     QString text;
     QString initial;
     QString placeholder;
+    QString accept = QStringLiteral("OK");
+    QString cancel = QStringLiteral("Cancel");
 };
 
 struct Confirm {

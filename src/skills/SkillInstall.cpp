@@ -21,14 +21,22 @@ QStringList lfLines(const QString &text)
     return lines;
 }
 
-QString trimSet(const QString &text, const QString &set)
+// A front-matter value that a reader takes as it stands: nothing in it can
+// end the line, start a comment or a nested mapping, or be read as quoting.
+bool plainValue(const QString &value)
 {
-    qsizetype start = 0, end = text.size();
-    while (start < end && set.contains(text.at(start)))
-        ++start;
-    while (end > start && set.contains(text.at(end - 1)))
-        --end;
-    return text.mid(start, end - start);
+    if (value.isEmpty() || value.contains(QStringLiteral(": ")) || value.contains(QStringLiteral(" #")) ||
+        value.endsWith(QLatin1Char(':')))
+        return false;
+    if (QStringLiteral("-?:,[]{}#&*!|>'\"%@`").contains(value.front()) || value.front().isSpace() ||
+        value.back().isSpace())
+        return false;
+    for (QChar c : value) {
+        const char16_t u = c.unicode();
+        if (u < 0x20 || u == 0x7F || u == 0x85 || u == 0x2028 || u == 0x2029 || u == 0xFEFF || u == '"' || u == '\\')
+            return false;
+    }
+    return true;
 }
 
 bool allowedNameChar(QChar c)
@@ -49,9 +57,9 @@ std::optional<QString> SkillInstall::front(const QString &text, const QString &k
     for (const QString &raw : lfLines(head)) {
         if (raw.isEmpty())
             continue;
-        const QString line = trimSet(raw, QStringLiteral(" \t"));
+        const QString line = SkillText::trimSet(raw, QStringLiteral(" \t"));
         if (line.startsWith(prefix))
-            return trimSet(line.mid(prefix.size()), QStringLiteral(" \"'"));
+            return SkillText::trimSet(line.mid(prefix.size()), QStringLiteral(" \"'"));
     }
     return std::nullopt;
 }
@@ -59,10 +67,13 @@ std::optional<QString> SkillInstall::front(const QString &text, const QString &k
 QString SkillInstall::stamp(const QString &text, const QString &name, const QString &description,
                             const QString &source)
 {
+    // The source names a folder of someone else's repository: quoted when
+    // it could change the block's meaning. The description always is.
+    const QString sourceValue = plainValue(source) ? source : SkillText::quoted(source);
     if (text.startsWith(QStringLiteral("---\n")))
-        return QStringLiteral("---\nowner: firm\nsource: ") + source + QLatin1Char('\n') + text.mid(4);
-    return QStringLiteral("---\nname: ") + name + QStringLiteral("\ndescription: ") + description +
-           QStringLiteral("\nowner: firm\nsource: ") + source + QStringLiteral("\n---\n\n") + text;
+        return QStringLiteral("---\nowner: firm\nsource: ") + sourceValue + QLatin1Char('\n') + text.mid(4);
+    return QStringLiteral("---\nname: ") + name + QStringLiteral("\ndescription: ") + SkillText::quoted(description) +
+           QStringLiteral("\nowner: firm\nsource: ") + sourceValue + QStringLiteral("\n---\n\n") + text;
 }
 
 bool SkillInstall::stamped(const QString &file)
@@ -85,5 +96,5 @@ QString SkillInstall::safeName(const QString &name)
             inRun = true;
         }
     }
-    return trimSet(out, QStringLiteral("-"));
+    return SkillText::trimSet(out, QStringLiteral("-"));
 }

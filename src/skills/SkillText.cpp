@@ -2,6 +2,9 @@
 #include "core/Characters.h"
 #include "platform/Files.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QStringDecoder>
 
 namespace SkillText {
@@ -53,16 +56,40 @@ QString quoted(const QString &text)
     return out + QLatin1Char('"');
 }
 
+QString trimSet(const QString &text, const QString &set)
+{
+    qsizetype start = 0, end = text.size();
+    while (start < end && set.contains(text.at(start)))
+        ++start;
+    while (end > start && set.contains(text.at(end - 1)))
+        --end;
+    return text.mid(start, end - start);
+}
+
+std::optional<QString> decodeUtf8(const QByteArray &bytes)
+{
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = decoder.decode(bytes);
+    if (decoder.hasError())
+        return std::nullopt;
+    return text;
+}
+
+void removeItem(const QString &path)
+{
+    const QFileInfo info(path);
+    if (info.isDir() && !info.isSymLink())
+        QDir(path).removeRecursively();
+    else
+        QFile::remove(path);
+}
+
 std::optional<QString> readUtf8(const QString &path)
 {
     const auto bytes = Files::readAll(path);
     if (!bytes)
         return std::nullopt;
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = decoder.decode(*bytes);
-    if (decoder.hasError())
-        return std::nullopt;
-    return text;
+    return decodeUtf8(*bytes);
 }
 
 bool writeUtf8(const QString &path, const QString &text)

@@ -19,6 +19,16 @@ qsizetype characterCount(const QString &text);
 // symbol or line break can change the block's meaning.
 QString quoted(const QString &text);
 
+// The text without the characters of `set` at either end.
+QString trimSet(const QString &text, const QString &set);
+
+// Bytes read as strict UTF-8; absent when they are not UTF-8.
+std::optional<QString> decodeUtf8(const QByteArray &bytes);
+
+// Removes a file, a link (never what it points to) or a folder with its
+// content; a failure is ignored.
+void removeItem(const QString &path);
+
 // Reads a file as UTF-8; absent when it is missing, unreadable or not UTF-8.
 std::optional<QString> readUtf8(const QString &path);
 

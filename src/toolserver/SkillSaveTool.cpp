@@ -23,25 +23,6 @@ QString stringArg(const QJsonObject &args, const char *key)
     return v.isString() ? v.toString() : QString();
 }
 
-// The maker-managed items of the last harness sync; anything but a JSON
-// array of texts reads as none.
-QStringList managedItems()
-{
-    const auto bytes = Files::readAll(joinPath(VELTO_HOME, QStringLiteral("harness.json")));
-    if (!bytes)
-        return {};
-    const QJsonDocument doc = QJsonDocument::fromJson(*bytes);
-    if (!doc.isArray())
-        return {};
-    QStringList items;
-    for (const QJsonValue &v : doc.array()) {
-        if (!v.isString())
-            return {};
-        items.append(v.toString());
-    }
-    return items;
-}
-
 QString skillFile(const QString &name, const QString &description, const QString &body)
 {
     const QString today = QDateTime::currentDateTimeUtc().toString(Qt::ISODate).left(10);
@@ -87,7 +68,7 @@ void skillSave(QObject &, const QJsonObject &args, const BrowserMCP::Done &done)
 
     // The maker's skills are rewritten at every sync: what the engine learned
     // about one is kept beside it as a correction instead.
-    if (managedItems().contains(QStringLiteral("skill/") + name)) {
+    if (SkillInstall::defaultManaged().contains(QStringLiteral("skill/") + name)) {
         if (!QFileInfo::exists(file)) {
             done(BrowserMCP::text(
                 name + QStringLiteral(" is a Hallix skill but is not installed here, so there is nothing to correct."),

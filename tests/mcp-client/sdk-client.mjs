@@ -63,7 +63,8 @@ async function asShipped() {
     assert.deepEqual(tools.slice(0, 27), ownTools);
     assert.deepEqual(tools.map((t) => t.name).slice(27), ['books_connections', 'books_connect', 'books_contacts',
       'books_invoices', 'books_accounts', 'books_create_invoice',
-      'einvoice_status', 'einvoice_connect', 'einvoice_get', 'einvoice_generate', 'einvoice_cancel']);
+      'einvoice_status', 'einvoice_connect', 'einvoice_get', 'einvoice_generate', 'einvoice_cancel',
+      'skill_install']);
 
     assert.deepEqual(await client.callTool({ name: 'browser_read', arguments: {} }),
       text('Browser window is not open.', true));

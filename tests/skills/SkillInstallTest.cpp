@@ -31,10 +31,10 @@ TEST(SkillFrontMatter, StampPutsOwnershipFirst)
     EXPECT_EQ(SkillInstall::front(SkillInstall::stamp("---\nowner: maker\n---\n", "n", "d", "s"), "owner"), "firm");
 
     EXPECT_EQ(SkillInstall::stamp("Just steps.", "GST", "Files GST", "h/o/r@v1"),
-              "---\nname: GST\ndescription: Files GST\nowner: firm\nsource: h/o/r@v1\n---\n\nJust steps.");
+              "---\nname: GST\ndescription: \"Files GST\"\nowner: firm\nsource: h/o/r@v1\n---\n\nJust steps.");
     // CR LF after the opening delimiter is not front matter: a new block goes in front.
     EXPECT_EQ(SkillInstall::stamp("---\r\nname: x\r\n---\r\n", "n", "d", "s"),
-              "---\nname: n\ndescription: d\nowner: firm\nsource: s\n---\n\n---\r\nname: x\r\n---\r\n");
+              "---\nname: n\ndescription: \"d\"\nowner: firm\nsource: s\n---\n\n---\r\nname: x\r\n---\r\n");
 }
 
 class SkillStampedTest : public HomeTest {};

@@ -65,6 +65,7 @@ TEST_F(ServerTest, TheStandardFamiliesAreListedAndRouted)
     const qsizetype at = names.indexOf("einvoice_status");
     ASSERT_GE(at, 27);
     EXPECT_EQ(names.mid(at, einvoice.size()), einvoice);
+    EXPECT_EQ(names.mid(at + einvoice.size()), QStringList{"skill_install"});
 
     // Routed without the browser window, to the family's own answer.
     pane.reset();

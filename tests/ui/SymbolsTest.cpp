@@ -36,7 +36,9 @@ TEST(Symbols, EveryIconTheAppUsesIsDrawnInItsColour)
     const QColor royal(0x32, 0x57, 0xE0);
     for (const char *name : {"square.and.pencil", "indianrupeesign.circle", "chevron.up.chevron.down",
                              "square.grid.2x2", "point.3.connected.trianglepath.dotted", "envelope", "folder",
-                             "bubble.left", "plus"}) {
+                             "bubble.left", "plus", "magnifyingglass", "sparkles", "percent", "arrow.down.doc",
+                             "building.columns", "person.2", "book.closed", "checkmark.seal", "envelope.open",
+                             "person.crop.rectangle.stack"}) {
         SCOPED_TRACE(name);
         ASSERT_TRUE(Symbols::has(name));
         const QPixmap pm = Symbols::image(name, 13, QFont::Normal, royal, 2.0);
