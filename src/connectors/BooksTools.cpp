@@ -9,7 +9,6 @@
 #include <QDate>
 #include <QJsonDocument>
 #include <QRegularExpression>
-#include <QWidget>
 #include <algorithm>
 #include <cmath>
 #include <atomic>
@@ -515,15 +514,8 @@ ToolFamily BooksTools::family()
 bool BooksTools::confirmDialog(const QString &title, const QString &text)
 {
     auto ask = [title, text] {
-        // The CA answers with the window in front of them.
-        for (QWidget *w : QApplication::topLevelWidgets()) {
-            if (w->isVisible() && w->isWindow() && !(w->windowFlags() & Qt::Popup)) {
-                w->raise();
-                w->activateWindow();
-                break;
-            }
-        }
         Dialogs::Confirm c;
+        c.front = true;
         c.title = title;
         c.text = QStringLiteral("This is exactly what will be sent. An invoice raised in a client's books is theirs "
                                 "to see, so read it before you approve.");

@@ -19,4 +19,13 @@ QString left(const QString &text, int n)
     return text;
 }
 
+int count(const QString &text)
+{
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    int n = 0;
+    while (finder.toNextBoundary() != -1)
+        ++n;
+    return n;
+}
+
 } // namespace Characters

@@ -8,4 +8,7 @@ namespace Characters {
 // The first n user-perceived characters of the text.
 QString left(const QString &text, int n);
 
+// How many user-perceived characters the text holds.
+int count(const QString &text);
+
 } // namespace Characters

@@ -1,12 +1,14 @@
 #include "toolserver/Families.h"
 #include "connectors/BooksTools.h"
 #include "connectors/EInvoiceTools.h"
+#include "erp/ErpTools.h"
 
 // One line per family in each list, in the orders the header gives.
 
 std::vector<ToolFamily> Families::standardListed()
 {
     return {
+        ErpTools::family(),
         BooksTools::family(),
         EInvoiceTools::family(),
     };
@@ -15,6 +17,7 @@ std::vector<ToolFamily> Families::standardListed()
 std::vector<ToolFamily> Families::standardRouted()
 {
     return {
+        ErpTools::family(),
         BooksTools::family(),
         EInvoiceTools::family(),
     };
