@@ -1,5 +1,6 @@
 // The six books tools the engine is given.
 #include "connectors/BooksTools.h"
+#include "core/JsonFields.h"
 #include "connectors/BooksText.h"
 
 #include "platform/Dialogs.h"
@@ -26,13 +27,7 @@ const QString kInvoices = QStringLiteral("books_invoices");
 const QString kAccounts = QStringLiteral("books_accounts");
 const QString kCreateInvoice = QStringLiteral("books_create_invoice");
 
-std::optional<QString> text(const QJsonObject &args, const char *key)
-{
-    const QJsonValue v = args.value(QLatin1String(key));
-    if (!v.isString())
-        return std::nullopt;
-    return v.toString();
-}
+using JsonFields::text;
 
 // A string argument that is not empty once spaces and tabs are trimmed.
 std::optional<QString> filled(const QJsonObject &args, const char *key)

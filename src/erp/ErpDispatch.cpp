@@ -2,6 +2,7 @@
 // connection's token still opens that client's books, and the life of a
 // prepared write up to the CA's approval.
 #include "erp/ErpClient.h"
+#include "core/JsonFields.h"
 #include "erp/ErpConnect.h"
 #include "erp/ErpText.h"
 #include "erp/ErpTools.h"
@@ -21,13 +22,7 @@ double now()
     return double(QDateTime::currentMSecsSinceEpoch()) / 1000.0;
 }
 
-std::optional<QString> text(const QJsonObject &args, const char *key)
-{
-    const QJsonValue v = args.value(QLatin1String(key));
-    if (!v.isString())
-        return std::nullopt;
-    return v.toString();
-}
+using JsonFields::text;
 
 const QString kReconnect = QStringLiteral(" The CA reconnects from Velto → Ledgora ERP….");
 

@@ -1,6 +1,7 @@
 // The ERP reads and the dry run of a write: what each tool asks the ERP, and
 // how every answer is turned into the text the engine gets.
 #include "erp/ErpClient.h"
+#include "core/JsonFields.h"
 #include "erp/ErpText.h"
 #include "erp/ErpTools.h"
 
@@ -16,13 +17,7 @@ namespace {
 
 constexpr int kCut = 60000;
 
-std::optional<QString> text(const QJsonObject &args, const char *key)
-{
-    const QJsonValue v = args.value(QLatin1String(key));
-    if (!v.isString())
-        return std::nullopt;
-    return v.toString();
-}
+using JsonFields::text;
 
 // A text argument that is not empty, as given.
 std::optional<QString> given(const QJsonObject &args, const char *key)
