@@ -367,21 +367,21 @@ TEST_F(ErpToolsTest, ListRowsKeepOnlyTheColumnsAsked)
 TEST_F(ErpToolsTest, GstGetAndTrialBalanceAskTheirOwnWay)
 {
     connect();
-    for (const QJsonValue kind : {QJsonValue(), QJsonValue("Sales"), QJsonValue("b2b")}) {
-        QJsonObject args{{"from", "2026-08-01"}};
-        if (!kind.isUndefined())
-            args.insert("kind", kind);
-        const Answer a = run("erp_gst", args);
+    const QString kindRule = "kind is sales or purchases.", idRule = "id is required.";
+    const QList<std::tuple<QString, QJsonObject, QString>> refused = {
+        {"erp_gst", {{"from", "2026-08-01"}}, kindRule},
+        {"erp_gst", {{"kind", "Sales"}}, kindRule},
+        {"erp_gst", {{"kind", "b2b"}}, kindRule},
+        {"erp_get", {{"resource", "sells"}}, idRule},
+        {"erp_get", {{"resource", "sells"}, {"id", 0}}, idRule},
+        {"erp_get", {{"resource", "sells"}, {"id", "0"}}, idRule},
+        {"erp_get", {{"resource", "sells"}, {"id", -2}}, idRule},
+        {"erp_get", {{"resource", "sells"}, {"id", "x"}}, idRule},
+    };
+    for (const auto &[tool, args, sentence] : refused) {
+        const Answer a = run(tool, args);
         EXPECT_TRUE(a.isError);
-        EXPECT_EQ(a.text, "kind is sales or purchases.");
-    }
-    for (const QJsonValue id : {QJsonValue(), QJsonValue(0), QJsonValue("0"), QJsonValue(-2), QJsonValue("x")}) {
-        QJsonObject args{{"resource", "sells"}};
-        if (!id.isUndefined())
-            args.insert("id", id);
-        const Answer a = run("erp_get", args);
-        EXPECT_TRUE(a.isError);
-        EXPECT_EQ(a.text, "id is required.");
+        EXPECT_EQ(a.text, sentence) << show(args);
     }
     EXPECT_TRUE(asks().isEmpty()) << "refused before anything was asked";
 
