@@ -1,5 +1,6 @@
 // The six books tools the engine is given.
 #include "connectors/BooksTools.h"
+#include "core/JsonFields.h"
 #include "connectors/BooksText.h"
 
 #include "platform/Dialogs.h"
@@ -9,7 +10,6 @@
 #include <QDate>
 #include <QJsonDocument>
 #include <QRegularExpression>
-#include <QWidget>
 #include <algorithm>
 #include <cmath>
 #include <atomic>
@@ -27,13 +27,7 @@ const QString kInvoices = QStringLiteral("books_invoices");
 const QString kAccounts = QStringLiteral("books_accounts");
 const QString kCreateInvoice = QStringLiteral("books_create_invoice");
 
-std::optional<QString> text(const QJsonObject &args, const char *key)
-{
-    const QJsonValue v = args.value(QLatin1String(key));
-    if (!v.isString())
-        return std::nullopt;
-    return v.toString();
-}
+using JsonFields::text;
 
 // A string argument that is not empty once spaces and tabs are trimmed.
 std::optional<QString> filled(const QJsonObject &args, const char *key)
@@ -515,15 +509,8 @@ ToolFamily BooksTools::family()
 bool BooksTools::confirmDialog(const QString &title, const QString &text)
 {
     auto ask = [title, text] {
-        // The CA answers with the window in front of them.
-        for (QWidget *w : QApplication::topLevelWidgets()) {
-            if (w->isVisible() && w->isWindow() && !(w->windowFlags() & Qt::Popup)) {
-                w->raise();
-                w->activateWindow();
-                break;
-            }
-        }
         Dialogs::Confirm c;
+        c.front = true;
         c.title = title;
         c.text = QStringLiteral("This is exactly what will be sent. An invoice raised in a client's books is theirs "
                                 "to see, so read it before you approve.");

@@ -2,6 +2,8 @@
 // credentials, fetch an e-invoice, and report or cancel one once the CA has
 // read exactly what goes to the IRP and said yes.
 #include "connectors/EInvoiceTools.h"
+#include "core/JsonFields.h"
+#include "core/Characters.h"
 #include "platform/Dialogs.h"
 #include "platform/Files.h"
 #include "platform/SecretStore.h"
@@ -9,7 +11,6 @@
 #include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QTextBoundaryFinder>
 #include <QUrl>
 
 namespace {
@@ -29,13 +30,7 @@ QString str(const char *s)
 }
 
 // A text argument counts only when it is a JSON string.
-std::optional<QString> text(const QJsonObject &args, const char *key)
-{
-    const QJsonValue v = args.value(QLatin1String(key));
-    if (!v.isString())
-        return std::nullopt;
-    return v.toString();
-}
+using JsonFields::text;
 
 // Spaces and tabs off both ends; line breaks stay.
 QString trimmed(const QString &s)
@@ -47,15 +42,6 @@ QString trimmed(const QString &s)
     while (to > from && blank(s[to - 1]))
         --to;
     return s.mid(from, to - from);
-}
-
-qsizetype characters(const QString &s)
-{
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, s);
-    qsizetype n = 0;
-    while (finder.toNextBoundary() != -1)
-        ++n;
-    return n;
 }
 
 // Values that travel in request headers must not carry control characters:
@@ -138,7 +124,7 @@ void connectIrp(const QJsonObject &args, Tool::Done done)
     const QString clientId = trimmed(text(args, "client_id").value_or(QString()));
     const QString clientSecret = text(args, "client_secret").value_or(QString());
     const QString publicKey = text(args, "nic_public_key").value_or(QString());
-    if (characters(gstin) != 15 || username.isEmpty() || password.isEmpty() || clientId.isEmpty()
+    if (Characters::count(gstin) != 15 || username.isEmpty() || password.isEmpty() || clientId.isEmpty()
         || clientSecret.isEmpty() || !publicKey.contains(QLatin1String("-----")) || !fitsHeader(gstin)
         || !fitsHeader(username) || !fitsHeader(clientId) || !fitsHeader(clientSecret)) {
         done(kConnectNeeds, true);

@@ -1,4 +1,5 @@
 #include "erp/ErpTools.h"
+#include "erp/ErpText.h"
 
 #include <QDate>
 #include <QJsonDocument>
@@ -118,17 +119,6 @@ QString formatted(double value)
     return sign + grouped(fixed.left(dot)) + fixed.mid(dot);
 }
 
-QString plainText(const QJsonValue &value)
-{
-    switch (value.type()) {
-    case QJsonValue::String: return value.toString();
-    case QJsonValue::Null: return QStringLiteral("null");
-    case QJsonValue::Array: return QString::fromUtf8(QJsonDocument(value.toArray()).toJson(QJsonDocument::Compact));
-    case QJsonValue::Object: return QString::fromUtf8(QJsonDocument(value.toObject()).toJson(QJsonDocument::Compact));
-    default: return QString();
-    }
-}
-
 } // namespace
 
 QString ErpTools::money(const std::optional<QJsonValue> &value)
@@ -139,7 +129,7 @@ QString ErpTools::money(const std::optional<QJsonValue> &value)
     } else if (value && value->isBool()) {
         number = value->toBool() ? 1 : 0;
     } else {
-        const QString text = value ? plainText(*value) : QString();
+        const QString text = value ? ErpText::plain(*value) : QString();
         static const QRegularExpression numeric(QRegularExpression::anchoredPattern(
             QStringLiteral("[+-]?([0-9]+\\.?[0-9]*|\\.[0-9]+)([eE][+-]?[0-9]+)?")));
         if (!numeric.match(text).hasMatch())

@@ -1,13 +1,91 @@
 #pragma once
+#include "core/Tool.h"
+#include "erp/ErpVault.h"
+
+#include <QHash>
+#include <QJsonArray>
+#include <QJsonObject>
 #include <QJsonValue>
+#include <QMap>
+#include <QSet>
 #include <QString>
 #include <functional>
 #include <optional>
 
-// The ERP and GST tool family: where the clients folder is, how a client's
-// folder and input files are found in it, and how a return period and an
-// amount are read and written.
+// A write the ERP has dry-run and the engine may commit once the CA approves.
+struct ErpPending {
+    ErpConnection connection; // where the write goes
+    QString resource;         // e.g. "sells"
+    QString action;           // "create" or "update"
+    QString data;             // the JSON object text, sent exactly as prepared
+    QJsonValue preview;       // the ERP's own preview of the write
+    double created = 0;       // seconds since 1970
+};
+
+// The ERP and GST tool family: the tools the engine reads and writes a
+// client's ERP with, where the clients folder is, how a client's folder and
+// input files are found in it, and how a return period and an amount are read
+// and written.
 struct ErpTools {
+    // ---- The tools ---------------------------------------------------------
+
+    static QSet<QString> names();
+    static QJsonArray definitions(Tool::Obj obj);
+    // Runs one tool; answers exactly once, on the main thread.
+    static void call(const QString &name, const QJsonObject &args, Tool::Done done);
+    static ToolFamily family();
+
+    // A connection's token, or none.
+    static inline std::function<std::optional<QString>(const QString &id)> tokenFor = &ErpVault::token;
+    // Asks the CA to approve a prepared write, showing the preview text; blocks
+    // until they answer. The default is a modal dialog.
+    static bool approveDialog(const ErpPending &pending, const QString &preview);
+    static inline std::function<bool(const ErpPending &, const QString &)> approve = &approveDialog;
+
+    // Prepared writes by pending id: in memory only, single use, gone after
+    // 1200 seconds. Main thread only.
+    static inline QHash<QString, ErpPending> pending;
+    // When each connection (by id) last proved, through whoami, that its token
+    // still opens that client's books; trusted for 600 seconds.
+    static inline QHash<QString, double> verified;
+    static constexpr double pendingLife = 1200;
+    static constexpr double verifiedLife = 600;
+    // Drops the prepared writes that are 1200 seconds old or older.
+    static void sweep();
+
+    // "[" company " · " GSTIN "]" and a line feed: how every answer about one
+    // client's ERP begins.
+    static QString header(const ErpConnection &c);
+    // Checks that the token still opens the books of the connection's GSTIN;
+    // `done` gets none when it does, else the sentence for the engine.
+    static void verify(const ErpConnection &c, const QString &token,
+                       std::function<void(const std::optional<QString> &message)> done);
+    // The answer to one ERP read: the header and the ERP's JSON (sorted keys,
+    // without its "success" flag; on one line when compact), cut at 60000
+    // characters with a hint; or the header and the failure, as an error.
+    static void reply(const QString &header, const std::optional<QJsonObject> &json,
+                      const std::optional<QString> &error, const Tool::Done &done, bool compact);
+    // The plain text the CA reads in the approval dialog.
+    static QString summary(const ErpPending &pending);
+
+    // A whole number from an integer, a number (truncated toward zero) or a
+    // decimal text with an optional sign; none otherwise.
+    static std::optional<qint64> intArg(const QJsonValue &value);
+    // Name/value pairs from an object, or from a list of objects with the
+    // two fields named; text values trimmed and not empty (numbers as their
+    // decimal text when `numbers`).
+    static QMap<QString, QString> pairs(const QJsonValue &value, const QString &key, const QString &valueKey,
+                                        bool numbers = false);
+
+    // The GST return tools the family routes to; their bodies live in
+    // ErpGst.cpp. GSTR-1 runs on a connection already chosen and verified.
+    static void gstr1(const QJsonObject &args, const ErpConnection &c, const QString &token, const QString &header,
+                      const Tool::Done &done);
+    static void gstr2b(const QJsonObject &args, const Tool::Done &done);
+    static void bankStatement(const QJsonObject &args, const Tool::Done &done);
+
+    // ---- The clients folder and its files ---------------------------------
+
     // The clients folder as the CA chose it: VELTO_WORK of the work env file,
     // read afresh at every call so a new choice counts at once; the home
     // folder when none is set. The path is given as written, neither made
@@ -65,4 +143,9 @@ struct ErpTools {
     // An amount in rupees with Indian digit grouping and two decimals; a text
     // that is not a number comes back as it stands, and no value as "".
     static QString money(const std::optional<QJsonValue> &value);
+
+private:
+    static void run(const QString &name, const QJsonObject &args, const ErpConnection &c, const QString &token,
+                    const QString &resource, const Tool::Done &done);
+    static void commit(const QJsonObject &args, const Tool::Done &done);
 };

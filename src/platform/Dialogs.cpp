@@ -129,6 +129,16 @@ int Hooks::defaultAlert(const Alert &a)
 
 bool Hooks::defaultConfirm(const Confirm &c)
 {
+    if (c.front) {
+        // The CA answers with the application's window in front of them.
+        for (QWidget *w : QApplication::topLevelWidgets()) {
+            if (w->isVisible() && w->isWindow() && !(w->windowFlags() & Qt::Popup)) {
+                w->raise();
+                w->activateWindow();
+                break;
+            }
+        }
+    }
     const Alert a{c.title, c.text, c.style, {c.approve, c.cancel}};
     // A write shown with its exact data gets its own box; a plain question
     // is an alert like any other.

@@ -47,6 +47,7 @@ struct Confirm {
     QString cancel = QStringLiteral("Cancel");
     Style style = Style::Warning;
     QString detail{};         // when set: the exact data, in a monospaced box below the text
+    bool front = false;       // bring the application to the front first
 };
 
 struct Hooks {

@@ -61,7 +61,10 @@ async function asShipped() {
 
     const { tools } = await client.listTools();
     assert.deepEqual(tools.slice(0, 27), ownTools);
-    assert.deepEqual(tools.map((t) => t.name).slice(27), ['books_connections', 'books_connect', 'books_contacts',
+    assert.deepEqual(tools.map((t) => t.name).slice(27), [
+      'erp_connections', 'erp_resources', 'erp_schema', 'erp_list', 'erp_gst', 'erp_gstr1', 'gstr2b_reconcile',
+      'bank_statement', 'erp_get', 'erp_trial_balance', 'erp_prepare', 'erp_commit', 'erp_connect_code',
+      'books_connections', 'books_connect', 'books_contacts',
       'books_invoices', 'books_accounts', 'books_create_invoice',
       'einvoice_status', 'einvoice_connect', 'einvoice_get', 'einvoice_generate', 'einvoice_cancel',
       'skill_install']);

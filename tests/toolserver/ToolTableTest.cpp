@@ -60,6 +60,12 @@ TEST_F(ServerTest, TheStandardFamiliesAreListedAndRouted)
     QStringList names;
     for (const QJsonValue &tool : BrowserMCP::tools())
         names << tool["name"].toString();
+    // The ERP family comes straight after the own tools, ahead of the books.
+    const QStringList erp{"erp_connections", "erp_resources", "erp_schema",  "erp_list",          "erp_gst",
+                          "erp_gstr1",       "gstr2b_reconcile", "bank_statement", "erp_get", "erp_trial_balance",
+                          "erp_prepare",     "erp_commit",    "erp_connect_code"};
+    EXPECT_EQ(names.mid(27, erp.size()), erp);
+    EXPECT_EQ(names.value(27 + erp.size()), "books_connections");
     const QStringList einvoice{"einvoice_status", "einvoice_connect", "einvoice_get", "einvoice_generate",
                                "einvoice_cancel"};
     const qsizetype at = names.indexOf("einvoice_status");
