@@ -1,22 +1,20 @@
 // The six books tools the engine is given.
 #include "connectors/BooksTools.h"
-#include "connectors/BooksText.h"
+#include "connectors/ConnectorDialog.h"
+#include "connectors/ConnectorText.h"
 
 #include "platform/Dialogs.h"
-#include "platform/Dispatch.h"
 
-#include <QApplication>
 #include <QDate>
 #include <QJsonDocument>
 #include <QRegularExpression>
-#include <QWidget>
 #include <algorithm>
 #include <cmath>
 #include <atomic>
 #include <memory>
 
-using BooksText::pretty;
-using BooksText::trimBlanks;
+using ConnectorText::pretty;
+using ConnectorText::trimBlanks;
 
 namespace {
 
@@ -228,7 +226,7 @@ void connectBooks(const QJsonObject &args, const Tool::Done &done)
         {QStringLiteral("note"),
          QStringLiteral("The refresh token and secret are in the system keyring. Read books_contacts to check it works.")},
     };
-    done(pretty(BooksText::scrub(reply, secrets)), false);
+    done(pretty(ConnectorText::scrub(reply, secrets)), false);
 }
 
 void contacts(const BooksConnection &c, const QJsonObject &args, const Tool::Done &done)
@@ -514,29 +512,14 @@ ToolFamily BooksTools::family()
 
 bool BooksTools::confirmDialog(const QString &title, const QString &text)
 {
-    auto ask = [title, text] {
-        // The CA answers with the window in front of them.
-        for (QWidget *w : QApplication::topLevelWidgets()) {
-            if (w->isVisible() && w->isWindow() && !(w->windowFlags() & Qt::Popup)) {
-                w->raise();
-                w->activateWindow();
-                break;
-            }
-        }
-        Dialogs::Confirm c;
-        c.title = title;
-        c.text = QStringLiteral("This is exactly what will be sent. An invoice raised in a client's books is theirs "
-                                "to see, so read it before you approve.");
-        c.detail = text;
-        c.approve = QStringLiteral("Raise it");
-        c.cancel = QStringLiteral("Cancel");
-        return Dialogs::confirm(c);
-    };
-    if (Dispatch::isMainThread())
-        return ask();
-    bool yes = false;
-    QMetaObject::invokeMethod(qApp, [&] { yes = ask(); }, Qt::BlockingQueuedConnection);
-    return yes;
+    Dialogs::Confirm c;
+    c.title = title;
+    c.text = QStringLiteral("This is exactly what will be sent. An invoice raised in a client's books is theirs "
+                            "to see, so read it before you approve.");
+    c.detail = text;
+    c.approve = QStringLiteral("Raise it");
+    c.cancel = QStringLiteral("Cancel");
+    return ConnectorDialog::confirm(c);
 }
 
 std::optional<double> BooksTools::number(const QJsonValue &value)

@@ -1,12 +1,18 @@
 #include "toolserver/Families.h"
 #include "connectors/BooksTools.h"
+#include "connectors/CloudFiles.h"
 #include "connectors/EInvoiceTools.h"
+#include "connectors/MailTools.h"
+#include "connectors/TallyTools.h"
 
 // One line per family in each list, in the orders the header gives.
 
 std::vector<ToolFamily> Families::standardListed()
 {
     return {
+        MailTools::family(),
+        TallyTools::family(),
+        CloudFiles::family(),
         BooksTools::family(),
         EInvoiceTools::family(),
     };
@@ -15,6 +21,9 @@ std::vector<ToolFamily> Families::standardListed()
 std::vector<ToolFamily> Families::standardRouted()
 {
     return {
+        MailTools::family(),
+        TallyTools::family(),
+        CloudFiles::family(),
         BooksTools::family(),
         EInvoiceTools::family(),
     };

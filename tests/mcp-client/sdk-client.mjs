@@ -61,7 +61,11 @@ async function asShipped() {
 
     const { tools } = await client.listTools();
     assert.deepEqual(tools.slice(0, 27), ownTools);
-    assert.deepEqual(tools.map((t) => t.name).slice(27), ['books_connections', 'books_connect', 'books_contacts',
+    assert.deepEqual(tools.map((t) => t.name).slice(27), ['mail_accounts', 'mail_search', 'mail_thread',
+      'mail_message', 'mail_contacts', 'mail_calendar', 'mail_compose',
+      'tally_status', 'tally_ledgers', 'tally_vouchers', 'tally_trial_balance', 'tally_import_voucher',
+      'cloud_drives', 'cloud_search', 'cloud_fetch',
+      'books_connections', 'books_connect', 'books_contacts',
       'books_invoices', 'books_accounts', 'books_create_invoice',
       'einvoice_status', 'einvoice_connect', 'einvoice_get', 'einvoice_generate', 'einvoice_cancel']);
 

@@ -60,17 +60,28 @@ TEST_F(ServerTest, TheStandardFamiliesAreListedAndRouted)
     QStringList names;
     for (const QJsonValue &tool : BrowserMCP::tools())
         names << tool["name"].toString();
-    const QStringList einvoice{"einvoice_status", "einvoice_connect", "einvoice_get", "einvoice_generate",
-                               "einvoice_cancel"};
-    const qsizetype at = names.indexOf("einvoice_status");
+    const QStringList connectors{"mail_accounts", "mail_search", "mail_thread", "mail_message", "mail_contacts",
+                                 "mail_calendar", "mail_compose", "tally_status", "tally_ledgers", "tally_vouchers",
+                                 "tally_trial_balance", "tally_import_voucher", "cloud_drives", "cloud_search",
+                                 "cloud_fetch", "books_connections", "books_connect", "books_contacts",
+                                 "books_invoices", "books_accounts", "books_create_invoice", "einvoice_status",
+                                 "einvoice_connect", "einvoice_get", "einvoice_generate", "einvoice_cancel"};
+    const qsizetype at = names.indexOf("mail_accounts");
     ASSERT_GE(at, 27);
-    EXPECT_EQ(names.mid(at, einvoice.size()), einvoice);
+    EXPECT_EQ(names.mid(at, connectors.size()), connectors);
 
     // Routed without the browser window, to the family's own answer.
     pane.reset();
     const QJsonObject result = callTool("einvoice_status");
     EXPECT_TRUE(result["isError"].toBool());
     EXPECT_TRUE(result["content"][0]["text"].toString().startsWith("e-invoicing is not set up."));
+    const QJsonObject unknown = callTool("tally_export");
+    EXPECT_TRUE(unknown["isError"].toBool());
+    EXPECT_EQ(unknown["content"][0]["text"], "Browser window is not open.");
+    const QJsonObject mail = callTool("mail_search", {{"query", " "}});
+    EXPECT_EQ(mail["content"][0]["text"], "Say what to search for.");
+    const QJsonObject cloud = callTool("cloud_search", {});
+    EXPECT_EQ(cloud["content"][0]["text"], "query is required.");
 }
 
 TEST_F(ServerTest, FamiliesFollowInTheirListingOrder)

@@ -1,11 +1,13 @@
 #pragma once
-// Small text helpers the books files share.
+// Small text helpers the connector families share.
 #include <QJsonDocument>
 #include <QJsonValue>
 #include <QString>
+#include <QList>
+#include <QPair>
 #include <QStringList>
 
-namespace BooksText {
+namespace ConnectorText {
 
 // Spaces and tabs trimmed from both ends; line breaks stay.
 QString trimBlanks(const QString &text);
@@ -18,4 +20,8 @@ QString pretty(const QJsonValue &value);
 QString scrub(QString text, const QStringList &secrets);
 QJsonValue scrub(const QJsonValue &value, const QStringList &secrets);
 
-} // namespace BooksText
+// The encoded query of the items in the given order, each "key=value" (an
+// empty value keeps its "="); every text stands for itself.
+QString encodedQuery(const QList<QPair<QString, QString>> &items);
+
+} // namespace ConnectorText
