@@ -18,6 +18,9 @@
 using ConnectorText::pretty;
 using ConnectorText::trimBlanks;
 
+using ConnectorText::descriptor;
+using ConnectorText::property;
+
 namespace {
 
 const QString kDrives = QStringLiteral("cloud_drives");
@@ -28,18 +31,6 @@ const QString kNoCloud = QStringLiteral(
     "No cloud folder is set up on this computer. Google Drive, OneDrive and Dropbox appear as folders of those names "
     "in the home folder once the CA sets up that vendor's own sync app. Velto reads them as folders \u2014 it does "
     "not sign in to anything itself.");
-
-QJsonObject typed(const QString &type, const QString &description)
-{
-    return QJsonObject{{QStringLiteral("type"), type}, {QStringLiteral("description"), description}};
-}
-
-QJsonObject tool(const QString &name, const QString &description, const QJsonObject &schema)
-{
-    return QJsonObject{{QStringLiteral("name"), name},
-                       {QStringLiteral("description"), description},
-                       {QStringLiteral("inputSchema"), schema}};
-}
 
 // Runs the work off the main thread and answers on it.
 void inBackground(std::function<QPair<QString, bool>()> work, Tool::Done done)
@@ -318,33 +309,33 @@ QJsonArray CloudFiles::definitions(Tool::Obj obj)
 {
     const QString str = QStringLiteral("string");
     return QJsonArray{
-        tool(kDrives,
+        descriptor(kDrives,
              QStringLiteral("The cloud folders synced to this computer \u2014 Google Drive, OneDrive, Dropbox, Box, "
                             "iCloud Drive \u2014 with the account each belongs to. Call this before cloud_search so you "
                             "know what the CA actually has."),
              obj({}, {})),
-        tool(kSearch,
+        descriptor(kSearch,
              QStringLiteral("Find a client's documents in those cloud folders by name: 2B, Form 16, a GSTIN, an invoice "
                             "number. Returns the path, size, when it changed and whether the file is on this computer "
                             "or still online only. Use it before asking a client for a document they may already have "
                             "shared."),
              obj(QJsonObject{
                      {QStringLiteral("query"),
-                      typed(str, QStringLiteral("part of a file or folder name, e.g. GSTR2B 24AAQFK or 'Form 16'"))},
-                     {QStringLiteral("drive"), typed(str, QStringLiteral("narrow to one drive as cloud_drives names it"))},
-                     {QStringLiteral("extension"), typed(str, QStringLiteral("e.g. pdf, csv, xlsx"))},
-                     {QStringLiteral("limit"), typed(QStringLiteral("integer"), QStringLiteral("default 40, up to 200"))},
+                      property(str, QStringLiteral("part of a file or folder name, e.g. GSTR2B 24AAQFK or 'Form 16'"))},
+                     {QStringLiteral("drive"), property(str, QStringLiteral("narrow to one drive as cloud_drives names it"))},
+                     {QStringLiteral("extension"), property(str, QStringLiteral("e.g. pdf, csv, xlsx"))},
+                     {QStringLiteral("limit"), property(QStringLiteral("integer"), QStringLiteral("default 40, up to 200"))},
                  },
                  {QStringLiteral("query")})),
-        tool(kFetch,
+        descriptor(kFetch,
              QStringLiteral("Copy one file from a cloud folder into the client's folder in the Velto workspace, so the "
                             "rest of the job can work on it. Never overwrites: an existing file of the same name gets a "
                             "numbered copy. An online-only file is downloaded first, which needs the network."),
              obj(QJsonObject{
-                     {QStringLiteral("path"), typed(str, QStringLiteral("the path cloud_search returned"))},
-                     {QStringLiteral("client"), typed(str, QStringLiteral("the client folder to put it in"))},
+                     {QStringLiteral("path"), property(str, QStringLiteral("the path cloud_search returned"))},
+                     {QStringLiteral("client"), property(str, QStringLiteral("the client folder to put it in"))},
                      {QStringLiteral("subfolder"),
-                      typed(str, QStringLiteral("e.g. 'FY 2026-27/gst' \u2014 created if missing"))},
+                      property(str, QStringLiteral("e.g. 'FY 2026-27/gst' \u2014 created if missing"))},
                  },
                  {QStringLiteral("path"), QStringLiteral("client")})),
     };

@@ -64,6 +64,21 @@ QJsonValue scrub(const QJsonValue &value, const QStringList &secrets)
     return value;
 }
 
+QJsonObject property(const QString &type, const QString &description)
+{
+    QJsonObject o{{QStringLiteral("type"), type}};
+    if (!description.isEmpty())
+        o.insert(QStringLiteral("description"), description);
+    return o;
+}
+
+QJsonObject descriptor(const QString &name, const QString &description, const QJsonObject &inputSchema)
+{
+    return QJsonObject{{QStringLiteral("name"), name},
+                       {QStringLiteral("description"), description},
+                       {QStringLiteral("inputSchema"), inputSchema}};
+}
+
 QString encodedQuery(const QList<QPair<QString, QString>> &items)
 {
     // Besides letters, digits and "-._~", these stay as they are in a query;

@@ -10,6 +10,9 @@
 #include <algorithm>
 #include <cmath>
 
+using ConnectorText::descriptor;
+using ConnectorText::property;
+
 namespace {
 
 const QString kAccounts = QStringLiteral("mail_accounts");
@@ -19,21 +22,6 @@ const QString kMessage = QStringLiteral("mail_message");
 const QString kContacts = QStringLiteral("mail_contacts");
 const QString kCalendar = QStringLiteral("mail_calendar");
 const QString kCompose = QStringLiteral("mail_compose");
-
-QJsonObject typed(const QString &type, const QString &description = {})
-{
-    QJsonObject o{{QStringLiteral("type"), type}};
-    if (!description.isEmpty())
-        o.insert(QStringLiteral("description"), description);
-    return o;
-}
-
-QJsonObject tool(const QString &name, const QString &description, const QJsonObject &schema)
-{
-    return QJsonObject{{QStringLiteral("name"), name},
-                       {QStringLiteral("description"), description},
-                       {QStringLiteral("inputSchema"), schema}};
-}
 
 // "limit" as a JSON whole number, clamped; absent otherwise.
 void addLimit(QMap<QString, QString> &query, const QJsonObject &args, qint64 most)
@@ -101,47 +89,47 @@ QJsonArray MailTools::definitions(Tool::Obj obj)
     const QString str = QStringLiteral("string");
     const QString integer = QStringLiteral("integer");
     return QJsonArray{
-        tool(kAccounts,
+        descriptor(kAccounts,
              QStringLiteral("The mailboxes connected in Hallix Mail on this computer (address, provider, sync state). "
                             "Call once before the other mail tools so you name the right account."),
              obj({}, {})),
-        tool(kSearch,
+        descriptor(kSearch,
              QStringLiteral("Search the firm's own mailbox \u2014 the same search the app uses, so from:, to:, subject: "
                             "and plain words all work. Returns threads with the subject, who is in them, when the last "
                             "message came and whether it is unread. Use it to find what a client actually sent before "
                             "asking them again."),
-             obj(QJsonObject{{QStringLiteral("query"), typed(str, QStringLiteral("e.g. from:kelvar 2B, subject:notice, GSTR-9"))},
-                             {QStringLiteral("limit"), typed(integer, QStringLiteral("threads to return, default 20"))}},
+             obj(QJsonObject{{QStringLiteral("query"), property(str, QStringLiteral("e.g. from:kelvar 2B, subject:notice, GSTR-9"))},
+                             {QStringLiteral("limit"), property(integer, QStringLiteral("threads to return, default 20"))}},
                  {QStringLiteral("query")})),
-        tool(kThread,
+        descriptor(kThread,
              QStringLiteral("Every message in one thread, oldest first: sender, recipients, date and a snippet. Use "
                             "after mail_search to see how a conversation went."),
-             obj(QJsonObject{{QStringLiteral("thread_id"), typed(integer)}}, {QStringLiteral("thread_id")})),
-        tool(kMessage,
+             obj(QJsonObject{{QStringLiteral("thread_id"), property(integer)}}, {QStringLiteral("thread_id")})),
+        descriptor(kMessage,
              QStringLiteral("One message in full, with its plain-text body. Read this before quoting a figure a client "
                             "sent by mail, and cite the sender and date when you use it."),
-             obj(QJsonObject{{QStringLiteral("message_id"), typed(integer)}}, {QStringLiteral("message_id")})),
-        tool(kContacts,
+             obj(QJsonObject{{QStringLiteral("message_id"), property(integer)}}, {QStringLiteral("message_id")})),
+        descriptor(kContacts,
              QStringLiteral("Look up a client's people in Hallix Mail's contacts: name, address, phone, company. Use it "
                             "to address a mail correctly instead of guessing the recipient."),
-             obj(QJsonObject{{QStringLiteral("query"), typed(str, QStringLiteral("name, company or part of an address"))},
-                             {QStringLiteral("limit"), typed(integer, QStringLiteral("default 25"))}},
+             obj(QJsonObject{{QStringLiteral("query"), property(str, QStringLiteral("name, company or part of an address"))},
+                             {QStringLiteral("limit"), property(integer, QStringLiteral("default 25"))}},
                  {})),
-        tool(kCalendar,
+        descriptor(kCalendar,
              QStringLiteral("The CA's own calendar from Hallix Mail between two dates: title, time, place and joining "
                             "link. Use it before promising a call or planning a filing week."),
-             obj(QJsonObject{{QStringLiteral("from"), typed(str, QStringLiteral("YYYY-MM-DD, default today"))},
-                             {QStringLiteral("to"), typed(str, QStringLiteral("YYYY-MM-DD, default two weeks ahead"))}},
+             obj(QJsonObject{{QStringLiteral("from"), property(str, QStringLiteral("YYYY-MM-DD, default today"))},
+                             {QStringLiteral("to"), property(str, QStringLiteral("YYYY-MM-DD, default two weeks ahead"))}},
                  {})),
-        tool(kCompose,
+        descriptor(kCompose,
              QStringLiteral("Open a reply or a new mail in the CA's own mail app, filled in and waiting. Velto never "
                             "sends from the firm's mailbox: the CA reads the draft and presses Send. For a mail that "
                             "should go out through Hallix with the firm's templates and its own record, use "
                             "hallix_send_mail instead."),
-             obj(QJsonObject{{QStringLiteral("to"), typed(str, QStringLiteral("one address, or several separated by commas"))},
-                             {QStringLiteral("subject"), typed(str)},
-                             {QStringLiteral("body"), typed(str, QStringLiteral("the message, plain text"))},
-                             {QStringLiteral("cc"), typed(str)}},
+             obj(QJsonObject{{QStringLiteral("to"), property(str, QStringLiteral("one address, or several separated by commas"))},
+                             {QStringLiteral("subject"), property(str)},
+                             {QStringLiteral("body"), property(str, QStringLiteral("the message, plain text"))},
+                             {QStringLiteral("cc"), property(str)}},
                  {QStringLiteral("to"), QStringLiteral("subject"), QStringLiteral("body")})),
     };
 }

@@ -9,6 +9,9 @@
 
 using ConnectorText::pretty;
 
+using ConnectorText::descriptor;
+using ConnectorText::property;
+
 namespace {
 
 const QString kStatus = QStringLiteral("tally_status");
@@ -16,18 +19,6 @@ const QString kLedgers = QStringLiteral("tally_ledgers");
 const QString kVouchers = QStringLiteral("tally_vouchers");
 const QString kTrialBalance = QStringLiteral("tally_trial_balance");
 const QString kImport = QStringLiteral("tally_import_voucher");
-
-QJsonObject typed(const QString &type, const QString &description)
-{
-    return QJsonObject{{QStringLiteral("type"), type}, {QStringLiteral("description"), description}};
-}
-
-QJsonObject tool(const QString &name, const QString &description, const QJsonObject &schema)
-{
-    return QJsonObject{{QStringLiteral("name"), name},
-                       {QStringLiteral("description"), description},
-                       {QStringLiteral("inputSchema"), schema}};
-}
 
 // The company as Tally names it; spaces and tabs trimmed, empty counts as none.
 std::optional<QString> companyOf(const QJsonObject &args)
@@ -272,45 +263,45 @@ QSet<QString> TallyTools::names()
 QJsonArray TallyTools::definitions(Tool::Obj obj)
 {
     const QString str = QStringLiteral("string");
-    const QJsonObject company = typed(str, QStringLiteral("the company as Tally names it; omit for the one currently open"));
-    const QJsonObject date = typed(str, QStringLiteral("YYYY-MM-DD"));
+    const QJsonObject company = property(str, QStringLiteral("the company as Tally names it; omit for the one currently open"));
+    const QJsonObject date = property(str, QStringLiteral("YYYY-MM-DD"));
     return QJsonArray{
-        tool(kStatus,
+        descriptor(kStatus,
              QStringLiteral("Whether Tally is answering on this computer, and the companies it has open. Call this "
                             "before the other tally tools so you name a company Tally actually knows."),
              obj({}, {})),
-        tool(kLedgers,
+        descriptor(kLedgers,
              QStringLiteral("Ledgers from Tally with their parent group and closing balance. Use it to find a party's "
                             "exact ledger name before quoting a balance, and to check the client's books rather than "
                             "asking them for a figure they already keep."),
              obj(QJsonObject{{QStringLiteral("company"), company},
-                             {QStringLiteral("search"), typed(str, QStringLiteral("part of a ledger or group name"))},
-                             {QStringLiteral("limit"), typed(QStringLiteral("integer"), QStringLiteral("default 100, up to 1000"))}},
+                             {QStringLiteral("search"), property(str, QStringLiteral("part of a ledger or group name"))},
+                             {QStringLiteral("limit"), property(QStringLiteral("integer"), QStringLiteral("default 100, up to 1000"))}},
                  {})),
-        tool(kVouchers,
+        descriptor(kVouchers,
              QStringLiteral("Vouchers from the day book between two dates: date, type, number, party, amount and "
                             "narration. Use it for a period's entries \u2014 sales, purchases, payments \u2014 instead "
                             "of reading a printed report."),
              obj(QJsonObject{{QStringLiteral("company"), company},
                              {QStringLiteral("from"), date},
                              {QStringLiteral("to"), date},
-                             {QStringLiteral("limit"), typed(QStringLiteral("integer"), QStringLiteral("default 200, up to 2000"))}},
+                             {QStringLiteral("limit"), property(QStringLiteral("integer"), QStringLiteral("default 200, up to 2000"))}},
                  {QStringLiteral("from"), QStringLiteral("to")})),
-        tool(kTrialBalance,
+        descriptor(kTrialBalance,
              QStringLiteral("The trial balance as Tally computes it, by group, for a period. Use this for group totals "
                             "\u2014 never add ledger balances up yourself."),
              obj(QJsonObject{{QStringLiteral("company"), company}, {QStringLiteral("from"), date}, {QStringLiteral("to"), date}},
                  {})),
-        tool(kImport,
+        descriptor(kImport,
              QStringLiteral("Put a voucher into Tally. The CA sees the exact XML and approves it in Velto first; nothing "
                             "is written without that. Build the voucher XML yourself (VOUCHER with DATE, "
                             "VOUCHERTYPENAME and its ALLLEDGERENTRIES.LIST) and say which company it belongs to. There "
                             "is no undo in Tally, so read tally_ledgers first and use ledger names exactly as Tally "
                             "spells them."),
              obj(QJsonObject{{QStringLiteral("company"), company},
-                             {QStringLiteral("voucher_xml"), typed(str, QStringLiteral("one <VOUCHER>\u2026</VOUCHER> element"))},
+                             {QStringLiteral("voucher_xml"), property(str, QStringLiteral("one <VOUCHER>\u2026</VOUCHER> element"))},
                              {QStringLiteral("summary"),
-                              typed(str, QStringLiteral("one line the CA reads: what this voucher does, in their language"))}},
+                              property(str, QStringLiteral("one line the CA reads: what this voucher does, in their language"))}},
                  {QStringLiteral("voucher_xml"), QStringLiteral("summary")})),
     };
 }

@@ -37,6 +37,28 @@ QString decoded(const QByteArray &body)
     return QString::fromLatin1(body);
 }
 
+// Finds each `open` mark and the first "</tag>" after it, left to right,
+// and hands over where the element starts, where its inside starts and
+// ends, and where it ends. Matching is literal; nested elements of the same
+// tag are not paired.
+void scan(const QString &reply, const QString &open, const QString &tag,
+          const std::function<void(qsizetype start, qsizetype inner, qsizetype end, qsizetype after)> &found)
+{
+    const QString close = QStringLiteral("</") + tag + QLatin1Char('>');
+    qsizetype from = 0;
+    while (true) {
+        const qsizetype start = reply.indexOf(open, from);
+        if (start < 0)
+            return;
+        const qsizetype inner = start + open.size();
+        const qsizetype end = reply.indexOf(close, inner);
+        if (end < 0)
+            return;
+        from = end + close.size();
+        found(start, inner, end, from);
+    }
+}
+
 } // namespace
 
 const QString TallyTools::notRunning = QStringLiteral(
@@ -164,39 +186,16 @@ QString TallyTools::unescape(const QString &text)
 
 QStringList TallyTools::values(const QString &reply, const QString &tag)
 {
-    const QString open = QLatin1Char('<') + tag + QLatin1Char('>');
-    const QString close = QStringLiteral("</") + tag + QLatin1Char('>');
     QStringList out;
-    qsizetype from = 0;
-    while (true) {
-        const qsizetype start = reply.indexOf(open, from);
-        if (start < 0)
-            break;
-        const qsizetype inner = start + open.size();
-        const qsizetype end = reply.indexOf(close, inner);
-        if (end < 0)
-            break;
-        out.append(unescape(reply.mid(inner, end - inner)));
-        from = end + close.size();
-    }
+    scan(reply, QLatin1Char('<') + tag + QLatin1Char('>'), tag,
+         [&](qsizetype, qsizetype inner, qsizetype end, qsizetype) { out.append(unescape(reply.mid(inner, end - inner))); });
     return out;
 }
 
 QStringList TallyTools::blocks(const QString &reply, const QString &tag)
 {
-    const QString open = QLatin1Char('<') + tag;
-    const QString close = QStringLiteral("</") + tag + QLatin1Char('>');
     QStringList out;
-    qsizetype from = 0;
-    while (true) {
-        const qsizetype start = reply.indexOf(open, from);
-        if (start < 0)
-            break;
-        const qsizetype end = reply.indexOf(close, start + open.size());
-        if (end < 0)
-            break;
-        out.append(reply.mid(start, end + close.size() - start));
-        from = end + close.size();
-    }
+    scan(reply, QLatin1Char('<') + tag, tag,
+         [&](qsizetype start, qsizetype, qsizetype, qsizetype after) { out.append(reply.mid(start, after - start)); });
     return out;
 }
