@@ -13,11 +13,10 @@
 #include <atomic>
 #include <memory>
 
-using ConnectorText::pretty;
-using ConnectorText::trimBlanks;
-
 using ConnectorText::descriptor;
+using ConnectorText::pretty;
 using ConnectorText::property;
+using ConnectorText::trimBlanks;
 
 namespace {
 

@@ -15,11 +15,10 @@
 #include <filesystem>
 #include <system_error>
 
-using ConnectorText::pretty;
-using ConnectorText::trimBlanks;
-
 using ConnectorText::descriptor;
+using ConnectorText::pretty;
 using ConnectorText::property;
+using ConnectorText::trimBlanks;
 
 namespace {
 
@@ -63,7 +62,7 @@ struct Search {
     QString query;                     // trimmed, lower case
     QStringList words;                 // the query's words, composed
     std::optional<QString> drive;      // lower case
-    std::optional<QString> extension; // lower case, without dots and spaces at the ends
+    std::optional<QString> extension;  // lower case, without dots and spaces at the ends
     qint64 limit = 40;
 };
 

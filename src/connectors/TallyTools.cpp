@@ -7,9 +7,8 @@
 
 #include <algorithm>
 
-using ConnectorText::pretty;
-
 using ConnectorText::descriptor;
+using ConnectorText::pretty;
 using ConnectorText::property;
 
 namespace {
