@@ -54,6 +54,10 @@ std::optional<MailBridge::Door> MailBridge::readDoor()
     const std::optional<QString> token = JsonFields::text(doc.object(), "token");
     if (!port || !token || *port < 1 || token->isEmpty())
         return std::nullopt;
+    // The token travels in a header, where a line break would start another.
+    for (const QChar c : *token)
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+            return std::nullopt;
     return Door{QStringLiteral("http://127.0.0.1:") + QString::number(*port), *token};
 }
 

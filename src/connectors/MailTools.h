@@ -27,7 +27,7 @@ struct MailBridge {
     static QString stateFile();
 
     // The door the state file describes: a whole-number "port" of 1 or more
-    // and a non-empty text "token"; nothing otherwise. Read afresh each time,
+    // and a non-empty text "token" without control characters; nothing otherwise. Read afresh each time,
     // so a fresh token from the mail app counts at the next call.
     static std::optional<Door> readDoor();
     static inline std::function<std::optional<Door>()> doorFor = &MailBridge::readDoor;

@@ -76,6 +76,7 @@ TEST_F(MailTest, TheStateFileGivesTheDoorOnlyWithAUsablePortAndToken)
         {"a fractional port", QJsonObject{{"port", 8787.5}, {"token", "t"}}, false},
         {"an empty token", QJsonObject{{"port", 8787}, {"token", ""}}, false},
         {"no token", QJsonObject{{"port", 8787}}, false},
+        {"a token with a line break", QJsonObject{{"port", 8787}, {"token", "t\r\nX-Other: 1"}}, false},
         {"not JSON", QJsonValue("port=8787"), false},
         {"an array", QJsonValue("[8787, \"t\"]"), false},
     };
