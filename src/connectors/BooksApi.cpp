@@ -2,7 +2,7 @@
 // authorised request each tool makes. Every failure becomes one sentence for
 // the engine, and no credential ever travels back in one.
 #include "connectors/BooksTools.h"
-#include "connectors/BooksText.h"
+#include "connectors/ConnectorText.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -130,7 +130,7 @@ void signIn(const BooksConnection &c, std::function<void(const SignIn &)> done)
             out.error = vendor + QStringLiteral(" sent something Velto could not read (HTTP ") + status(r) +
                         QStringLiteral(").");
         }
-        out.error = BooksText::scrub(out.error, out.secrets);
+        out.error = ConnectorText::scrub(out.error, out.secrets);
         done(out);
     });
 }
@@ -162,10 +162,10 @@ void readReply(const BooksConnection &c, const Http::Response &r, bool invoice, 
         error = invoice ? vendor + QStringLiteral(" refused the invoice: ") + reason + QStringLiteral(". Nothing was created.")
                         : vendor + QStringLiteral(" refused the request: ") + reason;
     } else {
-        done(BooksText::scrub(*o, secrets).toObject(), QString());
+        done(ConnectorText::scrub(*o, secrets).toObject(), QString());
         return;
     }
-    done(std::nullopt, BooksText::scrub(error, secrets));
+    done(std::nullopt, ConnectorText::scrub(error, secrets));
 }
 
 void send(const BooksConnection &c, Http::Request req, bool invoice, BooksTools::JsonDone done)

@@ -1,7 +1,7 @@
 // The books connections: the index file in the home folder and the two
 // secrets of each connection in the secret store.
 #include "connectors/BooksTools.h"
-#include "connectors/BooksText.h"
+#include "connectors/ConnectorText.h"
 
 #include "core/Globals.h"
 #include "platform/Files.h"
@@ -13,7 +13,7 @@
 #include <QJsonDocument>
 #include <algorithm>
 
-using BooksText::trimBlanks;
+using ConnectorText::trimBlanks;
 
 QString BooksConnection::vendorName() const
 {

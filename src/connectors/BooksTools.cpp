@@ -1,12 +1,10 @@
 // The six books tools the engine is given.
 #include "connectors/BooksTools.h"
 #include "core/JsonFields.h"
-#include "connectors/BooksText.h"
+#include "connectors/ConnectorText.h"
 
 #include "platform/Dialogs.h"
-#include "platform/Dispatch.h"
 
-#include <QApplication>
 #include <QDate>
 #include <QJsonDocument>
 #include <QRegularExpression>
@@ -15,8 +13,10 @@
 #include <atomic>
 #include <memory>
 
-using BooksText::pretty;
-using BooksText::trimBlanks;
+using ConnectorText::descriptor;
+using ConnectorText::pretty;
+using ConnectorText::property;
+using ConnectorText::trimBlanks;
 
 namespace {
 
@@ -53,21 +53,6 @@ bool isoDate(const QString &s)
 {
     static const QRegularExpression form(QRegularExpression::anchoredPattern(QStringLiteral("[0-9]{4}-[0-9]{2}-[0-9]{2}")));
     return form.match(s).hasMatch() && QDate::fromString(s, QStringLiteral("yyyy-MM-dd")).isValid();
-}
-
-QJsonObject typed(const QString &type, const QString &description = {})
-{
-    QJsonObject o{{QStringLiteral("type"), type}};
-    if (!description.isEmpty())
-        o.insert(QStringLiteral("description"), description);
-    return o;
-}
-
-QJsonObject tool(const QString &name, const QString &description, const QJsonObject &schema)
-{
-    return QJsonObject{{QStringLiteral("name"), name},
-                       {QStringLiteral("description"), description},
-                       {QStringLiteral("inputSchema"), schema}};
 }
 
 // ---- Rows read back from the services --------------------------------------
@@ -222,7 +207,7 @@ void connectBooks(const QJsonObject &args, const Tool::Done &done)
         {QStringLiteral("note"),
          QStringLiteral("The refresh token and secret are in the system keyring. Read books_contacts to check it works.")},
     };
-    done(pretty(BooksText::scrub(reply, secrets)), false);
+    done(pretty(ConnectorText::scrub(reply, secrets)), false);
 }
 
 void contacts(const BooksConnection &c, const QJsonObject &args, const Tool::Done &done)
@@ -394,72 +379,72 @@ QSet<QString> BooksTools::names()
 QJsonArray BooksTools::definitions(Tool::Obj obj)
 {
     const QString str = QStringLiteral("string");
-    const QJsonObject client = typed(str, QStringLiteral("the client whose books; omit when only one is connected"));
-    const QJsonObject limit50 = typed(QStringLiteral("integer"), QStringLiteral("default 50, up to 200"));
-    QJsonObject vendor = typed(str);
+    const QJsonObject client = property(str, QStringLiteral("the client whose books; omit when only one is connected"));
+    const QJsonObject limit50 = property(QStringLiteral("integer"), QStringLiteral("default 50, up to 200"));
+    QJsonObject vendor = property(str);
     vendor.insert(QStringLiteral("enum"), QJsonArray{QStringLiteral("zoho"), QStringLiteral("quickbooks")});
-    const QJsonObject lineItem = obj(QJsonObject{{QStringLiteral("name"), typed(str)},
-                                                 {QStringLiteral("quantity"), typed(QStringLiteral("number"))},
-                                                 {QStringLiteral("rate"), typed(QStringLiteral("number"))}},
+    const QJsonObject lineItem = obj(QJsonObject{{QStringLiteral("name"), property(str)},
+                                                 {QStringLiteral("quantity"), property(QStringLiteral("number"))},
+                                                 {QStringLiteral("rate"), property(QStringLiteral("number"))}},
                                      {QStringLiteral("name"), QStringLiteral("quantity"), QStringLiteral("rate")});
-    QJsonObject lineItems = typed(QStringLiteral("array"), QStringLiteral("each with name, quantity and rate"));
+    QJsonObject lineItems = property(QStringLiteral("array"), QStringLiteral("each with name, quantity and rate"));
     lineItems.insert(QStringLiteral("items"), lineItem);
 
     return QJsonArray{
-        tool(kConnections,
+        descriptor(kConnections,
              QStringLiteral("The cloud books connected on this computer \u2014 Zoho Books or QuickBooks Online \u2014 and "
                             "which client each belongs to. Call this before the other books tools."),
              obj({}, {})),
-        tool(kConnect,
+        descriptor(kConnect,
              QStringLiteral("Connect a client's cloud books. The CA supplies their own credentials: for Zoho Books a "
                             "Self Client from the Zoho API console, for QuickBooks an app from the Intuit developer "
                             "portal. The refresh token goes to the system keyring and is never shown again. Ask the CA for "
                             "these \u2014 never guess them, and never put them in a file."),
              obj(QJsonObject{
-                     {QStringLiteral("client"), typed(str, QStringLiteral("the client this belongs to"))},
+                     {QStringLiteral("client"), property(str, QStringLiteral("the client this belongs to"))},
                      {QStringLiteral("vendor"), vendor},
                      {QStringLiteral("organisation"),
-                      typed(str, QStringLiteral("Zoho organization_id, or the QuickBooks realmId"))},
-                     {QStringLiteral("client_id"), typed(str)},
-                     {QStringLiteral("client_secret"), typed(str)},
-                     {QStringLiteral("refresh_token"), typed(str)},
-                     {QStringLiteral("region"), typed(str, QStringLiteral("Zoho data centre: in, com, eu, au. Default in."))},
+                      property(str, QStringLiteral("Zoho organization_id, or the QuickBooks realmId"))},
+                     {QStringLiteral("client_id"), property(str)},
+                     {QStringLiteral("client_secret"), property(str)},
+                     {QStringLiteral("refresh_token"), property(str)},
+                     {QStringLiteral("region"), property(str, QStringLiteral("Zoho data centre: in, com, eu, au. Default in."))},
                  },
                  {QStringLiteral("client"), QStringLiteral("vendor"), QStringLiteral("organisation"),
                   QStringLiteral("client_id"), QStringLiteral("client_secret"), QStringLiteral("refresh_token")})),
-        tool(kContacts,
+        descriptor(kContacts,
              QStringLiteral("Customers and vendors in the client's books, with their GSTIN where the books hold one. "
                             "Use it to get a party's exact name before quoting anything against them."),
              obj(QJsonObject{{QStringLiteral("client"), client},
-                             {QStringLiteral("search"), typed(str)},
+                             {QStringLiteral("search"), property(str)},
                              {QStringLiteral("limit"), limit50}},
                  {})),
-        tool(kInvoices,
+        descriptor(kInvoices,
              QStringLiteral("Invoices from the client's books between two dates: number, date, party, total, tax and "
                             "what is still owed. Use this for a sales register or a receivables position \u2014 never "
                             "add invoice rows up yourself when the books give you the totals."),
              obj(QJsonObject{{QStringLiteral("client"), client},
-                             {QStringLiteral("from"), typed(str, QStringLiteral("YYYY-MM-DD"))},
-                             {QStringLiteral("to"), typed(str, QStringLiteral("YYYY-MM-DD"))},
-                             {QStringLiteral("status"), typed(str, QStringLiteral("e.g. unpaid, overdue, paid"))},
+                             {QStringLiteral("from"), property(str, QStringLiteral("YYYY-MM-DD"))},
+                             {QStringLiteral("to"), property(str, QStringLiteral("YYYY-MM-DD"))},
+                             {QStringLiteral("status"), property(str, QStringLiteral("e.g. unpaid, overdue, paid"))},
                              {QStringLiteral("limit"), limit50}},
                  {})),
-        tool(kAccounts,
+        descriptor(kAccounts,
              QStringLiteral("The chart of accounts from the client's books, with type and current balance. Use it to "
                             "find the account a figure belongs to before proposing an entry."),
              obj(QJsonObject{{QStringLiteral("client"), client},
                              {QStringLiteral("limit"),
-                              typed(QStringLiteral("integer"), QStringLiteral("default 100, up to 200"))}},
+                              property(QStringLiteral("integer"), QStringLiteral("default 100, up to 200"))}},
                  {})),
-        tool(kCreateInvoice,
+        descriptor(kCreateInvoice,
              QStringLiteral("Raise an invoice in the client's books. The CA reads the whole invoice and approves it in "
                             "Velto first; nothing is sent without that. Get the customer id from books_contacts "
                             "\u2014 do not guess it."),
              obj(QJsonObject{{QStringLiteral("client"), client},
-                             {QStringLiteral("customer_id"), typed(str)},
-                             {QStringLiteral("date"), typed(str, QStringLiteral("YYYY-MM-DD"))},
+                             {QStringLiteral("customer_id"), property(str)},
+                             {QStringLiteral("date"), property(str, QStringLiteral("YYYY-MM-DD"))},
                              {QStringLiteral("line_items"), lineItems},
-                             {QStringLiteral("notes"), typed(str)}},
+                             {QStringLiteral("notes"), property(str)}},
                  {QStringLiteral("customer_id"), QStringLiteral("line_items")})),
     };
 }
@@ -508,22 +493,15 @@ ToolFamily BooksTools::family()
 
 bool BooksTools::confirmDialog(const QString &title, const QString &text)
 {
-    auto ask = [title, text] {
-        Dialogs::Confirm c;
-        c.front = true;
-        c.title = title;
-        c.text = QStringLiteral("This is exactly what will be sent. An invoice raised in a client's books is theirs "
-                                "to see, so read it before you approve.");
-        c.detail = text;
-        c.approve = QStringLiteral("Raise it");
-        c.cancel = QStringLiteral("Cancel");
-        return Dialogs::confirm(c);
-    };
-    if (Dispatch::isMainThread())
-        return ask();
-    bool yes = false;
-    QMetaObject::invokeMethod(qApp, [&] { yes = ask(); }, Qt::BlockingQueuedConnection);
-    return yes;
+    Dialogs::Confirm c;
+    c.front = true;
+    c.title = title;
+    c.text = QStringLiteral("This is exactly what will be sent. An invoice raised in a client's books is theirs "
+                            "to see, so read it before you approve.");
+    c.detail = text;
+    c.approve = QStringLiteral("Raise it");
+    c.cancel = QStringLiteral("Cancel");
+    return Dialogs::confirm(c);
 }
 
 std::optional<double> BooksTools::number(const QJsonValue &value)

@@ -108,7 +108,7 @@ QString itemLine(const QJsonObject &item)
         name = item.value(QLatin1String("variation_id"));
     QString shown = name.isUndefined() ? QStringLiteral("item") : ErpText::plain(name);
     shown = Characters::left(shown, 34);
-    shown += QString(std::max(0, 34 - Characters::count(shown)), QLatin1Char(' '));
+    shown += QString(std::max<qsizetype>(0, 34 - Characters::count(shown)), QLatin1Char(' '));
     return QStringLiteral("  ") + shown + QLatin1Char(' ') + ErpText::plain(item.value(QLatin1String("quantity"))) +
            QStringLiteral(" × ") + ErpTools::money(member(item, "unit_price")) + QStringLiteral(" = ") +
            ErpTools::money(member(item, "line_total")) + QLatin1Char('\n');

@@ -81,10 +81,14 @@ std::optional<QString> newest(const QString &folder, const QString &root,
 
 std::optional<QString> ErpTools::clientFolder(const QString &name)
 {
+    return clientFolderIn(WorkPaths::root(), name);
+}
+
+std::optional<QString> ErpTools::clientFolderIn(const QString &root, const QString &name)
+{
     const QString wanted = ErpText::trimmedBlanks(name).toLower();
     if (wanted.isEmpty())
         return std::nullopt;
-    const QString root = WorkPaths::root();
     const QFileInfoList folders = QDir(root).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Unsorted);
     for (const QFileInfo &folder : folders)
         if (folder.fileName().toLower() == wanted)

@@ -107,6 +107,8 @@ struct ErpTools {
     // name and the wanted name begin one with the other. None for an empty
     // name or an unreadable root.
     static std::optional<QString> clientFolder(const QString &name);
+    // The same lookup under another root, given in WorkPaths::rootOf form.
+    static std::optional<QString> clientFolderIn(const QString &root, const QString &name);
 
     // A path the engine gave (absolute, or relative to the clients folder),
     // made standard with its symbolic links resolved; none when that leaves

@@ -9,7 +9,12 @@ namespace WorkPaths {
 
 QString root()
 {
-    return resolved(standard(ErpTools::workRoot(), QDir::rootPath()));
+    return rootOf(ErpTools::workRoot());
+}
+
+QString rootOf(const QString &folder)
+{
+    return resolved(standard(folder, QDir::rootPath()));
 }
 
 QString standard(const QString &arg, const QString &root)

@@ -7,6 +7,8 @@ namespace WorkPaths {
 
 // The clients folder root: standard, symbolic links resolved, no trailing "/".
 QString root();
+// The same form of another folder named as a root.
+QString rootOf(const QString &folder);
 
 // A path argument as an absolute, standard path (no "." or ".." parts, no
 // doubled or trailing "/"): absolute when it begins with "/", otherwise

@@ -195,6 +195,12 @@ void alert(const QString &title, const QString &text, Style style)
 
 bool confirm(const Confirm &c)
 {
+    if (!Dispatch::isMainThread()) {
+        // A tool working off the main thread waits for the CA's answer.
+        bool yes = false;
+        QMetaObject::invokeMethod(qApp, [&] { yes = confirm(c); }, Qt::BlockingQueuedConnection);
+        return yes;
+    }
     Modal::Scope modal;
     return Hooks::confirm(c);
 }

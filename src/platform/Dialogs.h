@@ -69,6 +69,8 @@ struct Hooks {
 // Callers use these; they run the hook inside a modal session.
 int ask(const Alert &a);
 void alert(const QString &title, const QString &text, Style style = Style::Informational);
+// confirm may be called from any thread; a caller off the main thread waits
+// for the answer, which is asked on the main thread.
 bool confirm(const Confirm &c);
 std::optional<QString> openFolder(const FolderPanel &p);
 std::optional<QString> textPrompt(const TextPrompt &p);

@@ -233,22 +233,14 @@ SkillInstall::Fetched SkillInstall::defaultFetch(const QUrl &url)
 
 bool SkillInstall::defaultConfirm(const QString &title, const QString &text)
 {
-    bool answer = false;
-    auto ask = [&] {
-        Dialogs::Confirm c;
-        c.title = title;
-        c.text = QStringLiteral("Read what it tells Velto to do. It runs in client work from the next session.");
-        c.approve = QStringLiteral("Install");
-        c.cancel = QStringLiteral("Cancel");
-        c.style = Dialogs::Style::Warning;
-        c.detail = text;
-        answer = Dialogs::confirm(c);
-    };
-    if (Dispatch::isMainThread())
-        ask();
-    else
-        QMetaObject::invokeMethod(QCoreApplication::instance(), ask, Qt::BlockingQueuedConnection);
-    return answer;
+    Dialogs::Confirm c;
+    c.title = title;
+    c.text = QStringLiteral("Read what it tells Velto to do. It runs in client work from the next session.");
+    c.approve = QStringLiteral("Install");
+    c.cancel = QStringLiteral("Cancel");
+    c.style = Dialogs::Style::Warning;
+    c.detail = text;
+    return Dialogs::confirm(c);
 }
 
 QString SkillInstall::defaultSkillsDir()

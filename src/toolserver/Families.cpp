@@ -1,6 +1,9 @@
 #include "toolserver/Families.h"
 #include "connectors/BooksTools.h"
+#include "connectors/CloudFiles.h"
 #include "connectors/EInvoiceTools.h"
+#include "connectors/MailTools.h"
+#include "connectors/TallyTools.h"
 #include "erp/ErpTools.h"
 #include "skills/SkillInstall.h"
 
@@ -10,6 +13,9 @@ std::vector<ToolFamily> Families::standardListed()
 {
     return {
         ErpTools::family(),
+        MailTools::family(),
+        TallyTools::family(),
+        CloudFiles::family(),
         BooksTools::family(),
         EInvoiceTools::family(),
         SkillInstall::family(),
@@ -19,8 +25,11 @@ std::vector<ToolFamily> Families::standardListed()
 std::vector<ToolFamily> Families::standardRouted()
 {
     return {
+        MailTools::family(),
         ErpTools::family(),
         SkillInstall::family(),
+        TallyTools::family(),
+        CloudFiles::family(),
         BooksTools::family(),
         EInvoiceTools::family(),
     };

@@ -2,6 +2,7 @@
 #include "app/AppDelegate.h"
 #include "app/Sidebar.h"
 #include "browser/BrowserPane.h"
+#include "connectors/CloudFiles.h"
 #include "core/Globals.h"
 #include "platform/Desktop.h"
 #include "platform/Dialogs.h"
@@ -216,6 +217,25 @@ TEST_F(AppDelegateTest, MissingEngineAlertsAndQuits)
     EXPECT_EQ(app->splashLabel()->text(), QStringLiteral("Velto engine is missing."));
     EXPECT_EQ(quits, 1);
     EXPECT_FALSE(app->mcp());
+}
+
+TEST_F(HomeTest, LaunchLooksForCloudFoldersInTheHomeOfThisRun)
+{
+    int quits = 0;
+    AppDelegate::terminate = [&quits] { ++quits; };
+    AppDelegate::chatProfile = [] { return TestKit::webProfile(); };
+    {
+        AppDelegate app;
+        TestKit::DialogAnswers answers;
+        answers.alert(0); // the engine is missing
+        app.applicationDidFinishLaunching();
+        EXPECT_EQ(CloudFiles::homePath(), HOME);
+        EXPECT_TRUE(HOME.startsWith(home->path()));
+        EXPECT_TRUE(TestKit::waitFor([&quits] { return quits == 1; }));
+    }
+    AppDelegate::terminate = nullptr;
+    AppDelegate::chatProfile = nullptr;
+    CloudFiles::homePath = &CloudFiles::defaultHomePath;
 }
 
 TEST_F(AppDelegateTest, NoClientsFolderChosenQuits)

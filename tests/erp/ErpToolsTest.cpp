@@ -195,7 +195,7 @@ TEST_F(ErpToolsTest, AClientsCodeConnectsItsErp)
         none.error = "offline";
         done(none);
     };
-    for (const QJsonValue address : {QJsonValue(), QJsonValue("   "), QJsonValue(7)}) {
+    for (const QJsonValue &address : {QJsonValue(), QJsonValue("   "), QJsonValue(7)}) {
         QJsonObject args{{"code", "ABCDEFGH"}};
         if (!address.isUndefined())
             args.insert("erp_address", address);

@@ -64,6 +64,10 @@ async function asShipped() {
     assert.deepEqual(tools.map((t) => t.name).slice(27), [
       'erp_connections', 'erp_resources', 'erp_schema', 'erp_list', 'erp_gst', 'erp_gstr1', 'gstr2b_reconcile',
       'bank_statement', 'erp_get', 'erp_trial_balance', 'erp_prepare', 'erp_commit', 'erp_connect_code',
+      'mail_accounts', 'mail_search', 'mail_thread',
+      'mail_message', 'mail_contacts', 'mail_calendar', 'mail_compose',
+      'tally_status', 'tally_ledgers', 'tally_vouchers', 'tally_trial_balance', 'tally_import_voucher',
+      'cloud_drives', 'cloud_search', 'cloud_fetch',
       'books_connections', 'books_connect', 'books_contacts',
       'books_invoices', 'books_accounts', 'books_create_invoice',
       'einvoice_status', 'einvoice_connect', 'einvoice_get', 'einvoice_generate', 'einvoice_cancel',

@@ -110,8 +110,8 @@ TEST(CatalogDefaults, IndianFinancialYearInIndiaTime)
         EXPECT_EQ(Catalog::defaultValue("last_month", now), c.month) << c.utc;
         EXPECT_EQ(Catalog::defaultValue("last_quarter", now), c.quarter) << c.utc;
         EXPECT_EQ(Catalog::defaultValue("last_fy", now), c.fy) << c.utc;
-        for (const QString &other : {"", "last_mnth", "Last_month"})
-            EXPECT_EQ(Catalog::defaultValue(other, now), "") << other.toStdString();
+        for (const char *other : {"", "last_mnth", "Last_month"})
+            EXPECT_EQ(Catalog::defaultValue(other, now), "") << other;
     }
     Catalog::timeZone = saved;
 }

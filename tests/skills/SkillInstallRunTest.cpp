@@ -59,10 +59,11 @@ TEST(SkillInstallParse, Sources)
     for (const Case &c : cases) {
         const auto got = SkillInstall::parse(c.source, c.path);
         EXPECT_EQ(got.has_value(), c.want.has_value()) << c.source.toStdString();
-        if (got && c.want)
+        if (got && c.want) {
             EXPECT_TRUE(*got == *c.want) << c.source.toStdString() << " -> " << got->owner.toStdString() << " / "
                                          << got->repo.toStdString() << " @ " << got->ref.value_or("-").toStdString()
                                          << " / " << got->path.toStdString();
+        }
     }
 }
 
@@ -252,8 +253,8 @@ TEST_F(SkillInstallRun, RootSkillWithRefAndPlainSkillFile)
 TEST_F(SkillInstallRun, FindsOutermostFoldersUnderThePath)
 {
     QList<RepoFile> files;
-    for (const QString &dir : {"pack/b", "pack/a", "pack/a/deeper", "other/c"})
-        files.append({dir + "/SKILL.md", skillMd(QString(dir).replace('/', '-'))});
+    for (const char *dir : {"pack/b", "pack/a", "pack/a/deeper", "other/c"})
+        files.append({QString(dir) + "/SKILL.md", skillMd(QString(dir).replace('/', '-'))});
     serve(files);
     dialogs->confirm(true);
     const auto [answer, isError] = install(QJsonObject{{"source", "acme/skills"}, {"path", "/pack/"}});

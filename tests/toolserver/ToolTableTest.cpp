@@ -60,24 +60,32 @@ TEST_F(ServerTest, TheStandardFamiliesAreListedAndRouted)
     QStringList names;
     for (const QJsonValue &tool : BrowserMCP::tools())
         names << tool["name"].toString();
-    // The ERP family comes straight after the own tools, ahead of the books.
+    // The ERP family comes straight after the own tools, then the local
+    // connectors, the books, the e-invoice tools and the skill installer.
     const QStringList erp{"erp_connections", "erp_resources", "erp_schema",  "erp_list",          "erp_gst",
                           "erp_gstr1",       "gstr2b_reconcile", "bank_statement", "erp_get", "erp_trial_balance",
                           "erp_prepare",     "erp_commit",    "erp_connect_code"};
-    EXPECT_EQ(names.mid(27, erp.size()), erp);
-    EXPECT_EQ(names.value(27 + erp.size()), "books_connections");
-    const QStringList einvoice{"einvoice_status", "einvoice_connect", "einvoice_get", "einvoice_generate",
-                               "einvoice_cancel"};
-    const qsizetype at = names.indexOf("einvoice_status");
-    ASSERT_GE(at, 27);
-    EXPECT_EQ(names.mid(at, einvoice.size()), einvoice);
-    EXPECT_EQ(names.mid(at + einvoice.size()), QStringList{"skill_install"});
+    const QStringList connectors{"mail_accounts", "mail_search", "mail_thread", "mail_message", "mail_contacts",
+                                 "mail_calendar", "mail_compose", "tally_status", "tally_ledgers", "tally_vouchers",
+                                 "tally_trial_balance", "tally_import_voucher", "cloud_drives", "cloud_search",
+                                 "cloud_fetch", "books_connections", "books_connect", "books_contacts",
+                                 "books_invoices", "books_accounts", "books_create_invoice", "einvoice_status",
+                                 "einvoice_connect", "einvoice_get", "einvoice_generate", "einvoice_cancel",
+                                 "skill_install"};
+    EXPECT_EQ(names.mid(27), erp + connectors);
 
     // Routed without the browser window, to the family's own answer.
     pane.reset();
     const QJsonObject result = callTool("einvoice_status");
     EXPECT_TRUE(result["isError"].toBool());
     EXPECT_TRUE(result["content"][0]["text"].toString().startsWith("e-invoicing is not set up."));
+    const QJsonObject unknown = callTool("tally_export");
+    EXPECT_TRUE(unknown["isError"].toBool());
+    EXPECT_EQ(unknown["content"][0]["text"], "Browser window is not open.");
+    const QJsonObject mail = callTool("mail_search", {{"query", " "}});
+    EXPECT_EQ(mail["content"][0]["text"], "Say what to search for.");
+    const QJsonObject cloud = callTool("cloud_search", {});
+    EXPECT_EQ(cloud["content"][0]["text"], "query is required.");
 }
 
 TEST_F(ServerTest, FamiliesFollowInTheirListingOrder)

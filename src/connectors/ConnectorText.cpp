@@ -1,9 +1,10 @@
-#include "connectors/BooksText.h"
+#include "connectors/ConnectorText.h"
 
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QUrl>
 
-namespace BooksText {
+namespace ConnectorText {
 
 QString trimBlanks(const QString &text)
 {
@@ -63,4 +64,30 @@ QJsonValue scrub(const QJsonValue &value, const QStringList &secrets)
     return value;
 }
 
-} // namespace BooksText
+QJsonObject property(const QString &type, const QString &description)
+{
+    QJsonObject o{{QStringLiteral("type"), type}};
+    if (!description.isEmpty())
+        o.insert(QStringLiteral("description"), description);
+    return o;
+}
+
+QJsonObject descriptor(const QString &name, const QString &description, const QJsonObject &inputSchema)
+{
+    return QJsonObject{{QStringLiteral("name"), name},
+                       {QStringLiteral("description"), description},
+                       {QStringLiteral("inputSchema"), inputSchema}};
+}
+
+QString encodedQuery(const QList<QPair<QString, QString>> &items)
+{
+    // Besides letters, digits and "-._~", these stay as they are in a query;
+    // everything else, "&", "=", "#" and "%" among it, is escaped.
+    static const QByteArray plain = "!$'()*+,/:;?@";
+    QStringList pairs;
+    for (const auto &[key, value] : items)
+        pairs << QString::fromLatin1(QUrl::toPercentEncoding(key, plain) + '=' + QUrl::toPercentEncoding(value, plain));
+    return pairs.join(QLatin1Char('&'));
+}
+
+} // namespace ConnectorText

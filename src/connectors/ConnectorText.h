@@ -1,0 +1,34 @@
+#pragma once
+// Small text helpers the connector families share.
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonValue>
+#include <QString>
+#include <QList>
+#include <QPair>
+#include <QStringList>
+
+namespace ConnectorText {
+
+// Spaces and tabs trimmed from both ends; line breaks stay.
+QString trimBlanks(const QString &text);
+
+// Pretty JSON with sorted keys and "/" as it is; "{}" when there is nothing to write.
+QString pretty(const QJsonValue &value);
+
+// Every secret of at least a few characters replaced, wherever it appears
+// (in keys and in texts, at any depth).
+QString scrub(QString text, const QStringList &secrets);
+QJsonValue scrub(const QJsonValue &value, const QStringList &secrets);
+
+// A property of a tool's input schema: its JSON type, and its description
+// when there is one.
+QJsonObject property(const QString &type, const QString &description = {});
+// A tool as tools/list gives it: name, description and input schema.
+QJsonObject descriptor(const QString &name, const QString &description, const QJsonObject &inputSchema);
+
+// The encoded query of the items in the given order, each "key=value" (an
+// empty value keeps its "="); every text stands for itself.
+QString encodedQuery(const QList<QPair<QString, QString>> &items);
+
+} // namespace ConnectorText
