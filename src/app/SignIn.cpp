@@ -1,4 +1,5 @@
 #include "app/SignIn.h"
+#include "core/Characters.h"
 #include "core/EnvFile.h"
 #include "core/Globals.h"
 #include "core/Shell.h"
@@ -48,18 +49,6 @@ void fieldBox(QLineEdit *field, const QString &placeholder, QWidget *parent, con
     l->background = Theme::surface();
     l->layout = [field](QWidget *b) { field->setGeometry(12, 9, b->width() - 24, 20); };
     l->apply();
-}
-
-// Leading and trailing spaces and tabs only.
-QString trimSpacesAndTabs(const QString &s)
-{
-    qsizetype b = 0, e = s.size();
-    const auto blank = [](QChar c) { return c == QLatin1Char(' ') || c == QLatin1Char('\t'); };
-    while (b < e && blank(s[b]))
-        ++b;
-    while (e > b && blank(s[e - 1]))
-        --e;
-    return s.mid(b, e - b);
 }
 
 // The product's home folder as the CA knows it.
@@ -199,7 +188,7 @@ void LoginWindow::signIn()
 {
     if (!button_->isEnabled())
         return; // a sign-in is already on its way
-    const QString email = trimSpacesAndTabs(email_->text()).toLower();
+    const QString email = Characters::trimSpacesTabs(email_->text()).toLower();
     const QString password = pass_->text();
     if (email.isEmpty() || password.isEmpty()) {
         status_->setText(QStringLiteral("Enter your email and password."));

@@ -1,4 +1,5 @@
 #include "browser/BrowserPane.h"
+#include "core/Characters.h"
 #include "browser/Hosts.h"
 #include "browser/PageScripts.h"
 #include "browser/PortalHome.h"
@@ -545,13 +546,7 @@ void BrowserPane::reloadPage()
 void BrowserPane::go()
 {
     // Blanks and tabs only: a pasted line break is not an address.
-    QString text = urlField_->text();
-    qsizetype from = 0, to = text.size();
-    while (from < to && (text[from] == u' ' || text[from] == u'\t'))
-        ++from;
-    while (to > from && (text[to - 1] == u' ' || text[to - 1] == u'\t'))
-        --to;
-    text = text.mid(from, to - from);
+    QString text = Characters::trimSpacesTabs(urlField_->text());
     if (text.isEmpty())
         return;
     if (!text.contains(QStringLiteral("://")))

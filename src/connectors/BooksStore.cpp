@@ -1,6 +1,7 @@
 // The books connections: the index file in the home folder and the two
 // secrets of each connection in the secret store.
 #include "connectors/BooksTools.h"
+#include "core/Characters.h"
 #include "connectors/ConnectorText.h"
 
 #include "core/Globals.h"
@@ -12,8 +13,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <algorithm>
-
-using ConnectorText::trimBlanks;
 
 QString BooksConnection::vendorName() const
 {
@@ -126,7 +125,7 @@ BooksTools::Choice BooksTools::connection(const std::optional<QString> &client)
                                "id, secret and a refresh token; for QuickBooks the same from an app on the Intuit "
                                "developer portal. Velto never registers anything itself.")};
 
-    const QString wanted = client ? trimBlanks(*client).toLower() : QString();
+    const QString wanted = client ? Characters::trimSpacesTabs(*client).toLower() : QString();
     if (wanted.isEmpty()) {
         if (list.size() == 1)
             return {list.first(), QString()};

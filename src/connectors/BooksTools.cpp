@@ -1,5 +1,6 @@
 // The six books tools the engine is given.
 #include "connectors/BooksTools.h"
+#include "core/Characters.h"
 #include "core/JsonFields.h"
 #include "connectors/ConnectorText.h"
 
@@ -16,7 +17,6 @@
 using ConnectorText::descriptor;
 using ConnectorText::pretty;
 using ConnectorText::property;
-using ConnectorText::trimBlanks;
 
 namespace {
 
@@ -33,9 +33,9 @@ using JsonFields::text;
 std::optional<QString> filled(const QJsonObject &args, const char *key)
 {
     const std::optional<QString> v = text(args, key);
-    if (!v || trimBlanks(*v).isEmpty())
+    if (!v || Characters::trimSpacesTabs(*v).isEmpty())
         return std::nullopt;
-    return trimBlanks(*v);
+    return Characters::trimSpacesTabs(*v);
 }
 
 // An integral JSON number, clamped to 1 ... 200; the default otherwise.
@@ -510,7 +510,7 @@ std::optional<double> BooksTools::number(const QJsonValue &value)
         return value.toDouble();
     if (!value.isString())
         return std::nullopt;
-    const QString s = trimBlanks(value.toString());
+    const QString s = Characters::trimSpacesTabs(value.toString());
     static const QRegularExpression decimal(
         QRegularExpression::anchoredPattern(QStringLiteral("[+-]?([0-9]+(\\.[0-9]*)?|\\.[0-9]+)([eE][+-]?[0-9]+)?")));
     if (!decimal.match(s).hasMatch())

@@ -1,6 +1,7 @@
 // The three cloud file tools. Walks and copies run off the main thread; the
 // answer comes back on it.
 #include "connectors/CloudFiles.h"
+#include "core/Characters.h"
 #include "connectors/ConnectorText.h"
 #include "core/JsonFields.h"
 #include "erp/WorkPaths.h"
@@ -18,7 +19,6 @@
 using ConnectorText::descriptor;
 using ConnectorText::pretty;
 using ConnectorText::property;
-using ConnectorText::trimBlanks;
 
 namespace {
 
@@ -132,7 +132,7 @@ QPair<QString, bool> runSearch(const Search &s, const QStringList &roots)
 void search(const QJsonObject &args, const Tool::Done &done)
 {
     Search s;
-    s.query = trimBlanks(JsonFields::text(args, "query").value_or(QString())).toLower();
+    s.query = Characters::trimSpacesTabs(JsonFields::text(args, "query").value_or(QString())).toLower();
     if (s.query.isEmpty()) {
         done(QStringLiteral("query is required."), true);
         return;
@@ -182,7 +182,8 @@ QString freeTarget(const QString &folder, const QString &sourceName)
 }
 
 // Copies a file, or a folder whole, never over anything. Links inside a
-// copied folder are left behind: they could lead anywhere on this computer.
+// copied folder are left behind: they could lead anywhere on this computer;
+// so are pipes, sockets and devices, whose reading could wait for ever.
 QString copyInto(const QString &source, const QString &target)
 {
     if (!QFileInfo(source).isDir()) {
@@ -203,7 +204,7 @@ QString copyInto(const QString &source, const QString &target)
         if (entry.isDir()) {
             if (!QDir().mkdir(to))
                 return QStringLiteral("could not make ") + to;
-        } else {
+        } else if (entry.isFile()) {
             QFile file(entry.filePath());
             if (!file.copy(to))
                 return file.errorString();
@@ -214,12 +215,12 @@ QString copyInto(const QString &source, const QString &target)
 
 void fetch(const QJsonObject &args, const Tool::Done &done)
 {
-    const QString path = trimBlanks(JsonFields::text(args, "path").value_or(QString()));
+    const QString path = Characters::trimSpacesTabs(JsonFields::text(args, "path").value_or(QString()));
     if (path.isEmpty()) {
         done(QStringLiteral("path is required."), true);
         return;
     }
-    const QString client = trimBlanks(JsonFields::text(args, "client").value_or(QString()));
+    const QString client = Characters::trimSpacesTabs(JsonFields::text(args, "client").value_or(QString()));
     if (client.isEmpty()) {
         done(QStringLiteral("client is required: say whose folder the file belongs in."), true);
         return;
@@ -239,6 +240,11 @@ void fetch(const QJsonObject &args, const Tool::Done &done)
         done(QStringLiteral("There is no file at ") + source + QStringLiteral(" any more."), true);
         return;
     }
+    if (const QFileInfo kind(source); !kind.isFile() && !kind.isDir()) {
+        done(QStringLiteral("That is not a file or a folder (a pipe, a socket or a device), so nothing was copied."),
+             true);
+        return;
+    }
     const std::optional<QString> folder = CloudFiles::clientFolder(client);
     if (!folder) {
         done(QStringLiteral("No folder for ") + client +
@@ -247,7 +253,7 @@ void fetch(const QJsonObject &args, const Tool::Done &done)
         return;
     }
     QString destination = *folder;
-    const QString subfolder = trimBlanks(JsonFields::text(args, "subfolder").value_or(QString()));
+    const QString subfolder = Characters::trimSpacesTabs(JsonFields::text(args, "subfolder").value_or(QString()));
     if (!subfolder.isEmpty()) {
         if (subfolder.contains(QLatin1String(".."))) {
             done(QStringLiteral("subfolder cannot climb out of the client folder."), true);

@@ -6,17 +6,6 @@
 
 namespace ConnectorText {
 
-QString trimBlanks(const QString &text)
-{
-    auto blank = [](QChar c) { return c == QLatin1Char(' ') || c == QLatin1Char('\t'); };
-    qsizetype from = 0, to = text.size();
-    while (from < to && blank(text[from]))
-        ++from;
-    while (to > from && blank(text[to - 1]))
-        --to;
-    return text.mid(from, to - from);
-}
-
 QString pretty(const QJsonValue &value)
 {
     QJsonDocument doc;

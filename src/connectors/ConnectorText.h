@@ -10,9 +10,6 @@
 
 namespace ConnectorText {
 
-// Spaces and tabs trimmed from both ends; line breaks stay.
-QString trimBlanks(const QString &text);
-
 // Pretty JSON with sorted keys and "/" as it is; "{}" when there is nothing to write.
 QString pretty(const QJsonValue &value);
 

@@ -150,7 +150,7 @@ void MailTools::call(const QString &name, const QJsonObject &args, Tool::Done do
         read(QStringLiteral("/v1/search"), query, done);
     } else if (name == kThread || name == kMessage) {
         const bool thread = name == kThread;
-        const std::optional<qint64> id = intArg(args.value(thread ? QLatin1String("thread_id") : QLatin1String("message_id")));
+        const std::optional<qint64> id = JsonFields::wholeNumber(args.value(thread ? QLatin1String("thread_id") : QLatin1String("message_id")));
         if (!id) {
             done(thread ? QStringLiteral("thread_id is needed \u2014 mail_search returns it.")
                         : QStringLiteral("message_id is needed \u2014 mail_thread returns it."),
@@ -182,28 +182,6 @@ void MailTools::call(const QString &name, const QJsonObject &args, Tool::Done do
 ToolFamily MailTools::family()
 {
     return ToolFamily{&MailTools::names, &MailTools::definitions, &MailTools::call};
-}
-
-std::optional<qint64> MailTools::intArg(const QJsonValue &value)
-{
-    if (value.isDouble()) {
-        const double d = std::trunc(value.toDouble());
-        // Doubles at or past 2^63 do not fit.
-        if (!std::isfinite(d) || d >= 9223372036854775808.0 || d < -9223372036854775808.0)
-            return std::nullopt;
-        return qint64(d);
-    }
-    if (!value.isString())
-        return std::nullopt;
-    static const QRegularExpression whole(QRegularExpression::anchoredPattern(QStringLiteral("[+-]?[0-9]+")));
-    const QString s = value.toString();
-    if (!whole.match(s).hasMatch())
-        return std::nullopt;
-    bool ok = false;
-    const qint64 n = s.toLongLong(&ok);
-    if (!ok)
-        return std::nullopt;
-    return n;
 }
 
 std::optional<qint64> MailTools::msSince(const QString &date)

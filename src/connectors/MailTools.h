@@ -53,9 +53,6 @@ struct MailTools {
     // it was taken. Tests record the address instead.
     static inline std::function<bool(const QUrl &)> openDraft = [](const QUrl &url) { return Desktop::openUrl(url); };
 
-    // A whole number from a JSON number (truncated toward zero) or a plain
-    // decimal text; nothing for anything else or what a 64-bit integer cannot hold.
-    static std::optional<qint64> intArg(const QJsonValue &value);
     // Milliseconds since 1970 of local midnight at the start of a YYYY-MM-DD
     // day; nothing when the text is not such a date.
     static std::optional<qint64> msSince(const QString &date);

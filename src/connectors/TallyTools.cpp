@@ -25,7 +25,7 @@ std::optional<QString> companyOf(const QJsonObject &args)
     const std::optional<QString> v = JsonFields::text(args, "company");
     if (!v)
         return std::nullopt;
-    const QString company = ConnectorText::trimBlanks(*v);
+    const QString company = Characters::trimSpacesTabs(*v);
     if (company.isEmpty())
         return std::nullopt;
     return company;
@@ -210,7 +210,7 @@ void writeVoucher(const QJsonObject &args, const Tool::Done &done)
         done(QStringLiteral("voucher_xml is required."), true);
         return;
     }
-    const QString summary = ConnectorText::trimBlanks(JsonFields::text(args, "summary").value_or(QString()));
+    const QString summary = Characters::trimSpacesTabs(JsonFields::text(args, "summary").value_or(QString()));
     if (summary.isEmpty()) {
         done(QStringLiteral("summary is required: the CA has to read what they are approving."), true);
         return;

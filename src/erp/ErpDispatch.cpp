@@ -51,7 +51,7 @@ void connections(const Tool::Done &done)
 
 void connectByCode(const QJsonObject &args, const Tool::Done &done)
 {
-    QString base = ErpText::trimmedBlanks(text(args, "erp_address").value_or(QString()));
+    QString base = Characters::trimSpacesTabs(text(args, "erp_address").value_or(QString()));
     if (base.isEmpty())
         base = ErpConnect::defaultBase;
     const QString code = text(args, "code").value_or(QString());
@@ -145,7 +145,7 @@ void ErpTools::call(const QString &name, const QJsonObject &args, Tool::Done don
         return answer(QStringLiteral("The connection for ") + c.company +
                           QStringLiteral(" is missing its token on this computer.") + kReconnect,
                       true);
-    const QString resource = ErpText::trimmedBlanks(text(args, "resource").value_or(QString()));
+    const QString resource = Characters::trimSpacesTabs(text(args, "resource").value_or(QString()));
     if (!isResourceName(resource))
         return answer(QStringLiteral("Resource names are lowercase letters and underscores, e.g. sells. Call "
                                      "erp_resources."),

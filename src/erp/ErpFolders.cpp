@@ -1,4 +1,5 @@
 #include "erp/ErpTools.h"
+#include "core/Characters.h"
 #include "erp/WorkPaths.h"
 #include "core/Globals.h"
 #include "erp/ErpText.h"
@@ -86,7 +87,7 @@ std::optional<QString> ErpTools::clientFolder(const QString &name)
 
 std::optional<QString> ErpTools::clientFolderIn(const QString &root, const QString &name)
 {
-    const QString wanted = ErpText::trimmedBlanks(name).toLower();
+    const QString wanted = Characters::trimSpacesTabs(name).toLower();
     if (wanted.isEmpty())
         return std::nullopt;
     const QFileInfoList folders = QDir(root).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Unsorted);
@@ -157,7 +158,7 @@ ErpTools::Found ErpTools::fileIn(const QString &client, const QString &words, co
                                  const QString &none, const QString &several, const QString &pick)
 {
     const QString root = WorkPaths::root();
-    if (ErpText::trimmedBlanks(client).isEmpty())
+    if (Characters::trimSpacesTabs(client).isEmpty())
         return {std::nullopt, QStringLiteral(" Name the client or the file.")};
     const auto folder = clientFolder(client);
     if (!folder)

@@ -40,7 +40,7 @@ QJsonObject filtersOf(const QJsonValue &arg)
         const QJsonValue value = o.value(QLatin1String("value"));
         if (!field.isString() || value.isUndefined() || value.isNull())
             continue;
-        const QString name = ErpText::trimmedBlanks(field.toString());
+        const QString name = Characters::trimSpacesTabs(field.toString());
         if (name.isEmpty())
             continue;
         const auto it = out.constFind(name);
@@ -171,9 +171,9 @@ void ErpTools::run(const QString &name, const QJsonObject &args, const ErpConnec
         for (const char *key : {"search", "from", "to"})
             if (const auto v = given(args, key))
                 query.insert(QLatin1String(key), *v);
-        const std::optional<qint64> limit = intArg(args.value(QLatin1String("limit")));
+        const std::optional<qint64> limit = JsonFields::wholeNumber(args.value(QLatin1String("limit")));
         query.insert(QStringLiteral("limit"), QString::number(limit ? std::clamp<qint64>(*limit, 1, 500) : 100));
-        if (const std::optional<qint64> offset = intArg(args.value(QLatin1String("offset"))); offset && *offset >= 1)
+        if (const std::optional<qint64> offset = JsonFields::wholeNumber(args.value(QLatin1String("offset"))); offset && *offset >= 1)
             query.insert(QStringLiteral("offset"), QString::number(*offset));
         const QJsonValue oldest = args.value(QLatin1String("oldest_first"));
         query.insert(QStringLiteral("desc"), oldest.isBool() && oldest.toBool() ? QStringLiteral("0") : QStringLiteral("1"));
@@ -199,7 +199,7 @@ void ErpTools::run(const QString &name, const QJsonObject &args, const ErpConnec
     } else if (name == QLatin1String("erp_get")) {
         if (needsResource())
             return;
-        const std::optional<qint64> id = intArg(args.value(QLatin1String("id")));
+        const std::optional<qint64> id = JsonFields::wholeNumber(args.value(QLatin1String("id")));
         if (!id || *id < 1) {
             done(QStringLiteral("id is required."), true);
             return;
@@ -236,35 +236,12 @@ void ErpTools::reply(const QString &header, const std::optional<QJsonObject> &js
     done(out, false);
 }
 
-std::optional<qint64> ErpTools::intArg(const QJsonValue &value)
-{
-    if (value.isDouble()) {
-        const double d = value.toDouble();
-        if (!std::isfinite(d) || d >= 9223372036854775808.0 || d < -9223372036854775808.0)
-            return std::nullopt;
-        const double whole = std::trunc(d);
-        // An integer keeps every digit; a fraction goes toward zero.
-        return whole == d ? value.toInteger(qint64(whole)) : qint64(whole);
-    }
-    if (value.isString()) {
-        static const QRegularExpression decimal(QRegularExpression::anchoredPattern(QStringLiteral("[+-]?[0-9]+")));
-        const QString s = value.toString();
-        if (!decimal.match(s).hasMatch())
-            return std::nullopt;
-        bool ok = false;
-        const qint64 n = s.toLongLong(&ok);
-        if (!ok)
-            return std::nullopt;
-        return n;
-    }
-    return std::nullopt;
-}
 
 QMap<QString, QString> ErpTools::pairs(const QJsonValue &value, const QString &key, const QString &valueKey, bool numbers)
 {
     const auto read = [numbers](const QJsonValue &v) -> std::optional<QString> {
         if (v.isString()) {
-            const QString t = ErpText::trimmedBlanks(v.toString());
+            const QString t = Characters::trimSpacesTabs(v.toString());
             if (!t.isEmpty())
                 return t;
         } else if (numbers && v.isDouble()) {

@@ -68,9 +68,6 @@ struct ErpTools {
     // The plain text the CA reads in the approval dialog.
     static QString summary(const ErpPending &pending);
 
-    // A whole number from an integer, a number (truncated toward zero) or a
-    // decimal text with an optional sign; none otherwise.
-    static std::optional<qint64> intArg(const QJsonValue &value);
     // Name/value pairs from an object, or from a list of objects with the
     // two fields named; text values trimmed and not empty (numbers as their
     // decimal text when `numbers`).

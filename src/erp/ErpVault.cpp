@@ -1,4 +1,5 @@
 #include "erp/ErpVault.h"
+#include "core/Characters.h"
 #include "core/Globals.h"
 #include "core/JsonFields.h"
 #include "erp/ErpText.h"
@@ -168,7 +169,7 @@ std::pair<std::optional<ErpConnection>, QString> ErpVault::pick(const QString &c
     if (list.empty())
         return {std::nullopt, QStringLiteral("No client's Ledgora ERP is connected. The CA connects one in Velto "
                                              "\u2192 Ledgora ERP\u2026 \u2014 the client approves it in their own ERP.")};
-    const QString q = ErpText::trimmedBlanks(client);
+    const QString q = Characters::trimSpacesTabs(client);
     const QString lower = q.toLower();
     if (q.isEmpty()) {
         if (list.size() == 1)

@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
+#include <sys/stat.h>
 
 using namespace TestKit;
 using ConnectorTest::Reply;
@@ -215,6 +216,25 @@ TEST_F(CloudTest, FetchCopiesIntoTheClientFolderAndNeverOverwrites)
     EXPECT_TRUE(r.text.startsWith("Could not copy it: ")) << r.text.toStdString();
     EXPECT_TRUE(r.text.endsWith(". An online-only file needs the network before it can be read."));
     EXPECT_EQ(readFile(work + "/Quenby/2B April (99).json"), "keep");
+}
+
+TEST_F(CloudTest, FetchNeverOpensAPipe)
+{
+    // Reading a pipe with no writer would wait for ever: it is refused on its
+    // own and left behind when its folder is copied.
+    file("OneDrive/Quenby/docs/Form 16.pdf", "pdf");
+    const QString pipe = home->file("OneDrive/Quenby/docs/feed");
+    ASSERT_EQ(::mkfifo(pipe.toLocal8Bit().constData(), 0600), 0);
+
+    Reply r = run("cloud_fetch", {{"path", pipe}, {"client", "Quenby"}});
+    EXPECT_TRUE(r.isError);
+    EXPECT_EQ(r.text, "That is not a file or a folder (a pipe, a socket or a device), so nothing was copied.");
+    EXPECT_FALSE(QFileInfo::exists(work + "/Quenby/feed"));
+
+    r = run("cloud_fetch", {{"path", home->file("OneDrive/Quenby/docs")}, {"client", "Quenby"}});
+    EXPECT_FALSE(r.isError) << r.text.toStdString();
+    EXPECT_EQ(readFile(work + "/Quenby/docs/Form 16.pdf"), "pdf");
+    EXPECT_FALSE(QFileInfo::exists(work + "/Quenby/docs/feed"));
 }
 
 TEST_F(CloudTest, FetchRefusesWhatIsOutsideACloudFolderOrTheClientsFolder)

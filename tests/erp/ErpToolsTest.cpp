@@ -4,6 +4,7 @@
 #include "core/Characters.h"
 #include "erp/ErpText.h"
 #include "erp/ErpConnect.h"
+#include "core/JsonFields.h"
 #include "erp/ErpTools.h"
 #include "platform/Dialogs.h"
 #include "platform/Http.h"
@@ -711,7 +712,7 @@ TEST(ErpArguments, WholeNumbersAndPairs)
         {QJsonValue(), std::nullopt},
     };
     for (const auto &[value, expected] : ints)
-        EXPECT_EQ(ErpTools::intArg(value), expected) << show(value);
+        EXPECT_EQ(JsonFields::wholeNumber(value), expected) << show(value);
 
     const QJsonObject asObject{{"Rice", " 1006 "}, {"Oil", 1507}, {"_", "x"}, {"Salt", ""}, {"Sugar", true}};
     EXPECT_EQ(ErpTools::pairs(asObject, "product", "code"), (QMap<QString, QString>{{"Rice", "1006"}}));
