@@ -253,20 +253,14 @@ void PortalLoginsWindow::recolourRows()
 
 void PortalLoginsWindow::selectRow(int row)
 {
-    if (row < 0 || row >= model_->rowCount())
-        table_->clearSelection();
-    else
-        table_->selectRow(row);
+    PanelKit::selectRow(table_, row);
 }
 
 void PortalLoginsWindow::selectionChanged()
 {
     if (quietSelection_)
         return;
-    const QModelIndexList rows = table_->selectionModel()->selectedRows();
-    if (rows.isEmpty())
-        return;
-    const int row = rows.first().row();
+    const int row = PanelKit::selectedRow(table_);
     if (row < 0 || row >= int(items_.size()))
         return;
     const PortalLogin &l = items_[size_t(row)];

@@ -270,20 +270,14 @@ void IntegrationsWindow::reload()
 
 void IntegrationsWindow::selectRow(int row)
 {
-    if (row < 0 || row >= model_->rowCount())
-        table_->clearSelection();
-    else
-        table_->selectRow(row);
+    PanelKit::selectRow(table_, row);
 }
 
 void IntegrationsWindow::selectionChanged()
 {
     if (quietSelection_)
         return;
-    const QModelIndexList rows = table_->selectionModel()->selectedRows();
-    if (rows.isEmpty())
-        return;
-    const int row = rows.first().row();
+    const int row = PanelKit::selectedRow(table_);
     if (row < 0 || row >= items_.size())
         return;
     const Integration &i = items_[row];
@@ -394,8 +388,7 @@ void IntegrationsWindow::deleteItem()
 
 void IntegrationsWindow::repaint()
 {
-    const QModelIndexList rows = table_->selectionModel()->selectedRows();
-    const int row = rows.isEmpty() ? -1 : rows.first().row();
+    const int row = PanelKit::selectedRow(table_);
     const QString statusText = status_->stringValue();
     build();
     quietSelection_ = true;

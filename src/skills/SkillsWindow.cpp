@@ -296,18 +296,12 @@ void SkillsWindow::reload()
 
 void SkillsWindow::selectRow(int row)
 {
-    if (row < 0 || row >= model_->rowCount())
-        table_->clearSelection();
-    else
-        table_->selectRow(row);
+    PanelKit::selectRow(table_, row);
 }
 
 void SkillsWindow::selectionChanged()
 {
-    const QModelIndexList rows = table_->selectionModel()->selectedRows();
-    if (rows.isEmpty())
-        return;
-    const int row = rows.first().row();
+    const int row = PanelKit::selectedRow(table_);
     if (row < 0 || row >= items_.size())
         return;
     const QString name = items_[row];
@@ -415,8 +409,7 @@ void SkillsWindow::reveal()
 
 void SkillsWindow::repaint()
 {
-    const QModelIndexList rows = table_->selectionModel()->selectedRows();
-    const int row = rows.isEmpty() ? -1 : rows.first().row();
+    const int row = PanelKit::selectedRow(table_);
     const QString path = pathText_;
     const QString text = editor_->toPlainText();
     build();

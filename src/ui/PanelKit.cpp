@@ -345,6 +345,20 @@ void replaceRoot(QWidget *window, QWidget *old, QWidget *root)
     delete old;
 }
 
+int selectedRow(const QTableView *table)
+{
+    const QModelIndexList rows = table->selectionModel()->selectedRows();
+    return rows.isEmpty() ? -1 : rows.first().row();
+}
+
+void selectRow(QTableView *table, int row)
+{
+    if (row < 0 || !table->model() || row >= table->model()->rowCount())
+        table->clearSelection();
+    else
+        table->selectRow(row);
+}
+
 } // namespace PanelKit
 
 PanelStatusField::PanelStatusField(QWidget *parent) : QLabel(parent)

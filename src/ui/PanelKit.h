@@ -56,6 +56,10 @@ QWidget *textArea(QTextEdit *text, const QRect &frame, QWidget *parent, const QF
 // The table's rows are drawn by PanelRowView (installed unless the table
 // already has a delegate of its own).
 QWidget *listCard(QTableView *table, const QRect &frame, QWidget *parent);
+// The table's first selected row, or -1 when nothing is selected.
+int selectedRow(const QTableView *table);
+// Selects the row, or clears the selection when the table has no such row.
+void selectRow(QTableView *table, int row);
 // A one-point separator at rect; the caller adds it.
 QWidget *hairline(const QRect &rect);
 // A usage bar of that size, filled left to right to fraction (held to 0..1;
