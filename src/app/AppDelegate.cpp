@@ -5,7 +5,6 @@
 #include "app/Sidebar.h"
 #include "app/SignIn.h"
 #include "browser/BrowserPane.h"
-#include "connectors/CloudFiles.h"
 #include "core/EnvFile.h"
 #include "core/Globals.h"
 #include "core/Workspace.h"
@@ -77,8 +76,6 @@ void AppDelegate::bringToFront()
 
 void AppDelegate::applicationDidFinishLaunching()
 {
-    // Cloud folders are looked for in the demo home in demo mode.
-    CloudFiles::homePath = [] { return HOME; };
     Theme::registerBundledFonts();
     loadTheme();
     applyAppearance();

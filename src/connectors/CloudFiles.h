@@ -22,7 +22,7 @@ struct CloudFiles {
     static QString defaultWorkspace();
     static inline std::function<QString()> workspace = &CloudFiles::defaultWorkspace;
 
-    // The home folder the roots are looked for in; the app points it at HOME.
+    // The home folder the roots are looked for in: HOME by default.
     static QString defaultHomePath();
     static inline std::function<QString()> homePath = &CloudFiles::defaultHomePath;
 

@@ -1,6 +1,7 @@
 // Where the cloud-drive folders are, what each is called, and the client
 // folder a fetched file goes into.
 #include "connectors/CloudFiles.h"
+#include "core/Globals.h"
 #include "erp/ErpTools.h"
 #include "erp/WorkPaths.h"
 
@@ -17,7 +18,8 @@ const QSet<QString> CloudFiles::interesting{
 
 QString CloudFiles::defaultHomePath()
 {
-    return QDir::homePath();
+    // The demo home in demo mode; the user's home before the app has set it.
+    return HOME.isEmpty() ? QDir::homePath() : HOME;
 }
 
 QString CloudFiles::defaultWorkspace()

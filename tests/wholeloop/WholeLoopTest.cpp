@@ -232,6 +232,18 @@ QString pageValue(WebView *web, const QString &script)
     return result && result->ok() ? result->value.toString() : QString();
 }
 
+// The portal page the model is told to open, at "/page" of the fixture server.
+void servePortalPage(TestKit::FakeHttpServer &fixture)
+{
+    fixture.on("GET", "/page", [](const TestKit::RecordedRequest &) {
+        TestKit::FakeReply r;
+        r.headers << TestKit::Header("Content-Type", "text/html; charset=utf-8");
+        r.body = "<!doctype html><html><head><title>Fixture Portal</title></head>"
+                 "<body><h1>Return status</h1><p>" + PAGE_TEXT + "</p></body></html>";
+        return r;
+    });
+}
+
 QString cssColor(const QColor &c)
 {
     return QStringLiteral("rgb(%1, %2, %3)").arg(c.red()).arg(c.green()).arg(c.blue());
@@ -285,13 +297,7 @@ TEST(WholeLoop, PromptOnTheRealEngineOpensThePageThroughVeltoAndRecordsItsText)
     ASSERT_TRUE(cloud.running());
 
     TestKit::FakeHttpServer fixture;
-    fixture.on("GET", "/page", [](const TestKit::RecordedRequest &) {
-        TestKit::FakeReply r;
-        r.headers << TestKit::Header("Content-Type", "text/html; charset=utf-8");
-        r.body = "<!doctype html><html><head><title>Fixture Portal</title></head>"
-                 "<body><h1>Return status</h1><p>" + PAGE_TEXT + "</p></body></html>";
-        return r;
-    });
+    servePortalPage(fixture);
     const QString pageUrl = fixture.baseUrl() + "/page";
 
     // The engine offers the tool server's tools to the model as "browser_" +
@@ -422,13 +428,7 @@ TEST(WholeLoop, TheCaTypesAQuestionIntoTheChatPageAndReadsTheAnswer)
     home.refill({{"VELTO_API", cloud.baseUrl()}});
 
     TestKit::FakeHttpServer fixture;
-    fixture.on("GET", "/page", [](const TestKit::RecordedRequest &) {
-        TestKit::FakeReply r;
-        r.headers << TestKit::Header("Content-Type", "text/html; charset=utf-8");
-        r.body = "<!doctype html><html><head><title>Fixture Portal</title></head>"
-                 "<body><h1>Return status</h1><p>" + PAGE_TEXT + "</p></body></html>";
-        return r;
-    });
+    servePortalPage(fixture);
     ModelStandin model(home, fixture.baseUrl() + "/page", QStringLiteral("browser_browser_open"));
     ASSERT_TRUE(model.running());
 
