@@ -40,15 +40,9 @@ QString oneDecimal(double s)
     return QString::asprintf("%.1f", s);
 }
 
-// Spaces, tabs and the other horizontal spaces; line breaks are kept.
-bool horizontalSpace(QChar c)
-{
-    return c == QLatin1Char('\t') || c.category() == QChar::Separator_Space;
-}
-
 bool blank(const QString &text)
 {
-    return std::all_of(text.begin(), text.end(), horizontalSpace);
+    return std::all_of(text.begin(), text.end(), Characters::isHorizontalSpace);
 }
 
 RecordRender::Result failure(const RecordError &e)
@@ -262,18 +256,27 @@ RecordRender::Result build(const QString &raw, const QString &folder, const QStr
                            const std::vector<std::optional<QString>> &clips, bool captions)
 {
     QString error;
-    const auto info = Media::readVideo(raw, false, &error);
-    if (!info)
-        return failure(RecordError::platform(error));
-    if (info->videoStreams == 0)
-        return failure(RecordError::writer(QStringLiteral("raw.mp4 has no video")));
     auto reader = Media::VideoReader::open(raw, &error);
-    if (!reader)
+    if (!reader) {
+        // Only a failed open pays for reading the whole file, to tell a
+        // recording without video from a file that cannot be read.
+        QString readError;
+        const auto info = Media::readVideo(raw, false, &readError);
+        if (!info)
+            return failure(RecordError::platform(readError));
+        if (info->videoStreams == 0)
+            return failure(RecordError::writer(QStringLiteral("raw.mp4 has no video")));
         return failure(RecordError::platform(error));
+    }
     // A file that states no length lasts until its last frame.
     double rawLen = reader->duration();
-    if (rawLen <= 0 && !info->times.empty())
-        rawLen = info->times.back();
+    if (rawLen <= 0) {
+        const auto info = Media::readVideo(raw, false, &error);
+        if (!info)
+            return failure(RecordError::platform(error));
+        if (!info->times.empty())
+            rawLen = info->times.back();
+    }
     const QSize size(reader->width(), reader->height());
     if (size.width() < 2 || size.height() < 2)
         return failure(RecordError::writer(QStringLiteral("could not build the video")));
@@ -357,7 +360,6 @@ RecordRender::Result build(const QString &raw, const QString &folder, const QStr
     ok = ok && picture.end(plan.total, &error) && writer->finish(&error, plan.total);
     if (!ok) {
         writer->cancel();
-        QFile::remove(*out);
         return failure(RecordError::writer(error.isEmpty() ? QStringLiteral("export failed") : error));
     }
     writer.reset();

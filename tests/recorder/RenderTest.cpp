@@ -14,12 +14,14 @@
 #include <QTemporaryDir>
 #include <QtEndian>
 #include <cmath>
+#include <functional>
 #include <limits>
 
 namespace {
 
 using Line = RecordRender::Line;
 using Result = RecordRender::Result;
+using RecordError = PaneRecorder::RecordError;
 
 const QString FIRST = "Open the GST registration form.";
 const QString SECOND = "Fill the legal name, PAN and mobile number, then continue.";
@@ -437,6 +439,40 @@ TEST(Render, AFailedRenderKeepsTheVoiceClipsAndLeavesNoVideo)
     ASSERT_TRUE(r && r->error);
     EXPECT_FALSE(r->error->description().isEmpty());
     EXPECT_EQ(filesIn(folder), QStringList({".voice-0.wav", "raw.mp4", "script.json"}));
+}
+
+TEST(Render, ARecordingThatCannotBeReadSaysWhy)
+{
+    Clients clients;
+    const struct {
+        const char *name;
+        std::function<void(const QString &)> write;
+        RecordError::Kind kind;
+        QString detail; // empty: the video library's own words
+    } cases[] = {
+        {"Garbage",
+         [](const QString &path) {
+             QFile f(path);
+             ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+             f.write("this is no video");
+         },
+         RecordError::Kind::Platform, {}},
+        {"Sound only", [](const QString &path) { writeTone(path, 0.5); }, RecordError::Kind::Writer,
+         "raw.mp4 has no video"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString folder = clients.folder(QString("02 Clients/Acme/Videos/") + c.name);
+        c.write(QDir(folder).filePath("raw.mp4"));
+        const auto r = renderAndWait(folder, c.name, {{0.5, "A"}}, "none");
+        ASSERT_TRUE(r && r->error);
+        EXPECT_EQ(r->error->kind(), c.kind);
+        if (c.detail.isEmpty())
+            EXPECT_FALSE(r->error->detail().isEmpty());
+        else
+            EXPECT_EQ(r->error->detail(), c.detail);
+        EXPECT_EQ(filesIn(folder), QStringList({"raw.mp4", "script.json"}));
+    }
 }
 
 TEST(Render, VoiceOverPastTheEndIsHeardWholeWhileTheLastFrameStands)
