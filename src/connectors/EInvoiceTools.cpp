@@ -35,7 +35,7 @@ using JsonFields::text;
 // Spaces and tabs off both ends; line breaks stay.
 QString trimmed(const QString &s)
 {
-    auto blank = [](QChar ch) { return ch == QLatin1Char('\t') || ch.category() == QChar::Separator_Space; };
+    const auto blank = Characters::isHorizontalSpace;
     qsizetype from = 0, to = s.size();
     while (from < to && blank(s[from]))
         ++from;

@@ -28,6 +28,11 @@ qsizetype count(const QString &text)
     return n;
 }
 
+bool isHorizontalSpace(QChar c)
+{
+    return c == QLatin1Char('\t') || c.category() == QChar::Separator_Space;
+}
+
 QString trimSpacesTabs(const QString &text)
 {
     qsizetype start = 0, end = text.size();

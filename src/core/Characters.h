@@ -11,6 +11,9 @@ QString left(const QString &text, int n);
 // How many user-perceived characters the text holds.
 qsizetype count(const QString &text);
 
+// A tab or a Unicode space separator: horizontal white space, never a line break.
+bool isHorizontalSpace(QChar c);
+
 // The text without spaces and tabs at either end (line breaks stay).
 QString trimSpacesTabs(const QString &text);
 

@@ -1,4 +1,5 @@
 #include "core/EnvFile.h"
+#include "core/Characters.h"
 #include "platform/Files.h"
 
 #include <QStringDecoder>
@@ -16,11 +17,7 @@ bool isLineBreak(QChar c)
     }
 }
 
-// Horizontal white space: tab and the Unicode space separators.
-bool isHorizontalSpace(QChar c)
-{
-    return c == QLatin1Char('\t') || c.category() == QChar::Separator_Space;
-}
+using Characters::isHorizontalSpace;
 
 QString trimHorizontal(const QString &s)
 {

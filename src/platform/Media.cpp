@@ -53,7 +53,9 @@ struct Encoder {
     AVFrame *frame = nullptr;
     AVPacket *packet = nullptr;
 
-    ~Encoder()
+    ~Encoder() { reset(); }
+
+    void reset()
     {
         avcodec_free_context(&ctx);
         av_frame_free(&frame);
@@ -98,12 +100,8 @@ struct VideoWriter::Impl {
             avio_closep(&fmt->pb);
         avformat_free_context(fmt);
         fmt = nullptr;
-        avcodec_free_context(&video.ctx);
-        av_frame_free(&video.frame);
-        av_packet_free(&video.packet);
-        avcodec_free_context(&audio.ctx);
-        av_frame_free(&audio.frame);
-        av_packet_free(&audio.packet);
+        video.reset();
+        audio.reset();
         av_packet_free(&held);
         holding = false;
         open = false;
@@ -469,7 +467,8 @@ struct Source {
         return packet != nullptr;
     }
 
-    bool openDecoder(int threads, QString *error)
+    // Opens the decoder of stream `index`; `refusal` is the error when it cannot.
+    bool openDecoder(int threads, const QString &refusal, QString *error)
     {
         AVStream *st = fmt->streams[index];
         const AVCodec *codec = avcodec_find_decoder(st->codecpar->codec_id);
@@ -479,7 +478,7 @@ struct Source {
         frame = av_frame_alloc();
         if (!dec || !frame || avcodec_parameters_to_context(dec, st->codecpar) < 0 ||
             avcodec_open2(dec, codec, nullptr) < 0) {
-            setError(error, QStringLiteral("no decoder for the video"));
+            setError(error, refusal);
             return false;
         }
         return true;
@@ -549,7 +548,7 @@ std::unique_ptr<VideoReader> VideoReader::open(const QString &path, QString *err
         return nullptr;
     }
     // The machine's processors: a long video decodes in a fraction of its length.
-    if (!r->d->openDecoder(0, error))
+    if (!r->d->openDecoder(0, QStringLiteral("no decoder for the video"), error))
         return nullptr;
     r->d->tb = av_q2d(r->d->fmt->streams[r->d->index]->time_base);
     return r;
@@ -630,7 +629,7 @@ std::optional<VideoInfo> readVideo(const QString &path, bool decodeFrames, QStri
         std::sort(info.times.begin(), info.times.end());
         return info;
     }
-    if (!r.openDecoder(1, error))
+    if (!r.openDecoder(1, QStringLiteral("no decoder for the video"), error))
         return std::nullopt;
     while (r.decodeNext()) {
         if (maxFrames <= 0 || int(info.frames.size()) < maxFrames) {
@@ -652,15 +651,8 @@ std::optional<std::vector<float>> readAudio(const QString &path, int sampleRate,
         setError(error, QStringLiteral("the file holds no sound"));
         return std::nullopt;
     }
-    AVStream *st = r.fmt->streams[r.index];
-    const AVCodec *codec = avcodec_find_decoder(st->codecpar->codec_id);
-    r.dec = codec ? avcodec_alloc_context3(codec) : nullptr;
-    r.frame = av_frame_alloc();
-    if (!r.dec || !r.frame || avcodec_parameters_to_context(r.dec, st->codecpar) < 0 ||
-        avcodec_open2(r.dec, codec, nullptr) < 0) {
-        setError(error, QStringLiteral("no decoder for the sound"));
+    if (!r.openDecoder(1, QStringLiteral("no decoder for the sound"), error))
         return std::nullopt;
-    }
     if (r.dec->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC)
         av_channel_layout_default(&r.dec->ch_layout, std::max(1, r.dec->ch_layout.nb_channels));
     SwrContext *swr = nullptr;

@@ -16,7 +16,7 @@ namespace {
 // Trimmed of space separators and tabs only: line breaks stay.
 QString trimSpaces(const QString &s)
 {
-    const auto isSpace = [](QChar c) { return c == QLatin1Char('\t') || c.category() == QChar::Separator_Space; };
+    const auto isSpace = Characters::isHorizontalSpace;
     qsizetype a = 0, b = s.size();
     while (a < b && isSpace(s.at(a)))
         ++a;
