@@ -6,6 +6,7 @@
 #include "platform/Files.h"
 #include "platform/Http.h"
 #include "skills/SkillCorrections.h"
+#include "skills/SkillInstall.h"
 #include "skills/SkillText.h"
 
 #include <QDir>
@@ -82,7 +83,6 @@ QStringList skillFileParts(const QString &path)
     return parts;
 }
 
-QString skillsDir() { return joinPath(OC_DIR, QStringLiteral("skills")); }
 QString agentsDir() { return joinPath(OC_DIR, QStringLiteral("agents")); }
 QString managedFile() { return joinPath(VELTO_HOME, QStringLiteral("harness.json")); }
 
@@ -114,13 +114,13 @@ void removeStale(const QString &entry)
     // Only keys of the form the sync writes, so a hand-edited list can never
     // reach outside the skills and agents folders.
     if (kind == QLatin1String("skill") && isNormalKey(key)) {
-        SkillText::removeItem(joinPath(skillsDir(), key));
+        SkillText::removeItem(joinPath(SkillInstall::defaultSkillsDir(), key));
     } else if (kind == QLatin1String("agent") && isNormalKey(key)) {
         SkillText::removeItem(joinPath(agentsDir(), key + QStringLiteral(".md")));
     } else if (kind == QLatin1String("skill_file")) {
         const QStringList parts = skillFileParts(key);
         if (!parts.isEmpty())
-            SkillText::removeItem(joinPath(skillsDir(), parts.join(QLatin1Char('/'))));
+            SkillText::removeItem(joinPath(SkillInstall::defaultSkillsDir(), parts.join(QLatin1Char('/'))));
     }
 }
 
@@ -189,7 +189,7 @@ void applyReply(const QByteArray &body)
             if (parts.isEmpty())
                 continue;
             const QString rel = parts.join(QLatin1Char('/'));
-            writeText(joinPath(skillsDir(), rel), content);
+            writeText(joinPath(SkillInstall::defaultSkillsDir(), rel), content);
             managed.append(QStringLiteral("skill_file/") + rel);
             continue;
         }
@@ -197,7 +197,7 @@ void applyReply(const QByteArray &body)
         if (key.isEmpty())
             continue;
         if (kind == QLatin1String("skill")) {
-            const QString dir = joinPath(skillsDir(), key);
+            const QString dir = joinPath(SkillInstall::defaultSkillsDir(), key);
             writeText(joinPath(dir, QStringLiteral("SKILL.md")), content);
             SkillCorrections::apply(dir);
             managed.append(QStringLiteral("skill/") + key);

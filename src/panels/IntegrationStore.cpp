@@ -81,11 +81,6 @@ bool managed(const QJsonValue &entry)
 
 } // namespace
 
-QString trimSpacesTabs(const QString &text)
-{
-    return Characters::trimSpacesTabs(text);
-}
-
 QString fileURL()
 {
     return joinPath(VELTO_HOME, QStringLiteral("integrations.json"));
@@ -151,7 +146,7 @@ QJsonObject environment(const QString &env)
         const qsizetype eq = line.indexOf(u'=');
         if (eq < 0)
             continue;
-        pairs.insert(trimSpacesTabs(line.left(eq)), trimSpacesTabs(line.mid(eq + 1)));
+        pairs.insert(Characters::trimSpacesTabs(line.left(eq)), Characters::trimSpacesTabs(line.mid(eq + 1)));
     }
     return pairs;
 }
@@ -212,7 +207,7 @@ void apply(const QList<Integration> &list)
                 lines << QStringLiteral("- **") + i.title + QStringLiteral("** (tools prefixed `") + i.name +
                              QStringLiteral("_`): ") + i.notes;
             } else {
-                const QString pattern = trimSpacesTabs(i.command) + QStringLiteral(" *");
+                const QString pattern = Characters::trimSpacesTabs(i.command) + QStringLiteral(" *");
                 bash.insert(pattern, QStringLiteral("allow"));
                 patterns << pattern;
                 lines << QStringLiteral("- **") + i.title + QStringLiteral("** (run with `") + i.command +

@@ -63,9 +63,6 @@ void apply(const QList<Integration> &list);
 // "browser" is always taken, written or not.
 bool nameTaken(const QString &name);
 
-// The text without spaces and tabs at either end (line breaks stay).
-QString trimSpacesTabs(const QString &text);
-
 // The environment pairs of an env text (a later key wins).
 QJsonObject environment(const QString &env);
 // The command array: the command, then the args split on spaces.

@@ -57,8 +57,6 @@ protected:
     }
 };
 
-using IntegrationStore::trimSpacesTabs;
-
 } // namespace
 
 IntegrationsWindow::IntegrationsWindow(QWidget *parent) : QWidget(parent, Qt::Window)
@@ -329,7 +327,7 @@ void IntegrationsWindow::newItem()
 void IntegrationsWindow::saveItem()
 {
     const QString name = cleanName(name_->text());
-    const QString command = trimSpacesTabs(command_->text());
+    const QString command = Characters::trimSpacesTabs(command_->text());
     if (name.isEmpty() || command.isEmpty()) {
         status_->setStringValue(QStringLiteral("Give it an id and a command."));
         return;
@@ -349,7 +347,7 @@ void IntegrationsWindow::saveItem()
     record.name = name;
     record.title = title_->text().isEmpty() ? name : title_->text();
     record.command = command;
-    record.args = trimSpacesTabs(args_->text());
+    record.args = Characters::trimSpacesTabs(args_->text());
     record.env = env_->toPlainText();
     record.notes = notes_->toPlainText().trimmed();
     record.enabled = enabled_->isChecked();

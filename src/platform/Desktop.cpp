@@ -2,6 +2,7 @@
 
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
 #include <QDesktopServices>
 #include <QFileInfo>
 
@@ -16,8 +17,19 @@ bool Desktop::defaultReveal(const QString &path)
         QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
         QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
     call << QStringList{QUrl::fromLocalFile(path).toString()} << QString();
-    const QDBusMessage reply = QDBusConnection::sessionBus().call(call, QDBus::Block, 3000);
-    if (reply.type() == QDBusMessage::ReplyMessage)
-        return true;
-    return openUrl(QUrl::fromLocalFile(QFileInfo(path).absolutePath()));
+    const QUrl folder = QUrl::fromLocalFile(QFileInfo(path).absolutePath());
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected())
+        return openUrl(folder);
+    // Asked without waiting, so the window never stops for the file manager.
+    // The folder opens only when the file manager refuses or is missing; one
+    // that is merely slow to answer is left to show the item itself.
+    auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, 3000));
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher, [folder](QDBusPendingCallWatcher *w) {
+        const QDBusError error = w->error();
+        if (w->isError() && error.type() != QDBusError::NoReply && error.type() != QDBusError::Timeout)
+            openUrl(folder);
+        w->deleteLater();
+    });
+    return true;
 }

@@ -11,7 +11,7 @@ struct Desktop {
     static inline std::function<bool(const QUrl &)> openUrl = &Desktop::defaultOpenUrl;
 
     // Shows the file or folder selected in the file manager (its D-Bus
-    // interface), else opens the folder that holds it.
+    // interface, asked without blocking), else opens the folder that holds it.
     static bool defaultReveal(const QString &path);
     static inline std::function<bool(const QString &)> reveal = &Desktop::defaultReveal;
 };

@@ -1,6 +1,7 @@
 #include "skills/Catalog.h"
 #include "core/Characters.h"
 #include "core/Globals.h"
+#include "core/JsonFields.h"
 #include "platform/Files.h"
 
 #include <QDir>
@@ -13,12 +14,6 @@
 namespace Catalog {
 
 namespace {
-
-QString stringOr(const QJsonObject &o, const char *key, const QString &fallback = QString())
-{
-    const QJsonValue v = o.value(QLatin1String(key));
-    return v.isString() ? v.toString() : fallback;
-}
 
 // A member whose every element is an object, or nothing.
 std::optional<QJsonArray> objects(const QJsonValue &v)
@@ -90,8 +85,10 @@ Contents load()
         const QJsonObject all = fields.toObject();
         for (auto it = all.begin(); it != all.end(); ++it) {
             const QJsonObject o = it.value().toObject();
-            c.fields.insert(it.key(), CatalogField{it.key(), stringOr(o, "label", capitalised(it.key())),
-                                                   stringOr(o, "placeholder"), stringOr(o, "default")});
+            c.fields.insert(it.key(), CatalogField{it.key(),
+                                                   JsonFields::text(o, "label").value_or(capitalised(it.key())),
+                                                   JsonFields::text(o, "placeholder").value_or(QString()),
+                                                   JsonFields::text(o, "default").value_or(QString())});
         }
     }
 
@@ -105,10 +102,10 @@ Contents load()
                 continue;
             CatalogCard card;
             card.skill = skill.toString();
-            card.title = stringOr(o, "title");
-            card.ask = stringOr(o, "ask");
-            card.category = stringOr(o, "category");
-            card.blurb = stringOr(o, "blurb");
+            card.title = JsonFields::text(o, "title").value_or(QString());
+            card.ask = JsonFields::text(o, "ask").value_or(QString());
+            card.category = JsonFields::text(o, "category").value_or(QString());
+            card.blurb = JsonFields::text(o, "blurb").value_or(QString());
             const QJsonValue ids = o.value(QLatin1String("fields"));
             if (ids.isArray()) {
                 for (const QJsonValue &id : ids.toArray()) {

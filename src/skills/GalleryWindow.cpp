@@ -225,12 +225,18 @@ GalleryWindow::~GalleryWindow() = default;
 bool GalleryWindow::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == scroll_->viewport() && event->type() == QEvent::Resize) {
-        // Re-laid after the resize has settled, so the grid reads the new width.
-        QPointer<GalleryWindow> self(this);
-        Dispatch::onMain([self] {
-            if (self)
+        // Re-laid after the resize has settled, so the grid reads the new width;
+        // a burst of resizes queues one layout.
+        if (!layoutQueued_) {
+            layoutQueued_ = true;
+            QPointer<GalleryWindow> self(this);
+            Dispatch::onMain([self] {
+                if (!self)
+                    return;
+                self->layoutQueued_ = false;
                 self->layoutCards();
-        });
+            });
+        }
     }
     return QWidget::eventFilter(watched, event);
 }

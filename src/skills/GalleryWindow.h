@@ -126,5 +126,6 @@ private:
     FlippedView *doc_ = nullptr;
     QLabel *empty_ = nullptr;
     QWidget *root_ = nullptr;
+    bool layoutQueued_ = false; // a layout after a resize is waiting to run
     std::unique_ptr<PanelThemeWatch> watch_;
 };

@@ -3,6 +3,7 @@
 // and writing the approved skills as the firm's own.
 #include "core/Characters.h"
 #include "core/Globals.h"
+#include "core/JsonFields.h"
 #include "core/OcConfig.h"
 #include "platform/Dialogs.h"
 #include "platform/Dispatch.h"
@@ -19,6 +20,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QMutex>
+#include <QSet>
 #include <QSemaphore>
 #include <QUuid>
 #include <cerrno>
@@ -117,12 +119,10 @@ std::optional<QString> writeFiles(const Pending &p, const QString &folder, const
         if (!QDir().mkpath(QFileInfo(destination).absolutePath()))
             return systemError();
         if (relative == QStringLiteral("SKILL.md")) {
-            if (const auto text = SkillText::decodeUtf8(bytes)) {
-                errno = 0;
-                if (!SkillText::writeUtf8(destination, SkillInstall::stamp(*text, p.name, p.description, source)))
-                    return systemError();
-                continue;
-            }
+            errno = 0;
+            if (!SkillText::writeUtf8(destination, SkillInstall::stamp(p.skillText, p.name, p.description, source)))
+                return systemError();
+            continue;
         }
         QFile file(destination);
         if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size())
@@ -421,11 +421,7 @@ std::pair<QString, bool> SkillInstall::run(const QJsonObject &args)
         const QJsonValue p = entry.value(QStringLiteral("path"));
         if (entry.value(QStringLiteral("type")).toString() != QStringLiteral("blob") || !p.isString())
             continue;
-        const QJsonValue size = entry.value(QStringLiteral("size"));
-        std::optional<qint64> bytes;
-        if (size.isDouble() && std::floor(size.toDouble()) == size.toDouble())
-            bytes = qint64(size.toDouble());
-        blobs.append({p.toString(), bytes});
+        blobs.append({p.toString(), JsonFields::integer(entry, "size")});
     }
 
     // The skill folders: those holding a "SKILL.md", outermost only.
@@ -440,12 +436,15 @@ std::pair<QString, bool> SkillInstall::run(const QJsonObject &args)
     }
     folders.removeDuplicates();
     std::sort(folders.begin(), folders.end());
+    // A folder is nested when the root or any of its parent folders is also a
+    // skill folder; looked up in a set, so a tree of many folders stays fast.
+    const QSet<QString> folderSet(folders.cbegin(), folders.cend());
     QStringList outer;
     for (const QString &f : folders) {
-        bool nested = false;
-        for (const QString &other : folders)
-            if (other != f && (other.isEmpty() || f.startsWith(other + QLatin1Char('/'))))
-                nested = true;
+        bool nested = !f.isEmpty() && folderSet.contains(QString());
+        for (qsizetype slash = f.indexOf(QLatin1Char('/')); !nested && slash >= 0;
+             slash = f.indexOf(QLatin1Char('/'), slash + 1))
+            nested = folderSet.contains(f.left(slash));
         if (!nested)
             outer << f;
     }
@@ -478,16 +477,17 @@ std::pair<QString, bool> SkillInstall::run(const QJsonObject &args)
                            QString::number(maxFiles);
             continue;
         }
+        // Every listed size is checked before any file is fetched, so a folder
+        // that is skipped downloads nothing and counts nothing toward the total.
+        if (std::any_of(files.cbegin(), files.cend(),
+                        [&](const Blob &b) { return b.size && *b.size > maxFileBytes; })) {
+            skipped << dir + QStringLiteral(": a file is larger than ") + QString::number(maxFileBytes / 1000) +
+                           QStringLiteral(" KB");
+            continue;
+        }
         Pending p;
         p.dir = dir;
-        bool tooLarge = false;
         for (const Blob &b : files) {
-            if (b.size && *b.size > maxFileBytes) {
-                skipped << dir + QStringLiteral(": a file is larger than ") + QString::number(maxFileBytes / 1000) +
-                               QStringLiteral(" KB");
-                tooLarge = true;
-                break;
-            }
             const QString url = QStringLiteral("https://") + rawHost() + QLatin1Char('/') +
                                 encodedPathPart(src.owner, false) + QLatin1Char('/') +
                                 encodedPathPart(src.repo, false) + QLatin1Char('/') + encodedRef + QLatin1Char('/') +
@@ -503,8 +503,6 @@ std::pair<QString, bool> SkillInstall::run(const QJsonObject &args)
                 return {tooMuch, true};
             p.files.append({dir.isEmpty() ? b.path : b.path.mid(dir.size() + 1), *body});
         }
-        if (tooLarge)
-            continue;
 
         std::optional<QString> skillText;
         for (const auto &[relative, bytes] : p.files)
@@ -559,8 +557,9 @@ std::pair<QString, bool> SkillInstall::run(const QJsonObject &args)
         text += QStringLiteral("\n\u2501\u2501 ") + p.name + QStringLiteral(" (") + QString::number(count) +
                 QStringLiteral(" file") + (count == 1 ? QString() : QStringLiteral("s")) + QStringLiteral(")\n");
         text += p.description + QStringLiteral("\n\n");
-        text += Characters::left(p.skillText, 1400);
-        if (SkillText::characterCount(p.skillText) > 1400)
+        const QString shown = Characters::left(p.skillText, 1400);
+        text += shown;
+        if (shown.size() < p.skillText.size())
             text += QStringLiteral("\n\u2026");
         text += QLatin1Char('\n');
     }
@@ -572,9 +571,18 @@ std::pair<QString, bool> SkillInstall::run(const QJsonObject &args)
     QStringList installed;
     for (const Pending &p : pending) {
         const QString source = label + QLatin1Char('@') + ref + (p.dir.isEmpty() ? QString() : QLatin1Char('/') + p.dir);
-        if (const auto error = installOne(p, skills, source))
-            return {QStringLiteral("Could not write ") + p.name + QStringLiteral(": ") + *error + QLatin1Char('.'),
-                    true};
+        if (const auto error = installOne(p, skills, source)) {
+            // The skills written before this one stay, so they get their
+            // permission and the answer names them.
+            QString failure = QStringLiteral("Could not write ") + p.name + QStringLiteral(": ") + *error +
+                              QLatin1Char('.');
+            if (!installed.isEmpty()) {
+                allow(installed);
+                failure += QStringLiteral(" Installed before it: ") + installed.join(QStringLiteral(", ")) +
+                           QLatin1Char('.');
+            }
+            return {failure, true};
+        }
         installed << p.name;
     }
     allow(installed);

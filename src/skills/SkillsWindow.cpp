@@ -6,6 +6,7 @@
 #include "platform/Desktop.h"
 #include "platform/Dialogs.h"
 #include "skills/Catalog.h"
+#include "skills/SkillInstall.h"
 #include "skills/SkillText.h"
 #include "ui/PanelKit.h"
 #include "ui/Theme.h"
@@ -19,6 +20,7 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QStandardItemModel>
 #include <QTableView>
 #include <QVBoxLayout>
@@ -89,13 +91,19 @@ QString skillTemplate(const QString &name, const QString &author, const QString 
            QStringLiteral("\n\n## When this applies\n\n(the situation)\n\n## Steps\n\n1.\n2.\n\n## Check before filing\n\n-");
 }
 
-QString tilde(const QString &path)
-{
-    QString shown = path;
-    return HOME.isEmpty() ? shown : shown.replace(HOME, QStringLiteral("~"));
-}
-
 } // namespace
+
+QString SkillsWindow::tilde(const QString &path, const QString &home)
+{
+    // Only a leading home folder, as a whole folder, is shortened.
+    if (home.isEmpty())
+        return path;
+    if (path == home)
+        return QStringLiteral("~");
+    if (path.startsWith(home + QLatin1Char('/')))
+        return QStringLiteral("~") + path.mid(home.size());
+    return path;
+}
 
 SkillsWindow::SkillsWindow(QWidget *parent) : QWidget(parent, Qt::Window)
 {
@@ -173,8 +181,7 @@ QString SkillsWindow::targetFor(const QString &name) const
 
 bool SkillsWindow::ownedByFirm(const QString &name) const
 {
-    const auto text = SkillText::readUtf8(fileFor(name));
-    return text && SkillText::prefixCharacters(*text, 700).contains(ownerStamp);
+    return SkillInstall::stamped(fileFor(name));
 }
 
 bool SkillsWindow::nameTaken(const QString &name) const
@@ -290,7 +297,7 @@ void SkillsWindow::reload()
         model_->appendRow(item);
     }
     table_->viewport()->update();
-    setPath(tilde(dir));
+    setPath(tilde(dir, HOME));
     emptyNote_->setVisible(items_.isEmpty());
 }
 
@@ -372,8 +379,13 @@ void SkillsWindow::saveItem()
     if (!current_ || !ownedByFirm(*current_))
         return;
     const QString file = fileFor(*current_);
-    SkillText::writeUtf8(file, editor_->toPlainText());
-    setPath(QStringLiteral("saved \u00b7 ") + tilde(file));
+    if (!SkillText::writeUtf8(file, editor_->toPlainText())) {
+        // The editor keeps the text, so nothing typed is lost.
+        Dialogs::alert(QStringLiteral("Could not save"), tilde(file, HOME) + QStringLiteral(" could not be written."),
+                       Dialogs::Style::Warning);
+        return;
+    }
+    setPath(QStringLiteral("saved \u00b7 ") + tilde(file, HOME));
 }
 
 void SkillsWindow::deleteItem()
@@ -411,14 +423,14 @@ void SkillsWindow::repaint()
 {
     const int row = PanelKit::selectedRow(table_);
     const QString path = pathText_;
-    const QString text = editor_->toPlainText();
     build();
-    table_->viewport()->update();
     if (row >= 0) {
+        // Re-selecting the row must not load the file again over the CA's
+        // unsaved text (and its undo history).
+        const QSignalBlocker quiet(table_->selectionModel());
         table_->clearSelection();
         table_->selectRow(row);
     }
-    if (editor_->toPlainText() != text)
-        editor_->setPlainText(text);
+    table_->viewport()->update();
     setPath(path);
 }

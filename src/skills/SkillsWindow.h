@@ -22,9 +22,9 @@ class SkillsWindow : public QWidget {
 public:
     enum class Kind { Skill = 0, Agent = 1 };
 
-    static inline const QString ownerStamp = QStringLiteral("owner: firm");
-
     explicit SkillsWindow(QWidget *parent = nullptr);
+    // `path` with a leading `home` folder shown as "~".
+    static QString tilde(const QString &path, const QString &home);
     ~SkillsWindow() override;
 
     // Rebuilds the layout in the current look, keeping the selection and any

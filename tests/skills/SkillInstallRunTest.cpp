@@ -278,6 +278,42 @@ TEST_F(SkillInstallRun, FindsOutermostFoldersUnderThePath)
                                         true}));
 }
 
+TEST_F(SkillInstallRun, NestedFoldersTable)
+{
+    // Only a parent folder hides a skill folder; a name that merely starts
+    // the same ("aa" and "aab") does not.
+    QList<RepoFile> files;
+    for (const char *dir : {"aa", "aa/b", "aab", "x/y", "x/y/z", "x/yz", "p/q/r", "p/q/r/s/t"})
+        files.append({QString(dir) + "/SKILL.md", skillMd(QString(dir).replace('/', '-'))});
+    serve(files);
+    dialogs->confirm(false);
+    install("acme/skills");
+    ASSERT_EQ(dialogs->shownConfirms.size(), 1u);
+    EXPECT_EQ(dialogs->shownConfirms[0].title, "Install 5 skills from " + kLabel + "?");
+    const QString detail = dialogs->shownConfirms[0].detail;
+    for (const char *outer : {"aa (2 files)", "aab (1 file)", "x-y (2 files)", "x-yz (1 file)", "p-q-r (2 files)"})
+        EXPECT_TRUE(detail.contains(QString("\n━━ ") + outer + "\n")) << outer;
+}
+
+TEST_F(SkillInstallRun, AVeryLargeTreeIsSortedQuickly)
+{
+    // 20,000 skill folders, half of them inside the others: the outermost are
+    // found without comparing every folder with every other.
+    QJsonArray tree;
+    for (int i = 0; i < 10000; ++i) {
+        const QString dir = QString("d%1").arg(i, 5, 10, QChar('0'));
+        tree.append(QJsonObject{{"type", "blob"}, {"path", dir + "/SKILL.md"}, {"size", 10}});
+        tree.append(QJsonObject{{"type", "blob"}, {"path", dir + "/in/SKILL.md"}, {"size", 10}});
+    }
+    server->on("GET", "/repos/acme/skills", FakeReply::json(QJsonObject{{"default_branch", "main"}}));
+    server->on("GET", "/repos/acme/skills/git/trees/main", FakeReply::json(QJsonObject{{"tree", tree}}));
+    EXPECT_EQ(install("acme/skills"),
+              (std::pair<QString, bool>{"That repository holds 10000 skills. Say which folder to install with "
+                                        "`path`, e.g. d00000, d00001, d00002, d00003, d00004.",
+                                        true}));
+    EXPECT_EQ(downloads(), 0);
+}
+
 TEST_F(SkillInstallRun, TenSkillsAtMost)
 {
     QList<RepoFile> files;
@@ -323,6 +359,8 @@ TEST_F(SkillInstallRun, FileCountAndSizeLimitsSkipAFolder)
     EXPECT_EQ(readFile(skillFile("edge", "data.bin")).size(), 256000);
     EXPECT_EQ(readFile(skillFile("nosize", "data.bin")).size(), 300000);
     EXPECT_TRUE(server->requestsTo("/acme/skills/main/big/data.bin").isEmpty());
+    // A folder skipped for a file's size fetches none of its files.
+    EXPECT_TRUE(server->requestsTo("/acme/skills/main/big/SKILL.md").isEmpty());
     EXPECT_TRUE(server->requestsTo("/acme/skills/main/many/f0.txt").isEmpty());
 
     // The root's folder is named "(root)".
@@ -478,6 +516,19 @@ TEST_F(SkillInstallRun, AFailedWriteLeavesTheEarlierVersion)
     EXPECT_EQ(entries(OC_DIR + "/skills"), (QStringList{"gst", "gst/LOCAL.md", "gst/SKILL.md"}));
     EXPECT_EQ(text(skillFile("gst")), "---\nowner: firm\n---\nOld steps.\n");
     EXPECT_FALSE(config()["permission"].toObject().contains("skill"));
+}
+
+TEST_F(SkillInstallRun, AFailedWriteNamesAndAllowsTheSkillsBeforeIt)
+{
+    // "alpha" is written; "beta" cannot be ("x" is both a file and a folder).
+    serve({{"a/SKILL.md", skillMd("alpha")}, {"b/SKILL.md", skillMd("beta")}, {"b/x", "file"}, {"b/x/y", "inside"}});
+    dialogs->confirm(true);
+    const auto [answer, isError] = install("acme/skills");
+    EXPECT_TRUE(isError);
+    EXPECT_TRUE(answer.startsWith("Could not write beta: ")) << answer.toStdString();
+    EXPECT_TRUE(answer.endsWith(". Installed before it: alpha.")) << answer.toStdString();
+    EXPECT_TRUE(QFile::exists(skillFile("alpha")));
+    EXPECT_EQ(config()["permission"].toObject()["skill"].toObject(), (QJsonObject{{"alpha", "allow"}}));
 }
 
 TEST_F(SkillInstallRun, RepositoryPathsStayInsideTheSkill)

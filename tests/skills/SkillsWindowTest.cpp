@@ -239,6 +239,46 @@ TEST_F(SkillsWindowTest, SaveDeleteAndReveal)
     EXPECT_TRUE(w.items().isEmpty());
 }
 
+TEST_F(SkillsWindowTest, AFailedSaveAlertsAndKeepsTheText)
+{
+    // A file whose name leaves no room for the temporary file beside it cannot
+    // be written, whoever runs the tests (a read-only folder stops no root).
+    const QString name(250, QChar('a'));
+    const QString file = agent(name + ".md", "owner: firm\nold");
+    SkillsWindow &w = open();
+    w.switchKind(1);
+    w.selectRow(0);
+    ASSERT_EQ(w.current(), name);
+    const QString before = w.pathText();
+    w.editor()->setPlainText("owner: firm\nnew");
+    dialogs->alert(0);
+    w.saveItem();
+    ASSERT_EQ(dialogs->shownAlerts.size(), 1u);
+    EXPECT_EQ(dialogs->shownAlerts[0].title, "Could not save");
+    EXPECT_EQ(dialogs->shownAlerts[0].text, "~/.velto/hallix/agents/" + name + ".md could not be written.");
+    EXPECT_EQ(dialogs->shownAlerts[0].style, Dialogs::Style::Warning);
+    EXPECT_EQ(w.editor()->toPlainText(), "owner: firm\nnew");
+    EXPECT_EQ(w.pathText(), before);
+    EXPECT_EQ(text(file), "owner: firm\nold");
+}
+
+TEST(SkillsWindowTilde, OnlyALeadingHomeFolder)
+{
+    struct Case {
+        QString path, home, shown;
+    };
+    const std::vector<Case> cases{
+        {"/home/a/x", "/home/a", "~/x"},
+        {"/home/a", "/home/a", "~"},
+        {"/home/ab/x", "/home/a", "/home/ab/x"},
+        {"/srv/home/a/x", "/home/a", "/srv/home/a/x"},
+        {"/home/a/home/a/x", "/home/a", "~/home/a/x"},
+        {"/home/a/x", "", "/home/a/x"},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(SkillsWindow::tilde(c.path, c.home), c.shown) << c.path.toStdString();
+}
+
 TEST_F(SkillsWindowTest, AThemeChangeKeepsUnsavedText)
 {
     skill("gst", "owner: firm\nsaved");
