@@ -4,6 +4,7 @@
 #include "core/Characters.h"
 #include "connectors/ConnectorText.h"
 #include "core/JsonFields.h"
+#include "erp/ErpTools.h"
 #include "erp/WorkPaths.h"
 #include "platform/Dispatch.h"
 
@@ -88,7 +89,7 @@ bool matches(const QFileInfo &entry, const QString &root, const Search &s)
     }
     // Words match anywhere below the root, folder names on the way included;
     // composed and decomposed accents count as the same letter.
-    const QString below = QString(entry.filePath()).remove(root).toLower().normalized(QString::NormalizationForm_C);
+    const QString below = entry.filePath().mid(root.size()).toLower().normalized(QString::NormalizationForm_C);
     return std::all_of(s.words.begin(), s.words.end(), [&](const QString &w) { return below.contains(w); });
 }
 
@@ -245,7 +246,10 @@ void fetch(const QJsonObject &args, const Tool::Done &done)
              true);
         return;
     }
-    const std::optional<QString> folder = CloudFiles::clientFolder(client);
+    // The clients folder is read once: the client's folder is found in it and
+    // the copy must stay inside it.
+    const QString workRoot = WorkPaths::rootOf(CloudFiles::workspace());
+    const std::optional<QString> folder = ErpTools::clientFolderIn(workRoot, client);
     if (!folder) {
         done(QStringLiteral("No folder for ") + client +
                  QStringLiteral(" in the workspace. Use the client's folder name as it is on disk."),
@@ -263,7 +267,6 @@ void fetch(const QJsonObject &args, const Tool::Done &done)
     }
     // The copy lands in the clients folder only: a client folder or a
     // subfolder that is a link leading elsewhere is refused.
-    const QString workRoot = WorkPaths::rootOf(CloudFiles::workspace());
     auto leavesWork = [&] { return !WorkPaths::inside(WorkPaths::resolved(destination), workRoot); };
     const QString leaves = QStringLiteral("The folder for ") + client +
                            QStringLiteral(" leads outside the clients folder, so nothing was copied.");

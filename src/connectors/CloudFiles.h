@@ -10,7 +10,6 @@
 #include <QString>
 #include <QStringList>
 #include <functional>
-#include <optional>
 
 struct CloudFiles {
     // The synced folders under the home folder, in a fixed order: the iCloud
@@ -36,9 +35,6 @@ struct CloudFiles {
     // A root named by its last path component: "GoogleDrive-ca@firm.in" is
     // Google Drive of that account; a name without a hyphen is its own service.
     static Label label(const QString &root);
-
-    // The client's folder in the workspace, by the clients-folder rule.
-    static std::optional<QString> clientFolder(const QString &name);
 
     static QSet<QString> names();
     static QJsonArray definitions(Tool::Obj obj);

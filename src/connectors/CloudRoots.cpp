@@ -3,7 +3,6 @@
 #include "connectors/CloudFiles.h"
 #include "core/Globals.h"
 #include "erp/ErpTools.h"
-#include "erp/WorkPaths.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -63,9 +62,4 @@ CloudFiles::Label CloudFiles::label(const QString &root)
     }
     out.service.replace(QStringLiteral("GoogleDrive"), QStringLiteral("Google Drive"));
     return out;
-}
-
-std::optional<QString> CloudFiles::clientFolder(const QString &name)
-{
-    return ErpTools::clientFolderIn(WorkPaths::rootOf(workspace()), name);
 }

@@ -1,4 +1,5 @@
 #include "connectors/ConnectorText.h"
+#include "erp/ErpText.h"
 
 #include <QJsonArray>
 #include <QJsonObject>
@@ -8,14 +9,9 @@ namespace ConnectorText {
 
 QString pretty(const QJsonValue &value)
 {
-    QJsonDocument doc;
-    if (value.isObject())
-        doc = QJsonDocument(value.toObject());
-    else if (value.isArray())
-        doc = QJsonDocument(value.toArray());
-    else
-        return QStringLiteral("{}");
-    return QString::fromUtf8(doc.toJson(QJsonDocument::Indented)).trimmed();
+    if (value.isObject() || value.isArray())
+        return ErpText::json(value);
+    return QStringLiteral("{}");
 }
 
 namespace {
@@ -51,21 +47,6 @@ QJsonValue scrub(const QJsonValue &value, const QStringList &secrets)
         return out;
     }
     return value;
-}
-
-QJsonObject property(const QString &type, const QString &description)
-{
-    QJsonObject o{{QStringLiteral("type"), type}};
-    if (!description.isEmpty())
-        o.insert(QStringLiteral("description"), description);
-    return o;
-}
-
-QJsonObject descriptor(const QString &name, const QString &description, const QJsonObject &inputSchema)
-{
-    return QJsonObject{{QStringLiteral("name"), name},
-                       {QStringLiteral("description"), description},
-                       {QStringLiteral("inputSchema"), inputSchema}};
 }
 
 QString encodedQuery(const QList<QPair<QString, QString>> &items)

@@ -1,5 +1,6 @@
 #pragma once
 // Small text helpers the connector families share.
+#include "core/Tool.h"
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonValue>
@@ -18,11 +19,9 @@ QString pretty(const QJsonValue &value);
 QString scrub(QString text, const QStringList &secrets);
 QJsonValue scrub(const QJsonValue &value, const QStringList &secrets);
 
-// A property of a tool's input schema: its JSON type, and its description
-// when there is one.
-QJsonObject property(const QString &type, const QString &description = {});
-// A tool as tools/list gives it: name, description and input schema.
-QJsonObject descriptor(const QString &name, const QString &description, const QJsonObject &inputSchema);
+// A property of a tool's input schema, and a tool as tools/list gives it.
+using Tool::descriptor;
+using Tool::property;
 
 // The encoded query of the items in the given order, each "key=value" (an
 // empty value keeps its "="); every text stands for itself.

@@ -77,13 +77,6 @@ QJsonObject prop(const char *type, const char *description = nullptr, const QStr
     return p;
 }
 
-QJsonObject tool(const char *name, const char *description, const QJsonObject &schema)
-{
-    return QJsonObject{{QStringLiteral("name"), QLatin1String(name)},
-                       {QStringLiteral("description"), str(description)},
-                       {QStringLiteral("inputSchema"), schema}};
-}
-
 // The IRP's answer with every secret of the exchange already taken out.
 using Answer = std::function<void(const QJsonObject &reply)>;
 
@@ -283,12 +276,12 @@ QSet<QString> EInvoiceTools::names()
 QJsonArray EInvoiceTools::definitions(Tool::Obj obj)
 {
     return QJsonArray{
-        tool("einvoice_status",
+        Tool::descriptor("einvoice_status",
              "Whether e-invoicing is set up on this computer, for which GSTIN, and whether it points at NIC's sandbox or "
              "the live IRP. Call this before anything else — an unproved connector pointed at production is not "
              "something to discover halfway through.",
              obj({}, {})),
-        tool("einvoice_connect",
+        Tool::descriptor("einvoice_connect",
              "Set up e-invoicing with the firm's own IRP API credentials. The password, client secret and NIC public key "
              "go to the system keyring. Ask the CA for these — never invent them. Defaults to NIC's sandbox; production "
              "must be asked for by name.",
@@ -303,7 +296,7 @@ QJsonArray EInvoiceTools::definitions(Tool::Obj obj)
                         {QStringLiteral("sandbox"), QStringLiteral("production")})}},
                  {QStringLiteral("gstin"), QStringLiteral("username"), QStringLiteral("password"),
                   QStringLiteral("client_id"), QStringLiteral("client_secret"), QStringLiteral("nic_public_key")})),
-        tool("einvoice_get",
+        Tool::descriptor("einvoice_get",
              "Fetch an e-invoice the IRP already has, by IRN or by document number, and read its status. Use this to "
              "check whether an invoice was reported before proposing to report it again.",
              obj({{QStringLiteral("irn"), prop("string")},
@@ -311,7 +304,7 @@ QJsonArray EInvoiceTools::definitions(Tool::Obj obj)
                   {QStringLiteral("document_number"), prop("string")},
                   {QStringLiteral("document_date"), prop("string", "DD/MM/YYYY, with document_number")}},
                  {})),
-        tool("einvoice_generate",
+        Tool::descriptor("einvoice_generate",
              "Report an invoice to the IRP and get its IRN and signed QR. The CA reads the whole invoice and approves it "
              "in Velto first. An IRN is a legal document: it can be cancelled only within 24 hours, and not at all once "
              "a return is filed against it. Build the payload to NIC's schema; check einvoice_get first so nothing is "
@@ -321,7 +314,7 @@ QJsonArray EInvoiceTools::definitions(Tool::Obj obj)
                                   "BuyerDtls, ItemList, ValDtls)")},
                   {QStringLiteral("summary"), prop("string", "one line the CA reads: who, what and how much")}},
                  {QStringLiteral("invoice"), QStringLiteral("summary")})),
-        tool("einvoice_cancel",
+        Tool::descriptor("einvoice_cancel",
              "Cancel an IRN within 24 hours of generating it. The CA approves it in Velto first. After 24 hours the IRP "
              "refuses, and the invoice has to be dealt with by credit note instead.",
              obj({{QStringLiteral("irn"), prop("string")},

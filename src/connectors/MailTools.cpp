@@ -6,9 +6,7 @@
 
 #include <QDate>
 #include <QDateTime>
-#include <QRegularExpression>
 #include <algorithm>
-#include <cmath>
 
 using ConnectorText::descriptor;
 using ConnectorText::property;

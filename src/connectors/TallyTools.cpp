@@ -130,9 +130,8 @@ void vouchers(const QJsonObject &args, const Tool::Done &done)
     ask(TallyTools::report(QStringLiteral("DayBook"), companyOf(args), from, to), done,
         [done, limit, from = *from, to = *to](const QString &reply) {
             QJsonArray out;
-            for (const QString &block : TallyTools::blocks(reply, QStringLiteral("VOUCHER"))) {
-                if (out.size() >= limit)
-                    break;
+            // The reply can be large: only the vouchers that are answered are copied.
+            for (const QString &block : TallyTools::blocks(reply, QStringLiteral("VOUCHER"), limit)) {
                 QString party = first(block, "PARTYLEDGERNAME");
                 if (party.isEmpty())
                     party = first(block, "PARTYNAME");

@@ -49,8 +49,9 @@ struct TallyTools {
     // The inner texts of every <T>...</T>, unescaped, in document order
     // (an opening tag with attributes does not count).
     static QStringList values(const QString &reply, const QString &tag);
-    // Every element that opens with "<T" and closes with "</T>", raw.
-    static QStringList blocks(const QString &reply, const QString &tag);
+    // Every element that opens with "<T" and closes with "</T>", raw; only
+    // the first `most` of them when `most` is not negative.
+    static QStringList blocks(const QString &reply, const QString &tag, qsizetype most = -1);
 
     // ---- Tools ---------------------------------------------------------------
 

@@ -39,14 +39,16 @@ QString decoded(const QByteArray &body)
 
 // Finds each `open` mark and the first "</tag>" after it, left to right,
 // and hands over where the element starts, where its inside starts and
-// ends, and where it ends. Matching is literal; nested elements of the same
-// tag are not paired.
+// ends, and where it ends; it stops after `most` elements when `most` is not
+// negative. Matching is literal; nested elements of the same tag are not
+// paired.
 void scan(const QString &reply, const QString &open, const QString &tag,
-          const std::function<void(qsizetype start, qsizetype inner, qsizetype end, qsizetype after)> &found)
+          const std::function<void(qsizetype start, qsizetype inner, qsizetype end, qsizetype after)> &found,
+          qsizetype most = -1)
 {
     const QString close = QStringLiteral("</") + tag + QLatin1Char('>');
     qsizetype from = 0;
-    while (true) {
+    for (qsizetype count = 0; most < 0 || count < most; ++count) {
         const qsizetype start = reply.indexOf(open, from);
         if (start < 0)
             return;
@@ -68,9 +70,8 @@ const QString TallyTools::notRunning = QStringLiteral(
 
 QString TallyTools::endpoint()
 {
-    const QByteArray port = qgetenv("VELTO_TALLY_PORT");
-    return QStringLiteral("http://127.0.0.1:") +
-           (qEnvironmentVariableIsSet("VELTO_TALLY_PORT") ? QString::fromLocal8Bit(port) : QStringLiteral("9000"));
+    // Set but empty stays empty: only an unset port falls back to 9000.
+    return QStringLiteral("http://127.0.0.1:") + qEnvironmentVariable("VELTO_TALLY_PORT", QStringLiteral("9000"));
 }
 
 void TallyTools::post(const QString &xml, Done done)
@@ -192,10 +193,12 @@ QStringList TallyTools::values(const QString &reply, const QString &tag)
     return out;
 }
 
-QStringList TallyTools::blocks(const QString &reply, const QString &tag)
+QStringList TallyTools::blocks(const QString &reply, const QString &tag, qsizetype most)
 {
     QStringList out;
-    scan(reply, QLatin1Char('<') + tag, tag,
-         [&](qsizetype start, qsizetype, qsizetype, qsizetype after) { out.append(reply.mid(start, after - start)); });
+    scan(
+        reply, QLatin1Char('<') + tag, tag,
+        [&](qsizetype start, qsizetype, qsizetype, qsizetype after) { out.append(reply.mid(start, after - start)); },
+        most);
     return out;
 }

@@ -22,6 +22,24 @@ inline QJsonObject obj(const QJsonObject &properties, const QStringList &require
     return schema;
 }
 
+// A property of a tool's input schema: its JSON type, and its description
+// when there is one.
+inline QJsonObject property(const QString &type, const QString &description = {})
+{
+    QJsonObject o{{QStringLiteral("type"), type}};
+    if (!description.isEmpty())
+        o.insert(QStringLiteral("description"), description);
+    return o;
+}
+
+// A tool as tools/list gives it: name, description and input schema.
+inline QJsonObject descriptor(const QString &name, const QString &description, const QJsonObject &inputSchema)
+{
+    return QJsonObject{{QStringLiteral("name"), name},
+                       {QStringLiteral("description"), description},
+                       {QStringLiteral("inputSchema"), inputSchema}};
+}
+
 // The schema builder as the families receive it.
 using Obj = QJsonObject (*)(const QJsonObject &properties, const QStringList &required);
 

@@ -17,11 +17,6 @@
 
 namespace {
 
-double now()
-{
-    return double(QDateTime::currentMSecsSinceEpoch()) / 1000.0;
-}
-
 using JsonFields::text;
 
 const QString kReconnect = QStringLiteral(" The CA reconnects from Velto → Ledgora ERP….");
@@ -115,6 +110,11 @@ QString itemLine(const QJsonObject &item)
 }
 
 } // namespace
+
+double ErpTools::now()
+{
+    return double(QDateTime::currentMSecsSinceEpoch()) / 1000.0;
+}
 
 void ErpTools::call(const QString &name, const QJsonObject &args, Tool::Done done)
 {

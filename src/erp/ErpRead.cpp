@@ -7,11 +7,8 @@
 
 #include "core/Characters.h"
 
-#include <QDateTime>
-#include <QRegularExpression>
 #include <QUuid>
 #include <algorithm>
-#include <cmath>
 
 namespace {
 
@@ -91,7 +88,7 @@ void dryRun(const QString &header, const ErpPending &write, const ErpClient::Ans
     ErpPending stored = write;
     stored.preview = a.json->contains(QLatin1String("result")) ? a.json->value(QLatin1String("result"))
                                                                : QJsonValue(QJsonObject());
-    stored.created = double(QDateTime::currentMSecsSinceEpoch()) / 1000.0;
+    stored.created = ErpTools::now();
     ErpTools::sweep();
     const QString id = QLatin1Char('p') + QUuid::createUuid().toString(QUuid::Id128).left(12).toLower();
     ErpTools::pending.insert(id, stored);

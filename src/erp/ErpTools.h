@@ -52,6 +52,9 @@ struct ErpTools {
     static constexpr double verifiedLife = 600;
     // Drops the prepared writes that are 1200 seconds old or older.
     static void sweep();
+    // Seconds since the epoch, with milliseconds: the clock pending writes and
+    // proved connections are timed by.
+    static double now();
 
     // "[" company " · " GSTIN "]" and a line feed: how every answer about one
     // client's ERP begins.

@@ -394,6 +394,9 @@ TEST(TallyXml, DatesEscapesAndScanners)
                                  "</VOUCHER>",
                                  "VOUCHER"),
               (QStringList{"<VOUCHER A=\"1\"><VOUCHERTYPENAME>Sales</VOUCHERTYPENAME></VOUCHER>", "<VOUCHER>b</VOUCHER>"}));
+    EXPECT_EQ(TallyTools::blocks("<VOUCHER>a</VOUCHER><VOUCHER>b</VOUCHER><VOUCHER>c</VOUCHER>", "VOUCHER", 2),
+              (QStringList{"<VOUCHER>a</VOUCHER>", "<VOUCHER>b</VOUCHER>"}));
+    EXPECT_EQ(TallyTools::blocks("<VOUCHER>a</VOUCHER>", "VOUCHER", 0), QStringList());
     // A date given empty still writes its element.
     EXPECT_TRUE(TallyTools::report("DayBook", std::nullopt, QString(""), std::nullopt)
                     .contains("<SVFROMDATE></SVFROMDATE></STATICVARIABLES>"));
