@@ -2,6 +2,7 @@
 // credentials, fetch an e-invoice, and report or cancel one once the CA has
 // read exactly what goes to the IRP and said yes.
 #include "connectors/EInvoiceTools.h"
+#include "connectors/ConnectorText.h"
 #include "core/JsonFields.h"
 #include "core/Characters.h"
 #include "platform/Dialogs.h"
@@ -10,7 +11,6 @@
 
 #include <QDateTime>
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QUrl>
 
 namespace {
@@ -54,13 +54,6 @@ bool fitsHeader(const QString &s)
     return true;
 }
 
-QString pretty(const QJsonObject &o)
-{
-    QByteArray json = QJsonDocument(o).toJson(QJsonDocument::Indented);
-    if (json.endsWith('\n'))
-        json.chop(1);
-    return json.isEmpty() ? QStringLiteral("{}") : QString::fromUtf8(json);
-}
 
 QString target(const EInvoiceConnection &c)
 {
@@ -100,7 +93,7 @@ void status(Tool::Done done)
         done(kNotSetUp, true);
         return;
     }
-    done(pretty(QJsonObject{
+    done(ConnectorText::pretty(QJsonObject{
              {QStringLiteral("gstin"), c->gstin},
              {QStringLiteral("environment"), c->environment},
              {QStringLiteral("endpoint"), c->base()},
@@ -140,7 +133,7 @@ void connectIrp(const QJsonObject &args, Tool::Done done)
         done(QStringLiteral("Could not save the connection."), true);
         return;
     }
-    done(pretty(QJsonObject{
+    done(ConnectorText::pretty(QJsonObject{
              {QStringLiteral("connected"), gstin},
              {QStringLiteral("environment"), environment},
              {QStringLiteral("endpoint"), record.base()},
@@ -180,7 +173,7 @@ void get(const QJsonObject &args, Tool::Done done)
         query = {{QStringLiteral("doctype"), *type}, {QStringLiteral("docnum"), *number}, {QStringLiteral("docdate"), *date}};
     }
     signedCall(*c, path, "GET", std::nullopt, query, {}, done,
-               [done](const QJsonObject &reply) { done(pretty(reply), false); });
+               [done](const QJsonObject &reply) { done(ConnectorText::pretty(reply), false); });
 }
 
 void generate(const QJsonObject &args, Tool::Done done)
@@ -206,7 +199,7 @@ void generate(const QJsonObject &args, Tool::Done done)
                              "filed against it.")
             : QStringLiteral("This is NIC's sandbox — it has no legal effect.");
     if (!EInvoiceTools::confirm(QStringLiteral("Report this invoice to ") + target(*c) + QStringLiteral("?\n") + summary,
-                                warning + QStringLiteral("\n\n") + pretty(invoice.toObject()),
+                                warning + QStringLiteral("\n\n") + ConnectorText::pretty(invoice.toObject()),
                                 QStringLiteral("Report it"))) {
         done(QStringLiteral("The CA did not approve it. Nothing was reported to the IRP."), false);
         return;
@@ -217,7 +210,7 @@ void generate(const QJsonObject &args, Tool::Done done)
                        const QJsonValue v = reply.value(QLatin1String(key));
                        return v.isUndefined() ? QJsonValue(QString()) : v;
                    };
-                   done(pretty(QJsonObject{
+                   done(ConnectorText::pretty(QJsonObject{
                             {QStringLiteral("irn"), field("Irn")},
                             {QStringLiteral("ack_no"), field("AckNo")},
                             {QStringLiteral("ack_date"), field("AckDt")},
@@ -247,7 +240,7 @@ void cancel(const QJsonObject &args, Tool::Done done)
     const QJsonObject body{{QStringLiteral("Irn"), irn},
                            {QStringLiteral("CnlRsn"), *reason},
                            {QStringLiteral("CnlRem"), text(args, "remarks").value_or(QStringLiteral("Cancelled by the firm"))}};
-    if (!EInvoiceTools::confirm(QStringLiteral("Cancel this IRN on ") + target(*c) + QStringLiteral("?"), pretty(body),
+    if (!EInvoiceTools::confirm(QStringLiteral("Cancel this IRN on ") + target(*c) + QStringLiteral("?"), ConnectorText::pretty(body),
                                 QStringLiteral("Cancel IRN"))) {
         done(QStringLiteral("The CA did not approve the cancellation. The IRN stands."), false);
         return;
@@ -257,7 +250,7 @@ void cancel(const QJsonObject &args, Tool::Done done)
                [done, irn](const QJsonObject &reply) {
                    const QJsonValue cancelled = reply.value(QLatin1String("Irn"));
                    const QJsonValue at = reply.value(QLatin1String("CancelDate"));
-                   done(pretty(QJsonObject{{QStringLiteral("cancelled"), cancelled.isUndefined() ? QJsonValue(irn) : cancelled},
+                   done(ConnectorText::pretty(QJsonObject{{QStringLiteral("cancelled"), cancelled.isUndefined() ? QJsonValue(irn) : cancelled},
                                            {QStringLiteral("cancelled_at"), at.isUndefined() ? QJsonValue(QString()) : at}}),
                         false);
                });
