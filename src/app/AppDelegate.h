@@ -23,6 +23,7 @@
 #include <QImage>
 #include <QJsonObject>
 #include <QObject>
+#include <QPointF>
 #include <QPointer>
 #include <QStringList>
 #include <QUrl>
@@ -94,6 +95,25 @@ public:
     IntegrationsWindow *integrationsPanel() const { return integrationsPanel_; }
     ActivityLogWindow *activityPanel() const { return activityPanel_; }
     LimitsPopover *limitsPopover();
+
+    // --- demo and test hooks (DemoHooks.cpp) ------------------------------------
+    // One named demo command with its arguments (also the recording script's
+    // "action" steps, which pass the whole step object). An unknown name does
+    // nothing.
+    void demoAction(const QString &name, const QJsonObject &args);
+    // The click ring: a point in points from the top-left corner of the main
+    // window's content and the time it was set (seconds, demoRingClock()).
+    // Never cleared; the window capture draws it while it is under 0.9 s old.
+    struct DemoRing {
+        QPointF point;
+        double at = 0;
+    };
+    std::optional<DemoRing> demoRing;
+    static double demoRingClock();
+    // The exit fallback of every hook run: 2 s later, when the process is
+    // still running, the engine and the tool server stop and the process
+    // exits with status 0.
+    void armExitFallback();
 
     // --- the main window --------------------------------------------------------
     void buildWindow();
