@@ -3,6 +3,7 @@
 // the limits, the CA's dialog, the files written and every answer.
 #include "core/Globals.h"
 #include "core/OcConfig.h"
+#include "platform/Dispatch.h"
 #include "skills/SkillCorrections.h"
 #include "skills/SkillInstall.h"
 #include "support/FakeHttpServer.h"
@@ -109,6 +110,9 @@ protected:
 
     void SetUp() override
     {
+        // Whole trees and megabytes go over TLS here: at the suite's shortened
+        // clock a loaded machine would hit the fetch time-outs.
+        Dispatch::timeScale = 1;
         FakeHttpServer::trustTestCa();
         server = std::make_unique<FakeHttpServer>(FakeHttpServer::Mode::Https);
         const QString host = QStringLiteral("127.0.0.1:%1").arg(server->port());
@@ -122,6 +126,7 @@ protected:
         dialogs.reset();
         home.reset();
         server.reset();
+        Dispatch::timeScale = 0.01;
     }
 
     // The repository acme/skills at `ref` (its default branch "main").
@@ -554,6 +559,7 @@ TEST_F(SkillInstallRun, LongInstructionsAreCutInTheDialog)
 
 TEST_F(SkillInstallRun, AFetchWithoutAnswerGivesUp)
 {
+    Dispatch::timeScale = 0.01;
     FakeReply hang;
     hang.hang = true;
     server->on("GET", "/slow", hang);
