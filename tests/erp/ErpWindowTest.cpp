@@ -19,6 +19,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTableView>
+#include <QTest>
 #include <QUrlQuery>
 
 using namespace ErpFakes;
@@ -323,6 +324,42 @@ TEST_F(ErpWindowTest, ASlowErpIsPolledOnceAtATime)
     EXPECT_EQ(erp->server.requestsTo(kPoll).size(), before + 1);
     ASSERT_TRUE(waitFor([&] { return erp->server.requestsTo(kPoll).size() > before + 1; }, 20000));
     EXPECT_TRUE(w.polling());
+}
+
+TEST_F(ErpWindowTest, ReturnSendsTheLinkOnlyWhileTheButtonIsOn)
+{
+    ErpWindow &w = open();
+    w.baseField()->setText(erp->base());
+    w.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    w.codeField()->setFocus();
+    QTest::keyClick(w.codeField(), Qt::Key_Return);
+    ASSERT_TRUE(waitFor([&] { return w.started().has_value(); }, 20000)) << status().toStdString();
+    const int starts = erp->server.requestsTo("/erp/api/cli/v1/connect/start").size();
+    QTest::keyClick(w.codeField(), Qt::Key_Return);
+    spin(200);
+    EXPECT_EQ(erp->server.requestsTo("/erp/api/cli/v1/connect/start").size(), starts);
+}
+
+TEST_F(ErpWindowTest, ClosingTheWindowKeepsPollingAndAGoneWindowIsLeftAlone)
+{
+    ErpWindow &w = open();
+    w.baseField()->setText(erp->base());
+    sendTo(0);
+    w.close();
+    const int polls = erp->server.requestsTo(kPoll).size();
+    ASSERT_TRUE(waitFor([&] { return erp->server.requestsTo(kPoll).size() >= polls + 2; }, 20000));
+    EXPECT_TRUE(w.polling());
+
+    // Answers that arrive after the window is gone touch nothing.
+    erp->answer("connect/redeem", QJsonObject{{"token", "t"}, {"business_gstin", kGstin}});
+    w.codeField()->setText("ABCDEFGH");
+    w.redeemCode();
+    w.send();
+    window.reset();
+    ASSERT_TRUE(waitFor([&] { return erp->server.requestsTo("/erp/api/cli/v1/connect/redeem").size() == 1; }, 20000));
+    spin(500);
+    EXPECT_EQ(ErpVault::all().size(), 1u);
 }
 
 TEST_F(ErpWindowTest, ACodeConnectsOnce)
