@@ -68,6 +68,11 @@ QString relativeTo(const QString &path, const QString &root)
     return path.mid(root.endsWith(QLatin1Char('/')) ? root.size() : root.size() + 1);
 }
 
+bool samePath(const QString &a, const QString &b)
+{
+    return WorkPaths::resolved(QDir::cleanPath(a)) == WorkPaths::resolved(QDir::cleanPath(b));
+}
+
 QString under(const QString &folder, const QString &name)
 {
     return folder.isEmpty() ? name : folder + QLatin1Char('/') + name;
@@ -361,7 +366,7 @@ void writeRecon(const std::shared_ptr<Recon> &r, const QString &source, const Er
             if (const auto e = writeFile(joinPath(r->folder, workbook), *bytes))
                 return e;
             listed.append(under(r->shown, workbook));
-        } else {
+        } else if (!samePath(joinPath(r->folder, workbook), r->g2bPath)) {
             // An earlier run's workbook would contradict this summary.
             removeStale(joinPath(r->folder, workbook));
         }
@@ -373,7 +378,7 @@ void writeRecon(const std::shared_ptr<Recon> &r, const QString &source, const Er
         const QString copy = QStringLiteral("GSTR2B_") + r->gstin + QLatin1Char('_') + r->period.fp +
                              (ext.isEmpty() ? QString() : QLatin1Char('.') + ext);
         const QString copyPath = joinPath(r->folder, copy);
-        if (WorkPaths::resolved(QDir::cleanPath(copyPath)) != WorkPaths::resolved(QDir::cleanPath(r->g2bPath))) {
+        if (!samePath(copyPath, r->g2bPath)) {
             // The bytes that were reconciled, not whatever the file holds now.
             removeStale(copyPath);
             if (const auto e = writeFile(copyPath, r->g2b))

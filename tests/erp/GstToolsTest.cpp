@@ -306,6 +306,15 @@ TEST_F(GstToolsTest, ReconcilesA2bFileAgainstARegisterFoundInTheClientsFolder)
     EXPECT_EQ(a.text, "Done again.\n\nBooks from: Acme Traders/Books/purchase-register.csv\nFiles:\n"
                       "- " + dir + base + "_summary.txt\n"
                       "- " + dir + copy + "  (the 2B used)");
+
+    // A file the engine named as the 2B file is never removed as a stale workbook.
+    put(dir + base + ".xlsx", "named as the 2B");
+    a = run("gstr2b_reconcile", QJsonObject{{"month", "2026-08"}, {"gstin", kGstin},
+                                            {"books_file", "Acme Traders/Books/purchase-register.csv"},
+                                            {"g2b_file", dir + base + ".xlsx"}, {"folder", dir}});
+    ASSERT_FALSE(a.isError) << a.text.toStdString();
+    EXPECT_EQ(contents(dir + base + ".xlsx"), "named as the 2B");
+    EXPECT_EQ(contents(dir + "GSTR2B_" + kGstin + "_082026.xlsx"), "named as the 2B");
 }
 
 TEST_F(GstToolsTest, TheRegisterComesFromTheConnectedErpAsItsRows)
