@@ -30,23 +30,25 @@ QByteArray ErpClient::formBody(const Form &form)
     return pairs.join('&');
 }
 
-void ErpClient::request(const QUrl &url, const std::optional<QString> &token, const QString &method,
-                        const std::optional<Form> &form, const std::optional<QJsonObject> &json, Done done)
+namespace {
+
+// One request with the headers every ERP-side call carries, and its answer
+// read the one way: a JSON object, or a sentence.
+void send(const QUrl &url, const std::optional<QString> &token, const QString &method, const QByteArray &contentType,
+          const QByteArray &body, ErpClient::Done done)
 {
+    using Answer = ErpClient::Answer;
     Http::Request req;
     req.method = method.toUtf8();
     req.url = url;
-    req.timeout = timeout;
-    req.maxBody = maxAnswer;
+    req.timeout = ErpClient::timeout;
+    req.maxBody = ErpClient::maxAnswer;
     req.headers = {{"Accept", "application/json"}, {"X-Client", "Velto"}};
     if (token)
         req.headers.append(Http::Header("Authorization", "Bearer " + token->toUtf8()));
-    if (form) {
-        req.body = formBody(*form);
-        req.headers.append(Http::Header("Content-Type", "application/x-www-form-urlencoded"));
-    } else if (json) {
-        req.body = QJsonDocument(*json).toJson(QJsonDocument::Compact);
-        req.headers.append(Http::Header("Content-Type", "application/json"));
+    if (!contentType.isEmpty()) {
+        req.body = body;
+        req.headers.append(Http::Header("Content-Type", contentType));
     }
     const QString host = url.host().isEmpty() ? QStringLiteral("the server") : url.host();
     Http::request(req, [host, done = std::move(done)](const Http::Response &r) {
@@ -88,6 +90,26 @@ void ErpClient::request(const QUrl &url, const std::optional<QString> &token, co
         // Always later, on the main thread, whatever the transport did.
         Dispatch::onMain([done, a] { done(a); });
     });
+}
+
+} // namespace
+
+void ErpClient::request(const QUrl &url, const std::optional<QString> &token, const QString &method,
+                        const std::optional<Form> &form, const std::optional<QJsonObject> &json, Done done)
+{
+    if (form)
+        send(url, token, method, "application/x-www-form-urlencoded", formBody(*form), std::move(done));
+    else if (json)
+        send(url, token, method, "application/json", QJsonDocument(*json).toJson(QJsonDocument::Compact),
+             std::move(done));
+    else
+        send(url, token, method, {}, {}, std::move(done));
+}
+
+void ErpClient::requestJson(const QUrl &url, const std::optional<QString> &token, const QString &method,
+                            const QByteArray &jsonBody, Done done)
+{
+    send(url, token, method, "application/json", jsonBody, std::move(done));
 }
 
 void ErpClient::call(const QString &base, const QString &token, const QString &method, const QString &path,

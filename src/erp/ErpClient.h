@@ -38,6 +38,10 @@ struct ErpClient {
     // bearer token when given. `done` runs once, later, on the main thread.
     static void request(const QUrl &url, const std::optional<QString> &token, const QString &method,
                         const std::optional<Form> &form, const std::optional<QJsonObject> &json, Done done);
+    // The same with a JSON body already serialised: an upload of several
+    // megabytes is built off the main thread and only sent from it.
+    static void requestJson(const QUrl &url, const std::optional<QString> &token, const QString &method,
+                            const QByteArray &jsonBody, Done done);
 
     // A call of the ERP's API at base + "/api/cli/v1/" + path, the query
     // sorted by name. Answers 401, 429 and a 404 without an ERP message with

@@ -18,10 +18,7 @@ const QString kNoConnectApi = QStringLiteral("This ERP does not support Velto co
 // A cloud address, or none when the configured one is not usable.
 std::optional<QUrl> cloud(const QString &path)
 {
-    const QUrl url(ErpConnect::hallix() + path, QUrl::StrictMode);
-    if (!url.isValid() || url.scheme().isEmpty() || url.host().isEmpty())
-        return std::nullopt;
-    return url;
+    return ErpConnect::cloudUrl(path);
 }
 
 std::optional<QUrl> erp(const QString &base, const QString &path)
@@ -92,6 +89,14 @@ double now()
 QString ErpConnect::hallix()
 {
     return API;
+}
+
+std::optional<QUrl> ErpConnect::cloudUrl(const QString &path)
+{
+    const QUrl url(hallix() + path, QUrl::StrictMode);
+    if (!url.isValid() || url.scheme().isEmpty() || url.host().isEmpty())
+        return std::nullopt;
+    return url;
 }
 
 std::optional<QString> ErpConnect::defaultSeatToken()

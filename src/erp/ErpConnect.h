@@ -4,6 +4,7 @@
 #include <QJsonObject>
 #include <QList>
 #include <QString>
+#include <QUrl>
 #include <functional>
 #include <optional>
 
@@ -16,6 +17,9 @@
 struct ErpConnect {
     // The cloud service's address; cloud paths are appended to it.
     static QString hallix();
+    // hallix() + path as an address, or none when the configured one is not
+    // usable.
+    static std::optional<QUrl> cloudUrl(const QString &path);
 
     // The CA's cloud session token, read afresh at every call; none when the
     // CA is not signed in.

@@ -109,6 +109,20 @@ FakeCloud::FakeCloud()
             }
         return FakeReply::json(QJsonObject{{"message", "That company is not linked to you."}}, 403);
     });
+    engines_.insert("/cli/gstr1_build", FakeReply::json(QJsonObject{{"text", "GSTR-1 built."}}));
+    engines_.insert("/cli/gstr2b_reconcile", FakeReply::json(QJsonObject{{"summary", "2B reconciled."}}));
+    engines_.insert("/cli/bank_statement", FakeReply::json(QJsonObject{{"summary", "Statement booked."}}));
+    for (const QString &path : engines_.keys())
+        server.on("POST", path, [this, path](const RecordedRequest &) {
+            QMutexLocker l(&lock_);
+            return engines_.value(path);
+        });
+}
+
+void FakeCloud::setEngine(const QString &path, const FakeReply &reply)
+{
+    QMutexLocker l(&lock_);
+    engines_.insert(path, reply);
 }
 
 void FakeCloud::setClients(const QJsonArray &clients)

@@ -41,7 +41,8 @@ private:
     QHash<QString, QJsonObject> replies_;
 };
 
-// The cloud service's "/cli/clients" and "/cli/erp_ticket".
+// The cloud service's "/cli/clients" and "/cli/erp_ticket", and its three
+// engines: "/cli/gstr1_build", "/cli/gstr2b_reconcile", "/cli/bank_statement".
 class FakeCloud {
 public:
     FakeCloud();
@@ -49,12 +50,15 @@ public:
     void setClients(const QJsonArray &clients);
     // The ticket reply; a company ticket gets "company" from the client list.
     void setTicket(const QJsonObject &reply);
+    // What an engine answers (by its path); until set, a bare summary.
+    void setEngine(const QString &path, const TestKit::FakeReply &reply);
     TestKit::FakeHttpServer server{TestKit::FakeHttpServer::Mode::Https};
 
 private:
     mutable QMutex lock_;
     QJsonArray clients_;
     std::optional<QJsonObject> ticket_;
+    QHash<QString, TestKit::FakeReply> engines_;
 };
 
 } // namespace ErpFakes
