@@ -80,12 +80,16 @@ void AppDelegate::applicationDidFinishLaunching()
     loadTheme();
     applyAppearance();
     buildWindow();
+    // The menu bar belongs to the main window here, so it follows it.
+    buildMenu();
     splashMessage(QString());
     QPointer<AppDelegate> self(this);
     Dispatch::onMain([self] {
         if (self)
             self->boot();
     });
+    // VELTO_OPEN_PANEL and VELTO_SNAPSHOT: neither waits for the sign-in or the engine.
+    scheduleSnapshotHooks();
 }
 
 void AppDelegate::boot()
