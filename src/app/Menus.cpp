@@ -90,10 +90,8 @@ void AppDelegate::buildMenu()
 {
     if (!window_)
         return;
-    if (!menuBar_) {
+    if (!menuBar_)
         menuBar_ = new QMenuBar(window_);
-        layoutWindow();
-    }
     // The old menus go once the action that may have asked for this is over.
     for (QAction *a : menuBar_->actions())
         if (QMenu *m = a->menu())
@@ -209,6 +207,9 @@ void AppDelegate::buildMenu()
     QMenu *help = menuBar_->addMenu(QStringLiteral("Help"));
     item(help, QStringLiteral("Velto help on Hallix"), QStringLiteral("?"), &AppDelegate::openHelp);
     item(help, QStringLiteral("Usage & Plan…"), {}, &AppDelegate::showUsage);
+    // The window's views move under the bar once it has its height.
+    menuBar_->show();
+    layoutWindow();
 }
 
 QMenu *AppDelegate::accountMenu()

@@ -165,6 +165,10 @@ TEST_F(MenusTest, TheMenuBarHoldsTheFiveMenusWithTheirKeys)
     for (QAction *a : bar->actions())
         tops << a->text();
     EXPECT_EQ(tops, (QStringList{"Velto", "Edit", "View", "Window", "Help"}));
+    // The bar heads the window; the top bar and the content sit under it.
+    EXPECT_GT(bar->height(), 10);
+    EXPECT_EQ(bar->geometry().topLeft(), QPoint(0, 0));
+    EXPECT_EQ(app->contentBox()->mapTo(app->window(), QPoint(0, 0)).y(), bar->height() + 52);
     EXPECT_EQ(titles(topMenu(bar, "Velto")),
               (QStringList{"About Velto", "-", "Open Clients Folder", "Change Clients Folder…", "New Session",
                            "Open Another Folder…", "Sync Clients from Hallix", "-", "Usage & Plan…", "Upgrade Plan…",
