@@ -9,6 +9,7 @@
 #include "app/Sidebar.h"
 #include "browser/BrowserPane.h"
 #include "browser/PortalLoginsWindow.h"
+#include "panels/LimitsPopover.h"
 #include "connectors/MailTools.h"
 #include "core/Globals.h"
 #include "panels/ActivityLogWindow.h"
@@ -32,6 +33,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QScreen>
 #include <QSignalSpy>
 #include <QWebEngineView>
@@ -379,6 +381,16 @@ TEST_F(MenusTest, TheSidebarsButtonsReachTheirActions)
     ASSERT_TRUE(waitFor([&] { return lastAlertTitle() == "Wallet"; }));
     sidebar->onSkills();
     EXPECT_TRUE(app->galleryPanel() && app->galleryPanel()->isVisible());
+    sidebar->onAccountMenu(sidebar->avatar());
+    QMenu *account = nullptr;
+    ASSERT_TRUE(waitFor([&] {
+        for (QWidget *w : QApplication::topLevelWidgets())
+            if (auto *m = qobject_cast<QMenu *>(w); m && m->isVisible())
+                account = m;
+        return account != nullptr;
+    }));
+    EXPECT_EQ(account->actions().first()->text(), "ca@firm.example");
+    account->close();
     const QString other = home->file("Other");
     QDir().mkpath(other);
     sidebar->onOpenFolder(other);
@@ -732,6 +744,9 @@ TEST_F(MenusTest, DemoActionsDriveTheApp)
     for (QWidget *panel : panels)
         ASSERT_TRUE(panel && panel->isVisible());
     app->demoAction("gallerySearch", {{"text", "gst"}});
+    app->demoAction("limits", {});
+    EXPECT_TRUE(app->limitsPopover()->popover()->isVisible());
+    app->limitsPopover()->popover()->hide();
     app->demoAction("closePanels", {});
     for (QWidget *panel : panels)
         EXPECT_TRUE(panel->isHidden());
