@@ -256,17 +256,7 @@ void AppDelegate::engineReady(bool ready, const QString &work)
     loadAccount();
     scheduleUpdateCheck();
     QPointer<AppDelegate> self(this);
-    sidebar_->refreshSessions(engine_.port(), [self, work] {
-        if (!self)
-            return;
-        for (const SessionRow &row : self->sidebar_->sessions()) {
-            if (row.directory == work) {
-                self->sessions_.openSession(row);
-                return;
-            }
-        }
-        self->sessions_.startNewSession();
-    });
+    openNewestSession(work, engine_.port());
     syncClients();
     if (routines_)
         routines_->retire();

@@ -329,6 +329,9 @@ private:
     void engineReady(bool ready, const QString &work);
     void bringToFront();
     void quit();
+    // Reloads the sidebar's sessions from the engine at port, then opens the
+    // newest session of the folder, or starts a new one when it has none.
+    void openNewestSession(const QString &folder, int port);
 
     // The main window and its views.
     QWidget *window_ = nullptr;

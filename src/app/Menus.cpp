@@ -243,12 +243,11 @@ QMenu *AppDelegate::accountMenu()
 
 void AppDelegate::about()
 {
-    QString version;
+    QString version = QStringLiteral("1.0.0");
     QFile file(joinPath(VELTO_HOME, QStringLiteral("VERSION")));
+    // A version is one short line; a large file is not read.
     if (file.size() <= 4096 && file.open(QIODevice::ReadOnly))
         version = QString::fromUtf8(file.readAll()).trimmed();
-    if (version.isEmpty() && !file.isOpen())
-        version = QStringLiteral("1.0.0");
     const QString email = seatEmail().value_or(QStringLiteral("-"));
     ::alert(QStringLiteral("Velto ") + version,
             QStringLiteral("A work agent for Chartered Accountants, by Hallix.\n\nSigned in as ") + email +
@@ -348,12 +347,17 @@ void AppDelegate::openFolder(const QString &folder)
     recentFolders_.prepend(path);
     sidebar_->setFolders(recentFolders_, path);
     statusLabel_->setText(QFileInfo(path).fileName());
+    openNewestSession(path, sessions_.enginePort ? sessions_.enginePort() : engine_.port());
+}
+
+void AppDelegate::openNewestSession(const QString &folder, int port)
+{
     QPointer<AppDelegate> self(this);
-    sidebar_->refreshSessions(sessions_.enginePort ? sessions_.enginePort() : engine_.port(), [self, path] {
+    sidebar_->refreshSessions(port, [self, folder] {
         if (!self)
             return;
         for (const SessionRow &row : self->sidebar_->sessions()) {
-            if (row.directory == path) {
+            if (row.directory == folder) {
                 self->sessions_.openSession(row);
                 return;
             }

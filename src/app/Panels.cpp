@@ -108,8 +108,8 @@ void AppDelegate::showErp()
 {
     if (!erpPanel_)
         erpPanel_ = new ErpWindow(window_);
+    // Brought forward, it is the active window: the app comes to the front with it.
     bringForward(erpPanel_);
-    QApplication::setActiveWindow(erpPanel_);
 }
 
 void AppDelegate::portalSignIn(const PortalLogin &login)
