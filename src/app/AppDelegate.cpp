@@ -80,12 +80,16 @@ void AppDelegate::applicationDidFinishLaunching()
     loadTheme();
     applyAppearance();
     buildWindow();
+    // The menu bar belongs to the main window here, so it follows it.
+    buildMenu();
     splashMessage(QString());
     QPointer<AppDelegate> self(this);
     Dispatch::onMain([self] {
         if (self)
             self->boot();
     });
+    // VELTO_OPEN_PANEL and VELTO_SNAPSHOT: neither waits for the sign-in or the engine.
+    scheduleSnapshotHooks();
 }
 
 void AppDelegate::boot()
@@ -252,17 +256,7 @@ void AppDelegate::engineReady(bool ready, const QString &work)
     loadAccount();
     scheduleUpdateCheck();
     QPointer<AppDelegate> self(this);
-    sidebar_->refreshSessions(engine_.port(), [self, work] {
-        if (!self)
-            return;
-        for (const SessionRow &row : self->sidebar_->sessions()) {
-            if (row.directory == work) {
-                self->sessions_.openSession(row);
-                return;
-            }
-        }
-        self->sessions_.startNewSession();
-    });
+    openNewestSession(work, engine_.port());
     syncClients();
     if (routines_)
         routines_->retire();

@@ -33,6 +33,14 @@
 
 class ActivityLogWindow;
 class BrowserMCP;
+class ErpWindow;
+class GalleryWindow;
+class PortalLoginsWindow;
+class QAbstractButton;
+class QMenu;
+class QMenuBar;
+class SkillsWindow;
+struct PortalLogin;
 class IntegrationsWindow;
 class LimitsPopover;
 class PlansWindow;
@@ -95,6 +103,57 @@ public:
     IntegrationsWindow *integrationsPanel() const { return integrationsPanel_; }
     ActivityLogWindow *activityPanel() const { return activityPanel_; }
     LimitsPopover *limitsPopover();
+    // The gallery (re-read on a later call; a started card becomes a job), the
+    // skills editor, the portal logins (their sign-in goes to the browser
+    // pane) and the ERP window.
+    void showGallery();
+    void showSkills();
+    void showPortals();
+    void showErp();
+    GalleryWindow *galleryPanel() const { return galleryPanel_; }
+    SkillsWindow *skillsPanel() const { return skillsPanel_; }
+    PortalLoginsWindow *portalPanel() const { return portalPanel_; }
+    ErpWindow *erpPanel() const { return erpPanel_; }
+    // The portal sign-in hand-off: the browser pane comes forward and signs
+    // in with the login; the status line follows it.
+    void portalSignIn(const PortalLogin &login);
+    // The system beep (default: the desktop's).
+    static inline std::function<void()> beep;
+
+    // --- menus and their actions (Menus.cpp) -------------------------------------
+    // The main window's menu bar, built anew each time (the Appearance marks
+    // follow the theme in force). Nothing before the main window exists.
+    void buildMenu();
+    QMenuBar *menuBar() const { return menuBar_; }
+    // The account menu of the sidebar's avatar, built anew for every click;
+    // the caller owns it.
+    QMenu *accountMenu();
+    void about();
+    void openWorkspace();
+    void newSessionMenu();
+    void openProject();
+    void manualSync();
+    void signOut();
+    void reload();
+    void zoomIn();
+    void zoomOut();
+    void zoomReset();
+    void newBrowserTab();
+    void closeBrowserTab();
+    void nextBrowserTab();
+    void openHelp();
+    // The firm's Case Board (board 0: the sidebar's, no board id sent) and
+    // Wallet pages from the cloud, opened in a browser tab.
+    void openCaseBoard(int board);
+    void openWallet();
+    // The firm's mail app, when it is on this computer.
+    void openMail();
+    // Makes the folder the current one and opens its newest session (a new
+    // one when it has none).
+    void openFolder(const QString &folder);
+    // The web view reload and zoom act on: the browser's while it shows,
+    // else the chat view.
+    WebView *frontWeb() const;
 
     // --- demo and test hooks (DemoHooks.cpp) ------------------------------------
     // One named demo command with its arguments (also the recording script's
@@ -114,6 +173,23 @@ public:
     // still running, the engine and the tool server stop and the process
     // exits with status 0.
     void armExitFallback();
+    // The hooks VELTO_OPEN_PANEL and VELTO_SNAPSHOT ask for, scheduled at launch.
+    void scheduleSnapshotHooks();
+    // Opens a panel by its VELTO_OPEN_PANEL name; any other name does nothing.
+    void openPanelNamed(const QString &name);
+    // Pictures of the main window and of the panel VELTO_OPEN_PANEL names
+    // (else the first other visible window) as prefix-main.png and
+    // prefix-panel.png, then the app ends itself.
+    void writeSnapshots(const QString &prefix);
+    // How a hook run ends: open sheets end, the app is asked to terminate and
+    // the exit fallback is armed.
+    void quitFromHook();
+    // The view itself when it is a web view, else the first web view among
+    // its children, depth first; none for no view.
+    static WebView *firstWeb(QWidget *view);
+    // The ground a window is pictured on: its own filled background, else the
+    // theme's.
+    static QColor groundOf(QWidget *window);
 
     // --- the main window --------------------------------------------------------
     void buildWindow();
@@ -245,15 +321,17 @@ private:
     // motion is reduced or the window is hidden or minimised).
     void oldLookPicture(const std::function<void(const QImage &)> &done);
     void finishThemeSwitch();
-    // The View menu's check marks follow the choice; nothing to do until the
-    // app has menus.
-    void rebuildMenu() {}
+    // The View menu's check marks follow the choice.
+    void rebuildMenu() { buildMenu(); }
     void buildTopBar(QWidget *root);
     void buildContent(QWidget *root);
     void chatLoaded(bool ok);
     void engineReady(bool ready, const QString &work);
     void bringToFront();
     void quit();
+    // Reloads the sidebar's sessions from the engine at port, then opens the
+    // newest session of the folder, or starts a new one when it has none.
+    void openNewestSession(const QString &folder, int port);
 
     // The main window and its views.
     QWidget *window_ = nullptr;
@@ -306,4 +384,9 @@ private:
     IntegrationsWindow *integrationsPanel_ = nullptr;
     ActivityLogWindow *activityPanel_ = nullptr;
     LimitsPopover *limitsPopover_ = nullptr; // a child of the delegate
+    GalleryWindow *galleryPanel_ = nullptr;
+    SkillsWindow *skillsPanel_ = nullptr;
+    PortalLoginsWindow *portalPanel_ = nullptr;
+    ErpWindow *erpPanel_ = nullptr;
+    QMenuBar *menuBar_ = nullptr;            // a child of the main window
 };

@@ -23,6 +23,8 @@
 #include <QGuiApplication>
 #include <QJsonObject>
 #include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
 #include <QPropertyAnimation>
 #include <QPushButton>
 #include <QScreen>
@@ -245,6 +247,37 @@ void AppDelegate::buildContent(QWidget *root)
         if (self)
             self->showLimits(anchor);
     };
+    sidebar_->onSkills = [self] {
+        if (self)
+            self->showGallery();
+    };
+    sidebar_->onCaseBoard = [self] {
+        if (self)
+            self->openCaseBoard(0);
+    };
+    sidebar_->onWallet = [self] {
+        if (self)
+            self->openWallet();
+    };
+    sidebar_->onMail = [self] {
+        if (self)
+            self->openMail();
+    };
+    sidebar_->onOpenFolder = [self](const QString &folder) {
+        if (self)
+            self->openFolder(folder);
+    };
+    sidebar_->onPickFolder = [self] {
+        if (self)
+            self->openProject();
+    };
+    sidebar_->onAccountMenu = [self](QAbstractButton *button) {
+        if (!self)
+            return;
+        QMenu *menu = self->accountMenu();
+        menu->setAttribute(Qt::WA_DeleteOnClose);
+        menu->popup(button->mapToGlobal(QPoint(0, button->height() + 4)));
+    };
     contentBox_ = new QWidget(content_);
 
     chat_ = new WebView(chatProfile ? chatProfile() : nullptr, contentBox_);
@@ -336,13 +369,17 @@ void AppDelegate::layoutWindow()
     if (!window_)
         return;
     const int w = window_->width();
-    const int h = window_->height();
-    topBar_->setGeometry(0, 0, w, barHeight);
+    // The menu bar sits above the top bar unless the desktop shows it itself.
+    const int menu = menuBar_ && !menuBar_->isNativeMenuBar() ? menuBar_->sizeHint().height() : 0;
+    if (menu > 0)
+        menuBar_->setGeometry(0, 0, w, menu);
+    const int h = window_->height() - menu;
+    topBar_->setGeometry(0, menu, w, barHeight);
     topHair_->setGeometry(0, barHeight - 1, w, 1);
     barOrb_->move(w - 36, 16);
     themeSwitch_->move(w - 114, 9);
     statusLabel_->setGeometry(w - 500, 18, 372, 16);
-    content_->setGeometry(0, barHeight, w, h - barHeight);
+    content_->setGeometry(0, menu + barHeight, w, h - barHeight);
     const int ch = h - barHeight;
     sidebar_->setGeometry(0, 0, sidebarWidth, ch);
     const int x = sidebarOn_ ? sidebarWidth : 0;
