@@ -188,9 +188,16 @@ QWidget *input(QWidget *field, const QRect &frame, QWidget *parent, std::optiona
     field->setParent(box);
     if (auto *edit = qobject_cast<QLineEdit *>(field))
         edit->setFrame(false);
-    else if (auto *combo = qobject_cast<QComboBox *>(field))
-        combo->setFrame(false);
     editorPalette(field);
+    if (auto *combo = qobject_cast<QComboBox *>(field)) {
+        combo->setFrame(false);
+        // The box draws the field; a button drawn in the clear button colour
+        // comes out as a black bar, so the pop-up draws no button of its own.
+        // A style sheet keeps its own text colour, so the theme's goes in it.
+        combo->setStyleSheet(
+            QStringLiteral("QComboBox { background: transparent; border: none; padding-left: 2px; color: %1; }")
+                .arg(Theme::ink().name(QColor::HexArgb)));
+    }
     const QFont f = font ? *font : Theme::font(12.5);
     field->setFont(f);
     const int h = int(std::ceil(QFontMetricsF(f).height())) + 2;
