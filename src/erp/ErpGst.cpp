@@ -23,13 +23,9 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <filesystem>
 #include <memory>
-#include <sys/stat.h>
 #include <system_error>
-#include <unistd.h>
-#include <vector>
 
 namespace {
 
@@ -162,41 +158,20 @@ struct Input {
 Input readInput(const QString &path, qint64 cap)
 {
     Input in;
-    const QByteArray name = QFile::encodeName(path);
-    int fd;
-    do
-        fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    while (fd < 0 && errno == EINTR);
-    if (fd < 0)
+    Files::Regular file;
+    Files::openRegular(path, file);
+    if (file.outcome != Files::Regular::Outcome::Ok)
         return in;
-    const std::unique_ptr<int, void (*)(int *)> closer(&fd, [](int *f) { ::close(*f); });
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
-        return in;
-    if (qint64(st.st_size) >= cap) {
+    if (file.size >= cap) {
         in.outcome = Input::Outcome::TooBig;
         return in;
     }
-    QByteArray data;
-    data.reserve(qsizetype(st.st_size));
-    std::vector<char> chunk(256 * 1024);
-    for (;;) {
-        ssize_t n;
-        do
-            n = ::read(fd, chunk.data(), chunk.size());
-        while (n < 0 && errno == EINTR);
-        if (n < 0)
-            return in;
-        if (n == 0)
-            break;
-        data.append(chunk.data(), n);
-        if (data.size() >= cap) {
-            in.outcome = Input::Outcome::TooBig;
-            return in;
-        }
-    }
-    in.outcome = Input::Outcome::Ok;
-    in.bytes = std::move(data);
+    std::optional<QByteArray> data = Files::readUpTo(file.fd, cap);
+    if (!data)
+        return in;
+    in.outcome = data->size() >= cap ? Input::Outcome::TooBig : Input::Outcome::Ok;
+    if (in.outcome == Input::Outcome::Ok)
+        in.bytes = std::move(*data);
     return in;
 }
 

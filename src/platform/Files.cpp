@@ -8,6 +8,7 @@
 #include <random>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace Files {
 
@@ -83,6 +84,56 @@ std::optional<QByteArray> readAll(const QString &path)
     if (!f.open(QIODevice::ReadOnly))
         return std::nullopt;
     return f.readAll();
+}
+
+Regular::~Regular()
+{
+    if (fd >= 0)
+        ::close(fd);
+}
+
+void openRegular(const QString &path, Regular &out)
+{
+    const QByteArray name = QFile::encodeName(path);
+    int fd;
+    do
+        fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    while (fd < 0 && errno == EINTR);
+    if (fd < 0)
+        return;
+    out.fd = fd;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        out.outcome = Regular::Outcome::NotRegular;
+        return;
+    }
+    out.outcome = Regular::Outcome::Ok;
+    out.size = qint64(st.st_size);
+}
+
+ssize_t readSome(int fd, char *into, size_t most)
+{
+    ssize_t n;
+    do
+        n = ::read(fd, into, most);
+    while (n < 0 && errno == EINTR);
+    return n;
+}
+
+std::optional<QByteArray> readUpTo(int fd, qint64 max)
+{
+    constexpr qint64 chunkSize = 256 * 1024;
+    QByteArray data;
+    std::vector<char> chunk(chunkSize);
+    while (data.size() < max) {
+        const ssize_t n = readSome(fd, chunk.data(), size_t(std::min(chunkSize, max - data.size())));
+        if (n < 0)
+            return std::nullopt;
+        if (n == 0)
+            break;
+        data.append(chunk.data(), n);
+    }
+    return data;
 }
 
 } // namespace Files

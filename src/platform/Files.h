@@ -20,4 +20,26 @@ bool writeAtomicMakingFolder(const QString &path, const QByteArray &data, mode_t
 // The whole file, or nothing when it cannot be read.
 std::optional<QByteArray> readAll(const QString &path);
 
+// A file opened for reading without waiting: a pipe, a device or a folder
+// put where an ordinary file should be is refused, not waited on. The
+// descriptor closes with the value.
+struct Regular {
+    enum class Outcome { Ok, Missing, NotRegular } outcome = Outcome::Missing;
+    int fd = -1;
+    qint64 size = 0; // as it was when opened
+
+    Regular() = default;
+    Regular(const Regular &) = delete;
+    Regular &operator=(const Regular &) = delete;
+    ~Regular();
+};
+void openRegular(const QString &path, Regular &out);
+
+// One read of up to `most` bytes, again when a signal cut it short: the
+// bytes read, 0 at the end of the file, -1 when reading failed.
+ssize_t readSome(int fd, char *into, size_t most);
+
+// Up to max bytes from the descriptor; nothing when a read fails.
+std::optional<QByteArray> readUpTo(int fd, qint64 max);
+
 } // namespace Files

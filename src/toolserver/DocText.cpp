@@ -1,4 +1,5 @@
 #include "toolserver/DocText.h"
+#include "platform/Files.h"
 #include "skills/SkillText.h"
 
 #include <QFile>
@@ -7,11 +8,7 @@
 #include <QPdfSelection>
 #include <QStringDecoder>
 #include <QTextDocument>
-#include <cerrno>
 #include <vector>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace DocText {
 
@@ -29,70 +26,7 @@ QString trimmedPage(const QString &text)
     return text.mid(start, end - start);
 }
 
-// A document file opened for reading, or why not. Opening never waits: a
-// pipe or a device put where a document should be is refused, not waited on.
-struct Opened {
-    enum class Outcome { Ok, Missing, NotRegular } outcome = Outcome::Missing;
-    int fd = -1;
-    qint64 size = 0;
-
-    Opened() = default;
-    Opened(const Opened &) = delete;
-    Opened &operator=(const Opened &) = delete;
-    ~Opened()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
-};
-
-void openRegular(const QString &path, Opened &out)
-{
-    const QByteArray name = QFile::encodeName(path);
-    int fd;
-    do
-        fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    while (fd < 0 && errno == EINTR);
-    if (fd < 0)
-        return;
-    out.fd = fd;
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        out.outcome = Opened::Outcome::NotRegular;
-        return;
-    }
-    out.outcome = Opened::Outcome::Ok;
-    out.size = qint64(st.st_size);
-}
-
 constexpr size_t kChunk = 256 * 1024;
-
-// One read of up to `most` bytes, again when a signal cut it short: the
-// bytes read, 0 at the end of the file, -1 when reading failed.
-ssize_t readSome(int fd, char *into, size_t most)
-{
-    ssize_t n;
-    do
-        n = ::read(fd, into, most);
-    while (n < 0 && errno == EINTR);
-    return n;
-}
-
-// Up to max bytes from the descriptor; nothing when a read fails.
-std::optional<QByteArray> readUpTo(int fd, qint64 max)
-{
-    QByteArray data;
-    std::vector<char> chunk(kChunk);
-    while (data.size() < max) {
-        const ssize_t n = readSome(fd, chunk.data(), size_t(std::min<qint64>(qint64(kChunk), max - data.size())));
-        if (n < 0)
-            return std::nullopt;
-        if (n == 0)
-            break;
-        data.append(chunk.data(), n);
-    }
-    return data;
-}
 
 // How many bytes at the end of data begin a UTF-8 sequence that is not
 // complete yet (0 to 3).
@@ -125,7 +59,7 @@ std::optional<PlainText> readPlainText(int fd)
     qint64 total = 0;
     std::vector<char> chunk(kChunk);
     for (;;) {
-        const ssize_t n = readSome(fd, chunk.data(), kChunk);
+        const ssize_t n = Files::readSome(fd, chunk.data(), kChunk);
         if (n < 0)
             return std::nullopt;
         if (n == 0)
@@ -231,15 +165,15 @@ std::pair<QString, bool> read(const QString &path, int from, int to)
 
     // Only ordinary files, links resolved: a pipe would wait for a writer
     // forever, a device would never end.
-    Opened file;
-    openRegular(path, file);
-    if (file.outcome == Opened::Outcome::NotRegular)
+    Files::Regular file;
+    Files::openRegular(path, file);
+    if (file.outcome == Files::Regular::Outcome::NotRegular)
         return {name + QStringLiteral(" is not an ordinary file (it is a pipe, a device or a folder), so doc_text "
                                       "does not read it."),
                 true};
 
     auto tooLarge = [&](qint64 limit) -> std::optional<std::pair<QString, bool>> {
-        if (file.outcome != Opened::Outcome::Ok || file.size <= limit)
+        if (file.outcome != Files::Regular::Outcome::Ok || file.size <= limit)
             return std::nullopt;
         return std::pair<QString, bool>{name + QStringLiteral(" is ") + megabytes(file.size) +
                                             QStringLiteral("; doc_text reads ") + EXT +
@@ -263,7 +197,7 @@ std::pair<QString, bool> read(const QString &path, int from, int to)
                                    "photo or scan, read it as an image."),
                 true};
 
-    if (file.outcome != Opened::Outcome::Ok)
+    if (file.outcome != Files::Regular::Outcome::Ok)
         return unreadable;
 
     std::optional<QString> text;
@@ -280,7 +214,7 @@ std::pair<QString, bool> read(const QString &path, int from, int to)
         text = readDocx(path);
     } else if (ext == QLatin1String("odt")) {
         text = readOdt(path);
-    } else if (const auto bytes = readUpTo(file.fd, maxDocumentBytes)) {
+    } else if (const auto bytes = Files::readUpTo(file.fd, maxDocumentBytes)) {
         if (ext == QLatin1String("doc"))
             text = readWord97(*bytes);
         else if (ext == QLatin1String("rtf"))
