@@ -81,6 +81,7 @@ void AppDelegate::applicationDidFinishLaunching()
     applyAppearance();
     buildWindow();
     splashMessage(QString());
+    scheduleRecordHooks();
     QPointer<AppDelegate> self(this);
     Dispatch::onMain([self] {
         if (self)
