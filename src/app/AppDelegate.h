@@ -279,6 +279,10 @@ private:
     // The end of a recording hook: result.json in out, then the app quits
     // (with the exit fallback armed).
     void finishRecordHook(const QString &out, const QJsonObject &result);
+    // The web view whose live page goes into a picture of the window: the
+    // browser's shown tab while the browser is in front, else the chat once
+    // the splash is gone; none otherwise.
+    WebView *liveWeb() const;
     // One step of a recording script, its keys in their fixed order.
     void playStep(const QJsonObject &step);
 

@@ -5,6 +5,7 @@
 #include "app/ChatScripts.h"
 #include "app/Sidebar.h"
 #include "browser/BrowserPane.h"
+#include "browser/BrowserTab.h"
 #include "browser/Hosts.h"
 #include "core/Globals.h"
 #include "platform/Appearance.h"
@@ -137,6 +138,15 @@ QUrl AppDelegate::orbPage()
 QString AppDelegate::currentDir() const
 {
     return Sessions::currentDirOf(recentFolders_, work_);
+}
+
+WebView *AppDelegate::liveWeb() const
+{
+    if (showingBrowser_) {
+        BrowserTab *tab = browser_ ? browser_->activeTab() : nullptr;
+        return tab ? tab->web() : nullptr;
+    }
+    return splash_ && splash_->isHidden() ? chat_ : nullptr;
 }
 
 void AppDelegate::buildWindow()

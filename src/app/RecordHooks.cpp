@@ -179,6 +179,64 @@ void drawRing(QPainter &p, const QPointF &at, double age)
     p.restore();
 }
 
+// What a hook renders once its recording stops.
+struct RenderJob {
+    QString folder;
+    QString name;
+    QVector<RecordRender::Line> lines;
+    QString voice = QStringLiteral("system");
+    QString language = QStringLiteral("en");
+    bool captions = true;
+    // The recording test's result also names the subtitles, the poster and
+    // what was hidden.
+    bool details = false;
+};
+
+// Stops the recording and renders it; finish gets, on the main thread, the
+// result object: the recorder's error, the renderer's error with the
+// recording report, or the success keys.
+void stopAndRender(const RenderJob &job, std::function<void(const QJsonObject &)> finish)
+{
+    PaneRecorder::shared().stop([job, finish](const PaneRecorder::Outcome &stopped) {
+        if (stopped.error || !stopped.summary) {
+            finish(QJsonObject{{QStringLiteral("error"), stopped.error
+                                                             ? stopped.error->description()
+                                                             : PaneRecorder::RecordError::notRecording().description()}});
+            return;
+        }
+        const PaneRecorder::Summary summary = *stopped.summary;
+        RecordRender::render(
+            job.folder, job.name, job.lines, job.voice, job.language, job.captions,
+            [job, finish, summary](const RecordRender::Result &rendered) {
+                Dispatch::onMain([job, finish, summary, rendered] {
+                    const QString report = BrowserMCP::stopReport(summary);
+                    if (!rendered.ok()) {
+                        finish(QJsonObject{
+                            {QStringLiteral("error"), rendered.error ? rendered.error->description() : QString()},
+                            {QStringLiteral("report"), report}});
+                        return;
+                    }
+                    const RecordRender::Output &o = *rendered.output;
+                    QJsonObject result{
+                        {QStringLiteral("video"), o.video},
+                        {QStringLiteral("seconds"), o.seconds},
+                        {QStringLiteral("notes"), QJsonArray::fromStringList(o.notes)},
+                        {QStringLiteral("report"), report},
+                        {QStringLiteral("written"), summary.framesWritten},
+                        {QStringLiteral("dropped"), summary.framesDropped},
+                    };
+                    if (job.details) {
+                        result.insert(QStringLiteral("srt"), o.srt.value_or(QString()));
+                        result.insert(QStringLiteral("poster"), o.poster.value_or(QString()));
+                        result.insert(QStringLiteral("page"), countsJson(summary.hiddenByPage));
+                        result.insert(QStringLiteral("ocr"), countsJson(summary.hiddenByOCR));
+                    }
+                    finish(result);
+                });
+            });
+    });
+}
+
 // One window laid over the main window's picture.
 struct Overlay {
     QRectF place;
@@ -317,51 +375,17 @@ void AppDelegate::recordTest(const QString &page, const QString &out)
                 tab->web()->evaluate(fillScript(), WebView::World::Page);
         });
         Dispatch::after(6.0, [self, folder, name, out] {
-            PaneRecorder::shared().stop([self, folder, name, out](const PaneRecorder::Outcome &stopped) {
-                if (!self)
-                    return;
-                if (stopped.error || !stopped.summary) {
-                    self->finishRecordHook(
-                        out, QJsonObject{{QStringLiteral("error"),
-                                          stopped.error ? stopped.error->description()
-                                                        : PaneRecorder::RecordError::notRecording().description()}});
-                    return;
-                }
-                const PaneRecorder::Summary summary = *stopped.summary;
-                const QVector<RecordRender::Line> lines{
-                    {0.5, QStringLiteral("Open the GST registration form.")},
-                    {2.6, QStringLiteral("Fill the legal name, PAN and mobile number, then continue.")},
-                };
-                RecordRender::render(
-                    folder, name, lines, QStringLiteral("system"), QStringLiteral("en"), true,
-                    [self, summary, out](const RecordRender::Result &rendered) {
-                        Dispatch::onMain([self, summary, out, rendered] {
-                            if (!self)
-                                return;
-                            const QString report = BrowserMCP::stopReport(summary);
-                            if (!rendered.ok()) {
-                                self->finishRecordHook(
-                                    out, QJsonObject{{QStringLiteral("error"),
-                                                      rendered.error ? rendered.error->description() : QString()},
-                                                     {QStringLiteral("report"), report}});
-                                return;
-                            }
-                            const RecordRender::Output &o = *rendered.output;
-                            self->finishRecordHook(
-                                out, QJsonObject{
-                                         {QStringLiteral("video"), o.video},
-                                         {QStringLiteral("srt"), o.srt.value_or(QString())},
-                                         {QStringLiteral("poster"), o.poster.value_or(QString())},
-                                         {QStringLiteral("seconds"), o.seconds},
-                                         {QStringLiteral("notes"), QJsonArray::fromStringList(o.notes)},
-                                         {QStringLiteral("report"), report},
-                                         {QStringLiteral("written"), summary.framesWritten},
-                                         {QStringLiteral("dropped"), summary.framesDropped},
-                                         {QStringLiteral("page"), countsJson(summary.hiddenByPage)},
-                                         {QStringLiteral("ocr"), countsJson(summary.hiddenByOCR)},
-                                     });
-                        });
-                    });
+            RenderJob job;
+            job.folder = folder;
+            job.name = name;
+            job.lines = {
+                {0.5, QStringLiteral("Open the GST registration form.")},
+                {2.6, QStringLiteral("Fill the legal name, PAN and mobile number, then continue.")},
+            };
+            job.details = true;
+            stopAndRender(job, [self, out](const QJsonObject &result) {
+                if (self)
+                    self->finishRecordHook(out, result);
             });
         });
     });
@@ -472,48 +496,18 @@ void AppDelegate::recordScript(const QString &path)
             });
         }
         Dispatch::after(run->stop, [self, run] {
-            PaneRecorder::shared().stop([self, run](const PaneRecorder::Outcome &stopped) {
-                if (!self)
-                    return;
-                if (stopped.error || !stopped.summary) {
-                    self->finishRecordHook(
-                        run->out, QJsonObject{{QStringLiteral("error"),
-                                               stopped.error ? stopped.error->description()
-                                                             : PaneRecorder::RecordError::notRecording().description()}});
-                    return;
-                }
-                const PaneRecorder::Summary summary = *stopped.summary;
-                const QJsonObject &s = run->script;
-                const QJsonValue captions = s.value(QLatin1String("captions"));
-                RecordRender::render(
-                    run->folder, run->name, scriptLines(s.value(QLatin1String("lines"))),
-                    JsonFields::text(s, "voice").value_or(QStringLiteral("system")),
-                    JsonFields::text(s, "language").value_or(QStringLiteral("en")),
-                    captions.isBool() ? captions.toBool() : true,
-                    [self, run, summary](const RecordRender::Result &rendered) {
-                        Dispatch::onMain([self, run, summary, rendered] {
-                            if (!self)
-                                return;
-                            const QString report = BrowserMCP::stopReport(summary);
-                            if (!rendered.ok()) {
-                                self->finishRecordHook(
-                                    run->out, QJsonObject{{QStringLiteral("error"),
-                                                           rendered.error ? rendered.error->description() : QString()},
-                                                          {QStringLiteral("report"), report}});
-                                return;
-                            }
-                            const RecordRender::Output &o = *rendered.output;
-                            self->finishRecordHook(run->out,
-                                                   QJsonObject{
-                                                       {QStringLiteral("video"), o.video},
-                                                       {QStringLiteral("seconds"), o.seconds},
-                                                       {QStringLiteral("notes"), QJsonArray::fromStringList(o.notes)},
-                                                       {QStringLiteral("report"), report},
-                                                       {QStringLiteral("written"), summary.framesWritten},
-                                                       {QStringLiteral("dropped"), summary.framesDropped},
-                                                   });
-                        });
-                    });
+            const QJsonObject &s = run->script;
+            const QJsonValue captions = s.value(QLatin1String("captions"));
+            RenderJob job;
+            job.folder = run->folder;
+            job.name = run->name;
+            job.lines = scriptLines(s.value(QLatin1String("lines")));
+            job.voice = JsonFields::text(s, "voice").value_or(QStringLiteral("system"));
+            job.language = JsonFields::text(s, "language").value_or(QStringLiteral("en"));
+            job.captions = captions.isBool() ? captions.toBool() : true;
+            stopAndRender(job, [self, run](const QJsonObject &result) {
+                if (self)
+                    self->finishRecordHook(run->out, result);
             });
         });
     });
@@ -553,17 +547,10 @@ void AppDelegate::captureWindow(const std::function<void(const QImage &)> &done)
         done(QImage());
         return;
     }
-    WebView *web = nullptr;
-    if (showingBrowser_) {
-        if (BrowserTab *tab = browser_->activeTab())
-            web = tab->web();
-    } else if (splash_->isHidden()) {
-        web = chat_;
-    }
     auto run = std::make_shared<CaptureRun>();
     run->self = this;
     run->done = done;
-    composite(window_, Theme::bg(), Theme::glass(), web, [run](const QImage &main) {
+    composite(window_, Theme::bg(), Theme::glass(), liveWeb(), [run](const QImage &main) {
         if (!run->self || !run->self->window() || main.isNull()) {
             run->done(QImage());
             return;
