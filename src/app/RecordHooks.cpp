@@ -46,6 +46,7 @@
 #include <QScreen>
 #include <QTimer>
 #include <QWindow>
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -435,7 +436,8 @@ void AppDelegate::recordScript(const QString &path)
         QScreen *screen = window_->screen() ? window_->screen() : QGuiApplication::primaryScreen();
         if (screen) {
             const QRect visible = screen->availableGeometry();
-            const double w = size->x(), h = size->y();
+            // Bounded so that no size overflows a window's frame.
+            const double w = std::clamp(size->x(), 1.0, 16384.0), h = std::clamp(size->y(), 1.0, 16384.0);
             window_->setGeometry(int(std::lround(visible.x() + (visible.width() - w) * 0.5)),
                                  int(std::lround(visible.y() + (visible.height() - h) * 0.5)), int(std::lround(w)),
                                  int(std::lround(h)));
