@@ -83,6 +83,7 @@ void AppDelegate::applicationDidFinishLaunching()
     // The menu bar belongs to the main window here, so it follows it.
     buildMenu();
     splashMessage(QString());
+    scheduleRecordHooks();
     QPointer<AppDelegate> self(this);
     Dispatch::onMain([self] {
         if (self)

@@ -191,6 +191,28 @@ public:
     // theme's.
     static QColor groundOf(QWidget *window);
 
+    // --- recording (RecordHooks.cpp) ---------------------------------------------
+    // The REC button's click: asks the recorder to stop; a failure shows in an
+    // alert titled "Recording", success in the splash.
+    void recButtonClicked();
+    // The REC button's title for the elapsed seconds: "●  REC 01:05   Stop".
+    static QString recTitle(double seconds);
+    // The unattended recording hooks the environment asks for, 5 s after
+    // launch, without waiting for sign-in or the engine: VELTO_RECORD_TEST
+    // (non-empty) with VELTO_RECORD_OUT, and VELTO_RECORD_SCRIPT (non-empty).
+    void scheduleRecordHooks();
+    // Records a fixed form-filling run on page into out/"Videos/Record test",
+    // renders it, writes out/"result.json" and ends the process.
+    void recordTest(const QString &page, const QString &out);
+    // Plays the JSON recording script at path (see RecordHooks.cpp) and ends
+    // the process; a script it cannot use ends it at once with status 2.
+    void recordScript(const QString &path);
+    // One frame of the main window for a window recording: its content with
+    // the live web view, the app's other windows that overlap it, and the
+    // click ring. done runs once, with a null image when none can be made.
+    void captureWindow(const std::function<void(const QImage &)> &done);
+    QPushButton *recButton() const { return recButton_; }
+
     // --- the main window --------------------------------------------------------
     void buildWindow();
     void showChat();
@@ -332,6 +354,15 @@ private:
     // Reloads the sidebar's sessions from the engine at port, then opens the
     // newest session of the folder, or starts a new one when it has none.
     void openNewestSession(const QString &folder, int port);
+    // The end of a recording hook: result.json in out, then the app quits
+    // (with the exit fallback armed).
+    void finishRecordHook(const QString &out, const QJsonObject &result);
+    // The web view whose live page goes into a picture of the window: the
+    // browser's shown tab while the browser is in front, else the chat once
+    // the splash is gone; none otherwise.
+    WebView *liveWeb() const;
+    // One step of a recording script, its keys in their fixed order.
+    void playStep(const QJsonObject &step);
 
     // The main window and its views.
     QWidget *window_ = nullptr;
@@ -347,6 +378,7 @@ private:
     QWidget *headerEdge_ = nullptr;
     PaviMarkView *barOrb_ = nullptr;
     ThemeSwitch *themeSwitch_ = nullptr;
+    QPushButton *recButton_ = nullptr;
     QLabel *statusLabel_ = nullptr;
     QToolButton *sidebarToggle_ = nullptr;
     QWidget *content_ = nullptr;

@@ -240,15 +240,8 @@ void savePicture(const QImage &image, const QString &prefix, const QString &name
 
 void AppDelegate::writeSnapshots(const QString &prefix)
 {
-    WebView *web = nullptr;
-    if (showingBrowser_) {
-        if (BrowserTab *tab = browser_->activeTab())
-            web = tab->web();
-    } else if (splash_ && splash_->isHidden()) {
-        web = chat_;
-    }
     QPointer<AppDelegate> self(this);
-    composite(window_, Theme::bg(), Theme::glass(), web, [self, prefix](const QImage &image) {
+    composite(window_, Theme::bg(), Theme::glass(), liveWeb(), [self, prefix](const QImage &image) {
         if (!self)
             return;
         savePicture(image, prefix, QStringLiteral("main"));

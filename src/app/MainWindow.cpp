@@ -5,12 +5,14 @@
 #include "app/ChatScripts.h"
 #include "app/Sidebar.h"
 #include "browser/BrowserPane.h"
+#include "browser/BrowserTab.h"
 #include "browser/Hosts.h"
 #include "core/Globals.h"
 #include "platform/Appearance.h"
 #include "platform/Desktop.h"
 #include "platform/Dispatch.h"
 #include "platform/WebView.h"
+#include "recorder/PaneRecorder.h"
 #include "ui/Busy.h"
 #include "ui/Mascot.h"
 #include "ui/Symbols.h"
@@ -140,6 +142,15 @@ QString AppDelegate::currentDir() const
     return Sessions::currentDirOf(recentFolders_, work_);
 }
 
+WebView *AppDelegate::liveWeb() const
+{
+    if (showingBrowser_) {
+        BrowserTab *tab = browser_ ? browser_->activeTab() : nullptr;
+        return tab ? tab->web() : nullptr;
+    }
+    return splash_ && splash_->isHidden() ? chat_ : nullptr;
+}
+
 void AppDelegate::buildWindow()
 {
     auto *window = new MainWindowView;
@@ -163,6 +174,17 @@ void AppDelegate::buildWindow()
             chat_->load(url);
     };
     sessions_.sidebar = sidebar_;
+    QPointer<AppDelegate> ticks(this);
+    PaneRecorder::shared().onTick = [ticks](std::optional<double> seconds) {
+        if (!ticks || !ticks->recButton_)
+            return;
+        if (!seconds) {
+            ticks->recButton_->hide();
+            return;
+        }
+        ticks->recButton_->setText(recTitle(*seconds));
+        ticks->recButton_->show();
+    };
 
     layoutWindow();
     paintChrome();
@@ -218,9 +240,22 @@ void AppDelegate::buildTopBar(QWidget *root)
     barOrb_->setToolTip(QStringLiteral("Velto is working when this breathes"));
     themeSwitch_ = new ThemeSwitch(QRect(0, 9, 66, 34), topBar_);
     connect(themeSwitch_, &ThemeSwitch::triggered, this, [this] { themeSwitchToggled(); });
+    // The record button: shown only while a recording runs, with its time.
+    recButton_ = new QPushButton(topBar_);
+    recButton_->setGeometry(0, 13, 140, 26);
+    recButton_->setFlat(true);
+    recButton_->setCursor(Qt::PointingHandCursor);
+    recButton_->setFont(Theme::font(11.5, QFont::Medium));
+    recButton_->setStyleSheet(QStringLiteral("QPushButton { background: rgb(217, 51, 77); color: white; border: none; "
+                                             "border-radius: 13px; padding: 0 8px; }"));
+    recButton_->setToolTip(QStringLiteral("Velto is recording the Browser pane. Click to stop."));
+    recButton_->hide();
+    connect(recButton_, &QPushButton::clicked, this, [this] { recButtonClicked(); });
     statusLabel_ = new QLabel(topBar_);
     statusLabel_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     statusLabel_->setFont(Theme::font(11.5));
+    // The status line runs under the button; the button takes the clicks.
+    recButton_->raise();
 
     sidebarToggle_ = new QToolButton(topBar_);
     sidebarToggle_->setGeometry(218, 12, 28, 28);
@@ -378,6 +413,7 @@ void AppDelegate::layoutWindow()
     topHair_->setGeometry(0, barHeight - 1, w, 1);
     barOrb_->move(w - 36, 16);
     themeSwitch_->move(w - 114, 9);
+    recButton_->move(w - 262, 13);
     statusLabel_->setGeometry(w - 500, 18, 372, 16);
     content_->setGeometry(0, menu + barHeight, w, h - barHeight);
     const int ch = h - barHeight;

@@ -6,7 +6,6 @@
 #include "app/Sidebar.h"
 #include "app/SignIn.h"
 #include "browser/BrowserPane.h"
-#include "browser/BrowserTab.h"
 #include "core/Globals.h"
 #include "platform/Appearance.h"
 #include "platform/Files.h"
@@ -204,14 +203,7 @@ void AppDelegate::oldLookPicture(const std::function<void(const QImage &)> &done
         done(QImage());
         return;
     }
-    WebView *web = nullptr;
-    if (showingBrowser_) {
-        if (BrowserTab *tab = browser_->activeTab())
-            web = tab->web();
-    } else if (splash_->isHidden()) {
-        web = chat_;
-    }
-    composite(window_, Theme::bg(), Theme::glass(), web, done);
+    composite(window_, Theme::bg(), Theme::glass(), liveWeb(), done);
 }
 
 // --- repainting ----------------------------------------------------------------------

@@ -54,6 +54,7 @@ struct FrameWriter::Impl {
     bool finishing = false;
     bool stopping = false;
     std::function<void(bool, QString)> finished;
+    std::optional<double> endSeconds;  // the video's end when finishing
 
     std::thread writer;
     std::vector<std::thread> workers;
@@ -161,7 +162,7 @@ struct FrameWriter::Impl {
             if (finishing && waiting.empty()) {
                 g.unlock();
                 QString error;
-                const bool ok = video->finish(&error);
+                const bool ok = video->finish(&error, endSeconds);
                 auto done = std::move(finished);
                 Dispatch::onMain([done, ok, error] {
                     if (done)
@@ -293,7 +294,7 @@ void FrameWriter::write(Frame frame, std::function<void(Result)> done)
     d->wake.notify_all();
 }
 
-void FrameWriter::finish(std::function<void(bool, QString)> done)
+void FrameWriter::finish(std::function<void(bool, QString)> done, std::optional<double> endSeconds)
 {
     if (d->closed) {
         Dispatch::onMain([done] {
@@ -308,6 +309,7 @@ void FrameWriter::finish(std::function<void(bool, QString)> done)
         std::lock_guard g(d->lock);
         d->finishing = true;
         d->finished = std::move(done);
+        d->endSeconds = endSeconds;
     }
     d->wake.notify_all();
 }

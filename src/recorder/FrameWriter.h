@@ -9,6 +9,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 
 // Turns captured images into frames of the raw video: every frame is checked
 // for identifiers by text recognition, drawn centred into the video size, and
@@ -74,8 +75,9 @@ public:
 
     // Main thread. After every frame handed in before it has been answered,
     // drains the encoder and closes the file; done runs on the main thread
-    // with the outcome (the reason when it failed). Called once.
-    void finish(std::function<void(bool ok, QString error)> done);
+    // with the outcome (the reason when it failed). Called once. With an end
+    // time (seconds, the frames' clock) the last frame stands until then.
+    void finish(std::function<void(bool ok, QString error)> done, std::optional<double> endSeconds = std::nullopt);
 
     // Main thread. Drops waiting frames (their done runs with written false)
     // and deletes the file. Does nothing once finish() was called.

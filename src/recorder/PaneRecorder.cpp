@@ -281,10 +281,13 @@ void PaneRecorder::stop(std::function<void(const Outcome &)> done)
         QPointer<PaneRecorder> self(this);
         // The writer answers every frame handed in before this, then closes
         // the file; the counts are therefore complete when it reports.
-        rec->writer->finish([self, rec, secs](bool ok, const QString &error) {
-            if (self)
-                self->finish(rec, secs, ok, error);
-        });
+        // The video ends at the stop, however long its last frame stood.
+        rec->writer->finish(
+            [self, rec, secs](bool ok, const QString &error) {
+                if (self)
+                    self->finish(rec, secs, ok, error);
+            },
+            secs);
         return;
     }
     if (rec_ && rec_->finishing) {

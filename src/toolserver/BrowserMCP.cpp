@@ -8,6 +8,7 @@
 #include "toolserver/McpRpc.h"
 #include "toolserver/PageTools.h"
 #include "toolserver/PortalTools.h"
+#include "toolserver/RecordTools.h"
 #include "platform/Dialogs.h"
 
 #include <QPointer>
@@ -44,8 +45,8 @@ const OwnTool kOwnTools[] = {
     {"browser_downloads", &FileTools::browserDownloads}, {"browser_upload", &ActTools::upload}, {"skill_save", &SkillSaveTool::skillSave},
     {"doc_text", &DocTools::docText}, {"portal_logins", &PortalTools::logins},    {"portal_sign_in", &PortalTools::signIn},
     {"browser_tabs", &PageTools::tabs},       {"browser_tab_new", &PageTools::tabNew},  {"browser_tab_select", &PageTools::tabSelect},
-    {"browser_tab_close", &PageTools::tabClose},  {"record_start", nullptr},     {"record_mark", nullptr},
-    {"record_status", nullptr},      {"record_stop", nullptr},      {"record_render", nullptr},
+    {"browser_tab_close", &PageTools::tabClose},  {"record_start", &RecordTools::start},     {"record_mark", &RecordTools::mark},
+    {"record_status", &RecordTools::status},      {"record_stop", &RecordTools::stop},      {"record_render", &RecordTools::render},
 };
 
 QString newToken()

@@ -2,6 +2,8 @@
 // The local tool server through which the agent engine acts: MCP over
 // HTTP/1.1 on the loopback interface, on a port the system picks, accepting
 // only requests that carry this launch's bearer token. One per launch.
+#include "recorder/PaneRecorder.h"
+
 #include <QByteArray>
 #include <QJsonArray>
 #include <QJsonObject>
@@ -57,6 +59,9 @@ public:
     // A path as the engine is shown it: below the clients folder, the part
     // after the folder; elsewhere, the last name; no path at all, "—".
     static QString relative(const std::optional<QString> &path);
+    // The report of a finished recording: length and frames, what was
+    // hidden, the steps, and what the engine does next.
+    static QString stopReport(const PaneRecorder::Summary &summary);
 
     struct Core;
 

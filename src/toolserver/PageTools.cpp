@@ -69,16 +69,6 @@ QString hostOrThatHost(const QUrl &url)
     return url.host().isEmpty() ? QStringLiteral("that host") : url.host();
 }
 
-// A number as the shortest decimal that reads back the same, always with a
-// fraction or an exponent (300.0, 12.5, 1e+20).
-QString decimal(double y)
-{
-    QString s = QString::number(y, 'g', QLocale::FloatingPointShortest);
-    if (!s.contains(QLatin1Char('.')) && !s.contains(QLatin1Char('e')) && !s.contains(QLatin1Char('n')))
-        s += QStringLiteral(".0");
-    return s;
-}
-
 // Snapshot now, no settling.
 void readNow(BrowserPane &pane, bool full, std::function<void(const QString &)> done)
 {
@@ -86,6 +76,14 @@ void readNow(BrowserPane &pane, bool full, std::function<void(const QString &)> 
 }
 
 } // namespace
+
+QString decimal(double y)
+{
+    QString s = QString::number(y, 'g', QLocale::FloatingPointShortest);
+    if (!s.contains(QLatin1Char('.')) && !s.contains(QLatin1Char('e')) && !s.contains(QLatin1Char('n')))
+        s += QStringLiteral(".0");
+    return s;
+}
 
 QString pretty(const QString &snapshot)
 {

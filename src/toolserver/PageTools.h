@@ -21,6 +21,10 @@ namespace PageTools {
 // that is not a JSON object (a script error) comes back unchanged.
 QString pretty(const QString &snapshot);
 
+// A number as the shortest decimal that reads back the same, always with a
+// fraction or an exponent (300.0, 12.5, 1e+20).
+QString decimal(double y);
+
 // How a settling delay waits: Dispatch::after (so the time scale applies).
 // Tests replace it to see the delays asked for.
 inline std::function<void(double seconds, std::function<void()> then)> delay = &Dispatch::after;

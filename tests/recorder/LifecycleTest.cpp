@@ -221,3 +221,20 @@ TEST_F(LifecycleTest, AFolderThatCannotBeMadeIsReportedAsItStands)
     EXPECT_FALSE(rec->isRecording());
     EXPECT_TRUE(ticks.empty());
 }
+
+TEST_F(LifecycleTest, TheVideoLastsUntilTheStop)
+{
+    // Frames stop coming (a page that could not be captured) well before
+    // the CA stops: the last good frame stands until the stop.
+    startWindow();
+    ASSERT_TRUE(written(3));
+    blank = true;
+    spin(1200);
+    const auto out = stopAndWait(*rec);
+    ASSERT_TRUE(out && out->ok()) << errorText(out).toStdString();
+    const auto info = video(folder());
+    ASSERT_TRUE(info.has_value());
+    ASSERT_FALSE(info->times.empty());
+    EXPECT_LT(info->times.back(), out->summary->seconds - 0.8);
+    EXPECT_NEAR(info->duration, out->summary->seconds, 0.15);
+}
