@@ -29,11 +29,7 @@ namespace {
 // The seat token, when the seat env file has the key at all (empty allowed).
 std::optional<QString> seatToken()
 {
-    const QMap<QString, QString> seat = readEnvFile(SEAT_ENV);
-    const auto it = seat.constFind(QStringLiteral("PAVI_SEAT_TOKEN"));
-    if (it == seat.constEnd())
-        return std::nullopt;
-    return *it;
+    return readEnvKey(SEAT_ENV, QStringLiteral("PAVI_SEAT_TOKEN"));
 }
 
 bool executable(const QString &path)

@@ -75,11 +75,7 @@ void editCommand(QWebEnginePage::WebAction action, const char *slot)
 // The seat env file's e-mail, when the key is there at all.
 std::optional<QString> seatEmail()
 {
-    const QMap<QString, QString> seat = readEnvFile(SEAT_ENV);
-    const auto it = seat.constFind(QStringLiteral("PAVI_SEAT_EMAIL"));
-    if (it == seat.constEnd())
-        return std::nullopt;
-    return *it;
+    return readEnvKey(SEAT_ENV, QStringLiteral("PAVI_SEAT_EMAIL"));
 }
 
 } // namespace

@@ -63,6 +63,15 @@ QMap<QString, QString> readEnvFile(const QString &path)
     return out;
 }
 
+std::optional<QString> readEnvKey(const QString &path, const QString &key)
+{
+    const QMap<QString, QString> pairs = readEnvFile(path);
+    const auto it = pairs.constFind(key);
+    if (it == pairs.constEnd())
+        return std::nullopt;
+    return *it;
+}
+
 bool writeSecret(const QString &path, const QString &text)
 {
     // The product's home folder may not exist yet at first start; that must

@@ -1,6 +1,7 @@
 #pragma once
 #include <QMap>
 #include <QString>
+#include <optional>
 
 // Env files: UTF-8 lines of KEY=value.
 
@@ -9,6 +10,9 @@
 // text before the first "="; a value wrapped in double quotes loses exactly
 // those two; a later line wins.
 QMap<QString, QString> readEnvFile(const QString &path);
+
+// One key's value, when the file has the key at all (an empty value counts).
+std::optional<QString> readEnvKey(const QString &path, const QString &key);
 
 // Replaces the file whole with the text. The file is 0600 from the moment it
 // exists. Answers false when it could not be written (the old file stays);
