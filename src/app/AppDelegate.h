@@ -187,6 +187,9 @@ public:
     // The view itself when it is a web view, else the first web view among
     // its children, depth first; none for no view.
     static WebView *firstWeb(QWidget *view);
+    // The app's visible windows other than main (tooltips aside), in the
+    // order they were made: the panel commands' and the window capture's list.
+    static QList<QWidget *> otherVisibleWindows(QWidget *main);
     // The ground a window is pictured on: its own filled background, else the
     // theme's.
     static QColor groundOf(QWidget *window);

@@ -64,8 +64,9 @@ QList<QWidget *> appWindows()
     return out;
 }
 
-// The visible windows other than the main one, as the panel commands see them.
-QList<QWidget *> otherVisibleWindows(QWidget *main)
+} // namespace
+
+QList<QWidget *> AppDelegate::otherVisibleWindows(QWidget *main)
 {
     QList<QWidget *> out;
     for (QWidget *w : appWindows())
@@ -73,8 +74,6 @@ QList<QWidget *> otherVisibleWindows(QWidget *main)
             out << w;
     return out;
 }
-
-} // namespace
 
 void AppDelegate::demoAction(const QString &name, const QJsonObject &args)
 {

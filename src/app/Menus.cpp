@@ -95,18 +95,6 @@ void AppDelegate::buildMenu()
     menuBar_->clear();
 
     QPointer<AppDelegate> self(this);
-    auto item = [self](QMenu *menu, const QString &title, const QString &key, void (AppDelegate::*action)()) {
-        QAction *a = menu->addAction(title);
-        if (!key.isEmpty()) {
-            a->setShortcut(keyFor(key));
-            a->setShortcutContext(Qt::ApplicationShortcut);
-        }
-        QObject::connect(a, &QAction::triggered, a, [self, action] {
-            if (self)
-                (self.data()->*action)();
-        });
-        return a;
-    };
     auto command = [](QMenu *menu, const QString &title, const QString &key, std::function<void()> fn) {
         QAction *a = menu->addAction(title);
         if (!key.isEmpty()) {
@@ -115,6 +103,13 @@ void AppDelegate::buildMenu()
         }
         QObject::connect(a, &QAction::triggered, a, std::move(fn));
         return a;
+    };
+    auto item = [self, command](QMenu *menu, const QString &title, const QString &key,
+                                void (AppDelegate::*action)()) {
+        return command(menu, title, key, [self, action] {
+            if (self)
+                (self.data()->*action)();
+        });
     };
 
     QMenu *app = menuBar_->addMenu(QStringLiteral("Velto"));

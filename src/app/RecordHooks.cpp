@@ -35,9 +35,9 @@
 #include "toolserver/BrowserMCP.h"
 #include "ui/Theme.h"
 
-#include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QPainter>
@@ -545,8 +545,8 @@ void AppDelegate::captureWindow(const std::function<void(const QImage &)> &done)
         // The app's other windows over the main one (sheets, panels, popovers).
         QWidget *mainWindow = run->self->window();
         run->frame = mainWindow->geometry();
-        for (QWidget *w : QApplication::topLevelWidgets())
-            if (w != mainWindow && w->isVisible() && w->geometry().intersects(run->frame))
+        for (QWidget *w : otherVisibleWindows(mainWindow))
+            if (w->geometry().intersects(run->frame))
                 run->others << w;
         overlayFrom(run, 0);
     });
