@@ -580,9 +580,8 @@ void BrowserPane::upload(const QString &ref, const QString &file, std::function<
     // A script's own click() opens no file chooser here: the input is brought
     // into view and clicked where it is, as the CA's mouse would.
     const QString script =
-        QStringLiteral("(function(){var ref=%1;var all=document.querySelectorAll('[data-velto-ref]');var el=null;"
-                       "for(var i=0;i<all.length;i++){if(all[i].getAttribute('data-velto-ref')===ref){el=all[i];break;}}"
-                       "if(!el)return 'gone';"
+        QStringLiteral("(function(){var ref=%1;var V=window.__veltoSecrets||{};var el=V.refs?V.refs.get(ref):null;"
+                       "if(!el||!el.isConnected)return 'gone';"
                        "if((el.getAttribute('type')||'').toLowerCase()!=='file')return 'not_file';"
                        "el.scrollIntoView({block:'center'});var r=el.getBoundingClientRect();"
                        "return JSON.stringify({x:r.left+r.width/2,y:r.top+r.height/2});})()")

@@ -16,10 +16,12 @@ QString jsQuote(const QString &text)
     return out;
 }
 
-// What the program remembers about a page's secret fields, in the isolated
-// world and for the life of the document: the fields that have ever been
-// password fields (or were judged secret), and every secret value seen, so
-// a value the page copies elsewhere is hidden there too.
+// What the program remembers about a page, in the isolated world and for the
+// life of the document: the fields that have ever been password fields (or
+// were judged secret), every secret value seen, so a value the page copies
+// elsewhere is hidden there too, and the controls by ref. The page's own
+// scripts cannot reach any of it: a ref is an object held here, never a mark
+// in the document the page could move to another control.
 static const char *const kSecretStore =
     "var V=window.__veltoSecrets||(window.__veltoSecrets={pw:new WeakSet(),els:new WeakSet(),vals:new Set()});";
 
@@ -60,7 +62,8 @@ function cut(s,n){if(s.length<=n)return s;if(typeof Intl!=='undefined'&&Intl.Seg
 function attr(e,n){var v=e.getAttribute(n);return v==null?'':v;}
 function visible(e){var r=e.getBoundingClientRect();if(!(r.width>0&&r.height>0))return false;var st=getComputedStyle(e);return st.visibility!=='hidden'&&st.display!=='none'&&st.opacity!=='0';}
 function controls(){var all=document.querySelectorAll(CONTROLS),vis=[];for(var i=0;i<all.length;i++){if(visible(all[i]))vis.push(all[i]);}return vis;}
-function numberControls(vis){var old=document.querySelectorAll('[data-velto-ref]');for(var i=0;i<old.length;i++)old[i].removeAttribute('data-velto-ref');for(var i=0;i<vis.length;i++)vis[i].setAttribute('data-velto-ref','r'+(i+1));}
+function numberControls(vis){V.refs=new Map();for(var i=0;i<vis.length;i++)V.refs.set('r'+(i+1),vis[i]);}
+function byRef(ref){var e=V.refs?V.refs.get(ref):null;return e&&e.isConnected?e:null;}
 function labelsOf(e){var out=[];try{if(e.labels)for(var i=0;i<e.labels.length;i++)out.push(e.labels[i].textContent||'');var ids=attr(e,'aria-labelledby').split(/\s+/);for(var i=0;i<ids.length;i++){var l=ids[i]&&document.getElementById(ids[i]);if(l)out.push(l.textContent||'');}}catch(x){}return out.join(' ');}
 function boxRow(e){if(e.tagName!=='INPUT'||e.maxLength!==1)return null;for(var p=e.parentElement,k=0;p&&k<3;p=p.parentElement,k++){var ins=p.querySelectorAll('input'),n=0;for(var i=0;i<ins.length;i++)if(ins[i].maxLength===1)n++;if(n>=4)return p;}return null;}
 function secret(e){if(!e||!e.tagName)return false;var t=e.tagName.toLowerCase();if(t!=='input'&&t!=='textarea')return false;
@@ -87,7 +90,8 @@ QString snapshotJS(bool full)
 {
     const int labelMax = full ? 90 : 60;
     const int textMax = full ? 7000 : 1200;
-    // The page is read as a CA would see it, but no secret leaves it: the
+    // The page is read as a CA would see it, a field named by its own
+    // label where it has one, but no secret leaves it: the
     // value of a secret field is never shown, not as a value, a label, the
     // page text, the title or the address. Everything is read before the
     // refs are written, and lines are built only for the controls listed: a
@@ -96,8 +100,8 @@ QString snapshotJS(bool full)
     static const QString body = QStringLiteral(R"JS((function(){
 var FULL=%1,LABEL_MAX=%2,TEXT_MAX=%3,VALUE_MAX=60,BRIEF_LINKS=45;
 %4
-function label(e,hide){var picks=[attr(e,'aria-label'),attr(e,'title'),attr(e,'placeholder'),hide?'':(typeof e.value==='string'?e.value:''),typeof e.innerText==='string'?e.innerText:''];var l='';for(var i=0;i<picks.length;i++){if(picks[i]){l=picks[i].trim();break;}}
-if(!l&&e.id){try{var lb=document.querySelector('label[for="'+CSS.escape(e.id)+'"]');if(lb&&lb.innerText)l=lb.innerText.trim();}catch(x){}}
+function forLabel(e){if(!e.id)return '';try{var lb=document.querySelector('label[for="'+CSS.escape(e.id)+'"]');return lb&&typeof lb.innerText==='string'?lb.innerText:'';}catch(x){return '';}}
+function label(e,hide){var picks=[attr(e,'aria-label'),forLabel(e),attr(e,'title'),attr(e,'placeholder'),hide?'':(typeof e.value==='string'?e.value:''),typeof e.innerText==='string'?e.innerText:''];var l='';for(var i=0;i<picks.length;i++){if(picks[i]&&picks[i].trim()){l=picks[i].trim();break;}}
 return cut(red(l).replace(/\s+/g,' '),LABEL_MAX);}
 var vis=controls(),acts=[],links=[];
 for(var i=0;i<vis.length;i++){var tag=vis[i].tagName.toLowerCase(),type=attr(vis[i],'type');

@@ -12,7 +12,8 @@ QString jsQuote(const QString &text);
 // Script helpers the page scripts share: cut(s, n) to n user-perceived
 // characters, attr(e, name) as text; controls() for the visible controls in
 // document order and numberControls(list) to give them their refs, so every
-// script numbers a page the same way; secret(e) for the fields whose values
+// script numbers a page the same way; byRef(ref) for the control a ref names
+// while it is still in the document; visible(e); secret(e) for the fields whose values
 // never leave the page, red(text) and redUrl(address) to hide those values
 // wherever the page copies them.
 QString pageHelpersJS();
@@ -21,8 +22,8 @@ QString pageHelpersJS();
 // that has ever been a password field, however the page changes it later.
 QString secretWatchJS();
 
-// The page-snapshot script: numbers the visible controls (data-velto-ref =
-// r1, r2, ...) and yields the page as a JSON text with url, title, elements,
+// The page-snapshot script: numbers the visible controls (r1, r2, ..., held
+// in the isolated world, out of the page's reach) and yields the page as a JSON text with url, title, elements,
 // text, total and fields. Brief mode (full = false) lists every actionable
 // control and fewer links, with shorter labels and text. Secret fields never
 // show their value.

@@ -10,6 +10,7 @@
 #include <QPointer>
 #include <QRegularExpression>
 #include <QUrl>
+#include <QUuid>
 
 namespace ActTools {
 
@@ -33,7 +34,7 @@ bool boolArg(const QJsonObject &args, const char *key)
 
 // The shared part of every acting script: the target by its ref, and the
 // tests that judge a control. A secret field's value never becomes a label.
-QString headJS(const QString &ref)
+QString headJS(const QString &ref, const QString &holdKey)
 {
     static const QString head = QStringLiteral(
         "%1\n"
@@ -41,7 +42,10 @@ QString headJS(const QString &ref)
         "var IRREV=/\\b(submit|file return|file now|final submit|confirm filing|proceed to pay|make payment|pay now|"
         "pay online|e-?verify|everify|evc|sign with dsc|dsc|freeze|surrender|cancel registration)\\b|"
         "जमा|दाखिल|भुगतान|सबमिट|पुष्टि|सत्यापित|ચુકવણી|સબમિટ/i;"
-        "function target(){try{return document.querySelector(%2);}catch(x){return null;}}"
+        "function target(){var e=byRef(%2);return e&&visible(e)?e:null;}"
+        "function held(){var e=V.held?V.held.get(%3):null;if(V.held)V.held.delete(%3);"
+        "return e&&e.isConnected&&visible(e)?e:null;}"
+        "function hold(e){if(%3){V.held=V.held||new Map();V.held.set(%3,e);}}"
         "function txt(v){return typeof v==='string'?v:'';}"
         "function meta(e){return ['name','id','placeholder','aria-label','autocomplete'].map(function(a){"
         "return e.getAttribute(a)||'';}).join(' ').toLowerCase();}"
@@ -59,28 +63,32 @@ QString headJS(const QString &ref)
         "var t=[txt(b.innerText),txt(b.value),attr(b,'aria-label')].join(' ').trim();"
         "if(IRREV.test(t))return 'confirm|'+squeeze(txt(b.innerText)||txt(b.value)||attr(b,'aria-label')||'submit');}"
         "return 'free|';}\n");
-    return head.arg(pageHelpersJS(), jsQuote(QStringLiteral("[data-velto-ref=") + jsQuote(ref) + QStringLiteral("]")));
+    return head.arg(pageHelpersJS(), jsQuote(ref), jsQuote(holdKey));
 }
 
-QString wrap(const QString &ref, const QString &body)
+QString wrap(const QString &ref, const QString &body, const QString &holdKey = QString())
 {
-    return QStringLiteral("(function(){") + headJS(ref) + body + QStringLiteral("})()");
+    return QStringLiteral("(function(){") + headJS(ref, holdKey) + body + QStringLiteral("})()");
 }
 
-// The click: only on the control the CA saw, judged the same way just before.
-QString clickJS(const QString &ref, const QString &seen)
+// The click: only on the very control that was judged (held in the isolated
+// world since, out of the page's reach), and only while it is still in the
+// page, visible and judged the same way.
+QString clickJS(const QString &holdKey, const QString &seen)
 {
-    return wrap(ref, QStringLiteral("var e=target();if(!e||classify(e)!==%1)return 'gone';"
-                                    "e.scrollIntoView({block:'center'});e.click();return 'clicked';")
-                         .arg(jsQuote(seen)));
+    return wrap(QString(), QStringLiteral("var e=held();if(!e||classify(e)!==%1)return 'changed';"
+                                          "e.scrollIntoView({block:'center'});e.click();return 'clicked';")
+                               .arg(jsQuote(seen)),
+                holdKey);
 }
 
-// Typing: the field judged again as before, never a password field; the
-// value goes through the element's own setter so form libraries see it.
-QString typeJS(const QString &ref, const QString &text, bool enter, const QString &seen)
+// Typing: into the very field that was judged, judged again the same way,
+// never a password field; the value goes through the element's own setter
+// so form libraries see it.
+QString typeJS(const QString &holdKey, const QString &text, bool enter, const QString &seen)
 {
-    return wrap(ref, QStringLiteral(
-                         "var e=target();if(!e||gate(e,%3)!==%2)return 'gone';"
+    return wrap(QString(), QStringLiteral(
+                         "var e=held();if(!e||gate(e,%3)!==%2)return 'changed';"
                          "if(secret(e)&&V.pw.has(e))return 'password';"
                          "e.scrollIntoView({block:'center'});e.focus();"
                          "var d=Object.getOwnPropertyDescriptor(e.constructor.prototype,'value');"
@@ -89,7 +97,8 @@ QString typeJS(const QString &ref, const QString &text, bool enter, const QStrin
                          "e.dispatchEvent(new Event('change',{bubbles:true}));"
                          "if(%3)e.dispatchEvent(new KeyboardEvent('keydown',{key:'Enter',keyCode:13,which:13,bubbles:true}));"
                          "return 'typed';")
-                         .arg(jsQuote(text), jsQuote(seen), enter ? QStringLiteral("true") : QStringLiteral("false")));
+                         .arg(jsQuote(text), jsQuote(seen), enter ? QStringLiteral("true") : QStringLiteral("false")),
+                holdKey);
 }
 
 QString selectJS(const QString &ref, const QString &value)
@@ -154,6 +163,20 @@ QString goneText(const QString &ref)
     return QStringLiteral("Ref ") + ref + QStringLiteral(" is gone. Call browser_read again.");
 }
 
+// The control judged before the CA was asked no longer stands as judged:
+// nothing was done to the page.
+QString changedText(const QString &what)
+{
+    return QStringLiteral("The page changed since that control was read, so nothing was ") + what +
+           QStringLiteral(". Call browser_read and look again.");
+}
+
+// A key for one judged control, held in the page's isolated world until the act.
+QString holdKey()
+{
+    return QUuid::createUuid().toString(QUuid::WithoutBraces);
+}
+
 // Settles, then answers lead, a blank line and the brief page.
 void settleWith(BrowserPane &pane, double seconds, const QString &lead, const BrowserMCP::Done &done)
 {
@@ -192,15 +215,16 @@ bool judgementFailed(const QString &seen, const QString &ref, const QPointer<Bro
 
 } // namespace
 
-QString classifyJS(const QString &ref)
+QString classifyJS(const QString &ref, const QString &holdKey)
 {
-    return wrap(ref, QStringLiteral("var e=target();if(!e)return 'gone';return classify(e);"));
+    return wrap(ref, QStringLiteral("var e=target();if(!e)return 'gone';hold(e);return classify(e);"), holdKey);
 }
 
-QString gateJS(const QString &ref, bool enter)
+QString gateJS(const QString &ref, bool enter, const QString &holdKey)
 {
-    return wrap(ref, QStringLiteral("var e=target();if(!e)return 'gone';return gate(e,%1);")
-                         .arg(enter ? QStringLiteral("true") : QStringLiteral("false")));
+    return wrap(ref, QStringLiteral("var e=target();if(!e)return 'gone';hold(e);return gate(e,%1);")
+                         .arg(enter ? QStringLiteral("true") : QStringLiteral("false")),
+                holdKey);
 }
 
 void click(QObject &obj, const QJsonObject &args, const BrowserMCP::Done &done)
@@ -210,7 +234,8 @@ void click(QObject &obj, const QJsonObject &args, const BrowserMCP::Done &done)
         return;
     const QString ref = stringArg(args, "ref");
     QPointer<BrowserPane> p(pane);
-    pane->evalJS(classifyJS(ref), [p, ref, done](const QString &seen) {
+    const QString key = holdKey();
+    pane->evalJS(classifyJS(ref, key), [p, ref, key, done](const QString &seen) {
         if (judgementFailed(seen, ref, p, done))
             return;
         const Verdict v = verdictOf(seen);
@@ -230,9 +255,9 @@ void click(QObject &obj, const QJsonObject &args, const BrowserMCP::Done &done)
         }
         if (paneGone(p, done))
             return;
-        p->evalJS(clickJS(ref, seen), [p, ref, label = v.label, confirm, done](const QString &outcome) {
-            if (outcome == QLatin1String("gone")) {
-                done(answer(goneText(ref), true));
+        p->evalJS(clickJS(key, seen), [p, ref, label = v.label, confirm, done](const QString &outcome) {
+            if (outcome == QLatin1String("changed")) {
+                done(answer(changedText(QStringLiteral("clicked")), true));
                 return;
             }
             if (outcome != QLatin1String("clicked")) {
@@ -258,7 +283,8 @@ void type(QObject &obj, const QJsonObject &args, const BrowserMCP::Done &done)
     const QString text = stringArg(args, "text");
     const bool enter = boolArg(args, "press_enter");
     QPointer<BrowserPane> p(pane);
-    pane->evalJS(gateJS(ref, enter), [p, ref, text, enter, done](const QString &seen) {
+    const QString key = holdKey();
+    pane->evalJS(gateJS(ref, enter, key), [p, ref, key, text, enter, done](const QString &seen) {
         if (judgementFailed(seen, ref, p, done))
             return;
         const Verdict v = verdictOf(seen);
@@ -277,15 +303,15 @@ void type(QObject &obj, const QJsonObject &args, const BrowserMCP::Done &done)
         }
         if (paneGone(p, done))
             return;
-        p->evalJS(typeJS(ref, text, enter, seen), [p, ref, enter, done](const QString &outcome) {
+        p->evalJS(typeJS(key, text, enter, seen), [p, ref, enter, done](const QString &outcome) {
             if (outcome.startsWith(QLatin1String("ERROR:"))) {
                 done(answer(QStringLiteral("Could not type into ") + ref + QStringLiteral(": ") + outcome +
                                 QStringLiteral(". Call browser_read again."),
                             true));
                 return;
             }
-            if (outcome == QLatin1String("gone")) {
-                done(answer(goneText(ref), true));
+            if (outcome == QLatin1String("changed")) {
+                done(answer(changedText(QStringLiteral("typed")), true));
                 return;
             }
             if (outcome == QLatin1String("password")) {

@@ -22,9 +22,11 @@ void otp(QObject &pane, const QJsonObject &args, const BrowserMCP::Done &done);
 void upload(QObject &pane, const QJsonObject &args, const BrowserMCP::Done &done);
 
 // The page scripts, for the tests that run them on their own.
-// Classifies a click target: "gone", or "otp|", "confirm|" or "free|" and its label.
-QString classifyJS(const QString &ref);
+// Classifies a click target: "gone", or "otp|", "confirm|" or "free|" and its
+// label. With a hold key, the very element judged is kept under that key in
+// the isolated world, and the act that follows goes to it and nothing else.
+QString classifyJS(const QString &ref, const QString &holdKey = QString());
 // Judges typing into a field (and what Enter would submit) the same way.
-QString gateJS(const QString &ref, bool enter);
+QString gateJS(const QString &ref, bool enter, const QString &holdKey = QString());
 
 } // namespace ActTools

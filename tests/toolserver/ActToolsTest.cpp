@@ -84,7 +84,7 @@ TEST_F(ActToolsTest, FindAndReadShareOneNumbering)
     EXPECT_EQ(call("browser_find", {{"text", "save"}}), textOf("r1 button \"Save draft\""));
     EXPECT_EQ(call("browser_find", {{"text", ""}}), textOf("r1 button \"Save draft\"\nr2 button \"Preview\""));
     EXPECT_EQ(call("browser_find", {{"text", "submit"}}), textOf("no match"));
-    EXPECT_EQ(js("String(document.querySelector('button').hasAttribute('data-velto-ref'))"), "false");
+    EXPECT_EQ(js("String(document.querySelector('[data-velto-ref]'))"), "null") << "no mark in the page";
 
     EXPECT_TRUE(textIn(settledCall("browser_click", {{"ref", "r1"}}, 1.6)).startsWith("Clicked r1 (Save draft)\n\n"));
     EXPECT_EQ(js("String(document.body.dataset.clicked)"), "save");
@@ -184,15 +184,57 @@ TEST_F(ActToolsTest, AClickThatReadsIrreversibleWaitsForTheCa)
 
 TEST_F(ActToolsTest, AnApprovedClickLandsOnlyOnTheControlTheCaSaw)
 {
-    visit("/swap", "<button" + kCount + " id=b>Submit</button>");
+    // A hidden "Submit" that posts a payment sits before the visible one
+    // that saves a draft. Whatever the page does while the CA reads the
+    // question, the click goes to the control judged or to nothing.
+    const QByteArray swap = "<button id=pay style='opacity:0' "
+                            "onclick=\"document.body.dataset.clicked='pay'\">Submit</button>"
+                            "<button id=b onclick=\"document.body.dataset.clicked='draft'\">Submit</button>";
+    const Result changed = textOf("The page changed since that control was read, so nothing was clicked. Call "
+                                  "browser_read and look again.",
+                                  true);
     approve = true;
-    // While the CA reads the question the page renames the control.
-    whileAsking = [this] { pane->web()->evaluate("document.getElementById('b').textContent='Make payment'"); };
-    EXPECT_EQ(call("browser_click", {{"ref", "r1"}}), textOf("Ref r1 is gone. Call browser_read again.", true));
-    EXPECT_EQ(js("String(document.body.dataset.clicks)"), "undefined");
+    struct Attack {
+        const char *what;
+        QString script; // run as the page's own script
+        QString clicked;
+    };
+    const std::vector<Attack> attacks{
+        {"marks every element the page can see, to point the ref at the payment",
+         "document.querySelectorAll('*').forEach(function(e){for(var i=0;i<e.attributes.length;i++){"
+         "var a=e.attributes[i];if(a.value==='r1')document.getElementById('pay').setAttribute(a.name,'r1');}});"
+         "document.getElementById('pay').setAttribute('data-velto-ref','r1');",
+         "draft"},
+        {"swaps the control for a copy that pays",
+         "var b=document.getElementById('b'),c=b.cloneNode(true);"
+         "c.onclick=function(){document.body.dataset.clicked='pay'};b.replaceWith(c);",
+         "undefined"},
+        {"hides the control and shows the payment in its place",
+         "document.getElementById('b').style.display='none';document.getElementById('pay').style.opacity='1';",
+         "undefined"},
+        {"renames the control", "document.getElementById('b').textContent='Make payment'", "undefined"},
+    };
+    for (const Attack &attack : attacks) {
+        visit("/swap", swap);
+        EXPECT_EQ(js("String(window.__veltoSecrets!==undefined)"), "true");
+        whileAsking = [&] { pane->web()->evaluate(attack.script, WebView::World::Page); };
+        const Result r = attack.clicked == "draft" ? settledCall("browser_click", {{"ref", "r1"}}, 2.6)
+                                                   : call("browser_click", {{"ref", "r1"}});
+        if (attack.clicked == "draft")
+            EXPECT_TRUE(textIn(r).startsWith("Clicked r1 (Submit)")) << attack.what;
+        else
+            EXPECT_EQ(r, changed) << attack.what;
+        EXPECT_EQ(js("String(document.body.dataset.clicked)"), attack.clicked) << attack.what;
+    }
+    // The page's own scripts see none of what the tools hold.
+    std::optional<WebView::ScriptResult> seen;
+    pane->web()->evaluate("typeof window.__veltoSecrets", [&](const WebView::ScriptResult &r) { seen = r; },
+                          WebView::World::Page);
+    ASSERT_TRUE(waitFor([&] { return seen.has_value(); }));
+    EXPECT_EQ(seen->value.toString(), "undefined");
 
     // Only "clicked" is a click: a control whose click throws is a failure.
-    js("document.getElementById('b').textContent='Submit'");
+    visit("/swap", swap);
     whileAsking = [this] {
         pane->web()->evaluate("document.getElementById('b').click=function(){throw new Error('blocked')}");
     };
@@ -252,11 +294,21 @@ TEST_F(ActToolsTest, TypingAsksOnlyWhenEnterWouldSubmit)
     EXPECT_EQ(call("browser_type", {{"ref", "r50"}, {"text", "x"}}),
               textOf("Ref r50 is gone. Call browser_read again.", true));
 
-    // An approved Enter lands only on the form the CA was asked about.
+    // An approved Enter lands only on the form the CA was asked about, in the
+    // very field judged.
+    const Result changed = textOf("The page changed since that control was read, so nothing was typed. Call "
+                                  "browser_read and look again.",
+                                  true);
     whileAsking = [this] { pane->web()->evaluate("document.querySelector('button[type=submit]').textContent='Pay now'"); };
-    EXPECT_EQ(call("browser_type", {{"ref", "r1"}, {"text", "CCC"}, {"press_enter", true}}),
-              textOf("Ref r1 is gone. Call browser_read again.", true));
+    EXPECT_EQ(call("browser_type", {{"ref", "r1"}, {"text", "CCC"}, {"press_enter", true}}), changed);
     EXPECT_EQ(js("document.getElementById('pan').value + ' ' + document.body.dataset.enters"), "BBB 1");
+    js("document.querySelector('button[type=submit]').textContent='Submit'");
+    whileAsking = [this] {
+        pane->web()->evaluate("var f=document.getElementById('pan'),c=f.cloneNode(true);c.id='copy';f.replaceWith(c);",
+                              WebView::World::Page);
+    };
+    EXPECT_EQ(call("browser_type", {{"ref", "r1"}, {"text", "DDD"}, {"press_enter", true}}), changed);
+    EXPECT_EQ(js("document.getElementById('copy').value"), "BBB");
 }
 
 TEST_F(ActToolsTest, SelectPicksTheBestOptionOrListsThem)

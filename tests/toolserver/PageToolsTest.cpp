@@ -287,11 +287,11 @@ TEST_F(PageToolsTest, FindNumbersTheControlsAfreshAndListsTheMatches)
 
     // The numbering is the snapshot's: each ref on one element, the tab first.
     std::optional<QString> refs;
-    pane->evalJS("document.querySelectorAll('[data-velto-ref=\"r1\"]').length + ' ' + "
-                 "document.querySelector('[role=tab]').getAttribute('data-velto-ref')",
+    pane->evalJS("var V=window.__veltoSecrets;V.refs.size + ' ' + "
+                 "(V.refs.get('r1')===document.querySelector('[role=tab]'))",
                  [&](const QString &o) { refs = o; });
     ASSERT_TRUE(waitFor([&] { return refs.has_value(); }));
-    EXPECT_EQ(*refs, "1 r1");
+    EXPECT_EQ(*refs, "53 1");
 }
 
 TEST_F(PageToolsTest, NavigationToolsSettleForTheirOwnTime)
