@@ -320,6 +320,8 @@ void BrowserPane::askToAdd(const QString &host)
         w->raise();
         w->activateWindow();
     }
+    // Enter keeps the site blocked: a key pressed for an earlier question
+    // must never add a host the page went to.
     const int answer = Dialogs::ask(Dialogs::Alert{
         QStringLiteral("Let Velto open ") + host + QStringLiteral("?"),
         QStringLiteral("Velto opens Indian government portals and Hallix by default, and nothing else — which is what "
@@ -327,7 +329,8 @@ void BrowserPane::askToAdd(const QString &host)
                        "Add this site only if you know what it is and you want Velto working in it. It stays added "
                        "until you remove it from sites.json in the Velto folder."),
         Dialogs::Style::Warning,
-        {QStringLiteral("Add ") + host, QStringLiteral("Keep it blocked")}});
+        {QStringLiteral("Add ") + host, QStringLiteral("Keep it blocked")},
+        1});
     if (answer != 0)
         return;
     if (const std::optional<QString> added = ExtraSites::add(host))

@@ -113,7 +113,7 @@ int runBox(const Alert &a, const QString &detail)
                            : (i == 1 ? QMessageBox::RejectRole : QMessageBox::ActionRole);
         buttons.append(box.addButton(labels[i], role));
     }
-    box.setDefaultButton(qobject_cast<QPushButton *>(buttons.first()));
+    box.setDefaultButton(qobject_cast<QPushButton *>(buttons.value(a.defaultButton, buttons.first())));
     if (!detail.isEmpty())
         addDetail(box, detail);
     box.exec();

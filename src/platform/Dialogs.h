@@ -17,6 +17,7 @@ struct Alert {
     QString text;             // the informative text
     Style style = Style::Informational;
     QStringList buttons{QStringLiteral("OK")};
+    int defaultButton = 0;    // the button Enter presses
 };
 
 struct FolderPanel {

@@ -266,6 +266,7 @@ TEST_F(BrowserPaneTest, RefusedSitesGetTheNoteAndOneQuestion)
     EXPECT_EQ(q.title, "Let Velto open example.com?");
     EXPECT_TRUE(q.text.endsWith("It stays added until you remove it from sites.json in the Velto folder."));
     EXPECT_EQ(q.buttons, (QStringList{"Add example.com", "Keep it blocked"}));
+    EXPECT_EQ(q.defaultButton, 1) << "Enter keeps it blocked";
     EXPECT_EQ(q.style, Dialogs::Style::Warning);
     EXPECT_TRUE(ExtraSites::all().isEmpty());
 

@@ -8,6 +8,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTest>
 #include <QTimer>
 
 using namespace TestKit;
@@ -106,6 +107,27 @@ TEST(Dialogs, TheExactDataToBeSentShowsInAMonospacedBoxAboveTheButtons)
                                                            "Raise it", "Cancel", Dialogs::Style::Warning, data});
         EXPECT_TRUE(checked);
         EXPECT_EQ(yes, press == "Raise it");
+    }
+    TestKit::installFailingDialogs();
+}
+
+TEST(Dialogs, EnterPressesTheButtonNamedAsDefault)
+{
+    Dialogs::Hooks::alert = &Dialogs::Hooks::defaultAlert;
+    for (int wanted : {0, 1}) {
+        QTimer poll;
+        poll.setInterval(10);
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            poll.stop();
+            QTest::keyClick(box, Qt::Key_Return);
+        });
+        poll.start();
+        EXPECT_EQ(Dialogs::ask(Dialogs::Alert{"Let Velto open example.com?", "", Dialogs::Style::Warning,
+                                              {"Add example.com", "Keep it blocked"}, wanted}),
+                  wanted);
     }
     TestKit::installFailingDialogs();
 }
