@@ -147,6 +147,7 @@ BrowserPane::BrowserPane(const QRect &frame, QWidget *parent) : QWidget(parent)
     holder_->setObjectName(QStringLiteral("holder"));
     blocked_ = new QLabel(holder_);
     blocked_->setObjectName(QStringLiteral("blocked"));
+    blocked_->setTextFormat(Qt::PlainText);
     blocked_->setFont(Theme::font(11.5, QFont::Medium));
     blocked_->setAttribute(Qt::WA_TransparentForMouseEvents);
     blocked_->hide();
@@ -284,10 +285,9 @@ void BrowserPane::refresh(BrowserTab *tab)
 
 // --- the blocked note and the question ------------------------------------------
 
-void BrowserPane::showBlocked(const QString &host)
+void BrowserPane::showNote(const QString &text)
 {
-    blocked_->setText(host + QStringLiteral(" is outside the allowed list — Velto only opens Indian government and "
-                                            "Hallix sites."));
+    blocked_->setText(text);
     blocked_->show();
     blocked_->raise();
     QApplication::beep();
@@ -300,6 +300,13 @@ void BrowserPane::showBlocked(const QString &host)
         if (self && self->lastBlock_ == token)
             self->blocked_->hide();
     });
+}
+
+void BrowserPane::showBlocked(const QString &host)
+{
+    showNote(host + QStringLiteral(" is outside the allowed list — Velto only opens Indian government and "
+                                   "Hallix sites."));
+    QPointer<BrowserPane> self(this);
 
     const std::optional<QString> cleaned = ExtraSites::clean(host);
     if (!cleaned || askedAbout_.contains(*cleaned))

@@ -52,6 +52,8 @@ public:
     // host outside the list.
     void refresh(BrowserTab *tab) override;
     void showBlocked(const QString &host) override;
+    // The amber note above the page, for six seconds.
+    void showNote(const QString &text) override;
 
     // Re-applies the theme to the chrome and to every start page, in place.
     // (Hides QWidget::repaint, which nothing calls on the pane.)

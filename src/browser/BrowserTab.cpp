@@ -76,6 +76,11 @@ BrowserTab::BrowserTab(TabOwner *pane) : pane_(pane)
         }
         return Dialogs::openFiles(Dialogs::FilePanel{multiple, accepted});
     };
+    connect(web_, &WebView::pageDialogsSilenced, this, [this](const QString &host) {
+        if (pane_)
+            pane_->showNote(host + QStringLiteral(" kept opening dialogs — Velto now closes them unseen until "
+                                                  "the tab leaves this page."));
+    });
     connect(web_, &WebView::downloadRequested, this,
             [](QWebEngineDownloadRequest *d) { Downloads::shared().track(d); });
     connect(web_, &QWebEngineView::loadStarted, this, [this] {

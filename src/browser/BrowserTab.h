@@ -22,6 +22,8 @@ public:
     // Opens a new tab at url (the start page for an empty or refused one);
     // answers its index. A page's new window comes here.
     virtual int newTab(const QUrl &url, bool select) = 0;
+    // A short note for the CA about what a page did.
+    virtual void showNote(const QString &text) { Q_UNUSED(text); }
 };
 
 // One tab of the portal browser: its web view, the allow-list on every

@@ -7,6 +7,7 @@
 #include <QFontDatabase>
 #include <QGridLayout>
 #include <QInputDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -106,6 +107,12 @@ int runBox(const Alert &a, const QString &detail)
     box.setIcon(iconFor(a.style));
     box.setText(a.title);
     box.setInformativeText(a.text);
+    // Texts that come from data (a page's message, a file name) show as written.
+    box.setTextFormat(Qt::PlainText);
+    if (auto *info = box.findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel")))
+        info->setTextFormat(Qt::PlainText);
+    if (!a.windowTitle.isEmpty())
+        box.setWindowTitle(a.windowTitle);
     QList<QAbstractButton *> buttons;
     const QStringList labels = a.buttons.isEmpty() ? QStringList{QStringLiteral("OK")} : a.buttons;
     for (int i = 0; i < labels.size(); ++i) {
@@ -139,7 +146,7 @@ bool Hooks::defaultConfirm(const Confirm &c)
             }
         }
     }
-    const Alert a{c.title, c.text, c.style, {c.approve, c.cancel}};
+    const Alert a{c.title, c.text, c.style, {c.approve, c.cancel}, 0, c.windowTitle};
     // A write shown with its exact data gets its own box; a plain question
     // is an alert like any other.
     return (c.detail.isEmpty() ? Hooks::alert(a) : runBox(a, c.detail)) == 0;
@@ -202,6 +209,16 @@ bool confirm(const Confirm &c)
         return yes;
     }
     Modal::Scope modal;
+    return Hooks::confirm(c);
+}
+
+int askUnheld(const Alert &a)
+{
+    return Hooks::alert(a);
+}
+
+bool confirmUnheld(const Confirm &c)
+{
     return Hooks::confirm(c);
 }
 

@@ -18,6 +18,7 @@ struct Alert {
     Style style = Style::Informational;
     QStringList buttons{QStringLiteral("OK")};
     int defaultButton = 0;    // the button Enter presses
+    QString windowTitle{};    // when set: the window's own title
 };
 
 struct FolderPanel {
@@ -49,6 +50,7 @@ struct Confirm {
     Style style = Style::Warning;
     QString detail{};         // when set: the exact data, in a monospaced box below the text
     bool front = false;       // bring the application to the front first
+    QString windowTitle{};    // when set: the window's own title
 };
 
 struct Hooks {
@@ -73,6 +75,10 @@ void alert(const QString &title, const QString &text, Style style = Style::Infor
 // confirm may be called from any thread; a caller off the main thread waits
 // for the answer, which is asked on the main thread.
 bool confirm(const Confirm &c);
+// A dialog that holds only what showed it (a web page's own): no modal
+// session, so work waiting for dialogs to close goes on meanwhile.
+int askUnheld(const Alert &a);
+bool confirmUnheld(const Confirm &c);
 std::optional<QString> openFolder(const FolderPanel &p);
 std::optional<QString> textPrompt(const TextPrompt &p);
 QStringList openFiles(const FilePanel &p);

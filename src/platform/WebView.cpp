@@ -1,5 +1,6 @@
 #include "platform/WebView.h"
 #include "platform/Dialogs.h"
+#include "platform/Dispatch.h"
 
 #include <QAuthenticator>
 #include <QCoreApplication>
@@ -110,24 +111,52 @@ protected:
         return Dialogs::openFiles(Dialogs::FilePanel{multiple, accepted});
     }
 
+    // The page's words under a heading and a window title that name its
+    // host, with plain OK and Cancel: a page cannot dress its dialog as one
+    // of the program's questions.
     void javaScriptAlert(const QUrl &origin, const QString &msg) override
     {
-        Q_UNUSED(origin);
-        Dialogs::ask(Dialogs::Alert{QStringLiteral("Page message"), msg, Dialogs::Style::Informational,
-                                    {QStringLiteral("OK")}});
+        const QString host = view_->dialogHost(origin);
+        if (!view_->admitPageDialog(host))
+            return;
+        Held held(view_);
+        Dialogs::askUnheld(Dialogs::Alert{QStringLiteral("Message from the page at ") + host, msg,
+                                          Dialogs::Style::Informational, {QStringLiteral("OK")}, 0, host});
     }
 
     bool javaScriptConfirm(const QUrl &origin, const QString &msg) override
     {
-        Q_UNUSED(origin);
-        return Dialogs::confirm(Dialogs::Confirm{QStringLiteral("Page asks"), msg, QStringLiteral("OK"), QStringLiteral("Cancel"),
-                                                 Dialogs::Style::Informational});
+        const QString host = view_->dialogHost(origin);
+        if (!view_->admitPageDialog(host))
+            return false;
+        Held held(view_);
+        Dialogs::Confirm c{QStringLiteral("The page at ") + host + QStringLiteral(" asks"), msg, QStringLiteral("OK"),
+                           QStringLiteral("Cancel"), Dialogs::Style::Informational};
+        c.windowTitle = host;
+        return Dialogs::confirmUnheld(c);
     }
 
     // Page prompts get no answer, as if the CA dismissed them.
     bool javaScriptPrompt(const QUrl &, const QString &, const QString &, QString *) override { return false; }
 
 private:
+    // Marks a page dialog open for as long as it lives; the view may go
+    // while the dialog is shown.
+    class Held {
+    public:
+        explicit Held(WebView *view) : view_(view) { ++view->pageDialogs_; }
+        ~Held()
+        {
+            if (view_)
+                view_->pageDialogClosed();
+        }
+        Held(const Held &) = delete;
+        Held &operator=(const Held &) = delete;
+
+    private:
+        QPointer<WebView> view_;
+    };
+
     static WebView::NavigationKind kindOf(NavigationType t)
     {
         switch (t) {
@@ -176,6 +205,16 @@ WebView::WebView(QWebEngineProfile *profile, QWidget *parent) : QWebEngineView(p
 {
     page_ = new WebPage(profile ? profile : QWebEngineProfile::defaultProfile(), this);
     setPage(page_);
+    clock_.start();
+    // A page's life, for its dialogs, ends when another address loads.
+    connect(page_, &QWebEnginePage::loadStarted, this, [this] {
+        const QUrl next = page_->requestedUrl().adjusted(QUrl::RemoveFragment);
+        if (next == pageLife_)
+            return;
+        pageLife_ = next;
+        pageDialogTimes_.clear();
+        pageDialogsSilenced_ = false;
+    });
     connect(page_->profile(), &QWebEngineProfile::downloadRequested, this,
             [this](QWebEngineDownloadRequest *download) {
                 if (download->page() == page_)
@@ -207,7 +246,54 @@ void WebView::challenged(const QUrl &url, QAuthenticator *auth)
     auth->setPassword(c.password);
 }
 
-WebView::~WebView() = default;
+WebView::~WebView()
+{
+    // Work waiting on this page's dialog goes on without it.
+    for (auto &fn : afterPageDialog_)
+        Dispatch::onMain(std::move(fn));
+}
+
+QString WebView::dialogHost(const QUrl &origin) const
+{
+    QString host = origin.host();
+    if (host.isEmpty())
+        host = url().host();
+    return host.isEmpty() ? QStringLiteral("this address") : host;
+}
+
+bool WebView::admitPageDialog(const QString &host)
+{
+    if (pageDialogsSilenced_)
+        return false;
+    const qint64 now = clock_.elapsed();
+    const qint64 window = qint64(PAGE_DIALOG_SECONDS * 1000.0);
+    pageDialogTimes_.removeIf([&](qint64 t) { return now - t >= window; });
+    if (pageDialogTimes_.size() >= PAGE_DIALOG_BURST) {
+        pageDialogsSilenced_ = true;
+        emit pageDialogsSilenced(host);
+        return false;
+    }
+    pageDialogTimes_.append(now);
+    return true;
+}
+
+void WebView::pageDialogClosed()
+{
+    if (--pageDialogs_ > 0)
+        return;
+    auto waiting = std::move(afterPageDialog_);
+    afterPageDialog_.clear();
+    for (auto &fn : waiting)
+        Dispatch::onMain(std::move(fn));
+}
+
+void WebView::whenNoPageDialog(std::function<void()> fn)
+{
+    if (pageDialogs_ > 0)
+        afterPageDialog_.push_back(std::move(fn));
+    else
+        Dispatch::onMain(std::move(fn));
+}
 
 QWebEngineProfile *WebView::persistentProfile(const QString &name, const QString &storagePath)
 {

@@ -1,4 +1,5 @@
 #pragma once
+#include <QElapsedTimer>
 #include <QHash>
 #include <QImage>
 #include <QJsonValue>
@@ -7,6 +8,7 @@
 #include <QWebEngineView>
 #include <functional>
 #include <map>
+#include <vector>
 
 class QAuthenticator;
 class QWebEngineProfile;
@@ -72,10 +74,23 @@ public:
     // window is made. Default: load it in this view.
     std::function<void(const QUrl &)> newWindowRequested;
     // The page's file chooser: answers the files to give the page (empty: cancel).
-    // Default: the desktop's file dialog (Dialogs::openFiles). Page alerts and
-    // confirms go to the dialog hooks as "Page message" and "Page asks";
-    // prompts get no answer.
+    // Default: the desktop's file dialog (Dialogs::openFiles).
     std::function<QStringList(bool multiple, const QStringList &accepted)> chooseFiles;
+
+    // The page's own alerts and confirms go to the dialog hooks, titled with
+    // the page's host so they never pass for the program's own questions;
+    // prompts get no answer. Such a dialog holds only this view: it opens no
+    // modal session, so other work goes on, and work on this page waits for
+    // it through whenNoPageDialog. A page that shows PAGE_DIALOG_BURST dialogs
+    // within PAGE_DIALOG_SECONDS has its further dialogs dismissed unseen (an
+    // alert closed, a confirm answered Cancel) until another address loads,
+    // and pageDialogsSilenced is emitted once.
+    static constexpr int PAGE_DIALOG_BURST = 3;
+    static constexpr double PAGE_DIALOG_SECONDS = 10.0;
+    bool pageDialogOpen() const { return pageDialogs_ > 0; }
+    // Runs fn on the main thread once this view shows no page dialog: soon
+    // when it shows none, else after it closes, or when the view goes.
+    void whenNoPageDialog(std::function<void()> fn);
 
     // Answers HTTP authentication challenges (the page's own loads and its
     // script requests alike) from the given origins (scheme, host and port)
@@ -97,6 +112,8 @@ public:
     WebPage *webPage() const { return page_; }
 
 signals:
+    // This page's dialogs are dismissed from now on; host names the page.
+    void pageDialogsSilenced(const QString &host);
     // A download this view's page started. Accept or cancel it while the
     // signal runs: the request is gone afterwards.
     void downloadRequested(QWebEngineDownloadRequest *download);
@@ -118,4 +135,16 @@ private:
     } challenges_;
     void challenged(const QUrl &url, QAuthenticator *auth);
     int ownScripts_ = 0;
+
+    // The page's dialogs: how many are open, when the recent ones were shown,
+    // and whether this page's are dismissed. Reset when another address loads.
+    bool admitPageDialog(const QString &host);
+    void pageDialogClosed();
+    QString dialogHost(const QUrl &origin) const;
+    int pageDialogs_ = 0;
+    QList<qint64> pageDialogTimes_;
+    bool pageDialogsSilenced_ = false;
+    QUrl pageLife_;
+    QElapsedTimer clock_;
+    std::vector<std::function<void()>> afterPageDialog_;
 };

@@ -9,7 +9,10 @@
 #include "toolserver/PageTools.h"
 #include "toolserver/PortalTools.h"
 #include "toolserver/RecordTools.h"
+#include "browser/BrowserPane.h"
 #include "platform/Dialogs.h"
+#include "platform/Dispatch.h"
+#include "platform/WebView.h"
 
 #include <QPointer>
 #include <QSemaphore>
@@ -48,6 +51,50 @@ const OwnTool kOwnTools[] = {
     {"browser_tab_close", &PageTools::tabClose},  {"record_start", &RecordTools::start},     {"record_mark", &RecordTools::mark},
     {"record_status", &RecordTools::status},      {"record_stop", &RecordTools::stop},      {"record_render", &RecordTools::render},
 };
+
+// Tools that ask the CA nothing and act on no page: they answer whatever
+// dialog is open. Every other call waits while one of the program's own
+// dialogs is open, so no call runs inside another call's question.
+const QSet<QString> kAnswerDuringDialogs{
+    QStringLiteral("browser_tabs"),        QStringLiteral("record_status"),     QStringLiteral("doc_text"),
+    QStringLiteral("portal_logins"),       QStringLiteral("erp_connections"),   QStringLiteral("erp_resources"),
+    QStringLiteral("erp_schema"),          QStringLiteral("erp_list"),          QStringLiteral("erp_get"),
+    QStringLiteral("erp_trial_balance"),   QStringLiteral("tally_status"),      QStringLiteral("tally_ledgers"),
+    QStringLiteral("tally_vouchers"),      QStringLiteral("tally_trial_balance"), QStringLiteral("mail_accounts"),
+    QStringLiteral("mail_search"),         QStringLiteral("mail_thread"),       QStringLiteral("mail_message"),
+    QStringLiteral("mail_contacts"),       QStringLiteral("mail_calendar"),     QStringLiteral("cloud_drives"),
+    QStringLiteral("cloud_search"),        QStringLiteral("books_connections"), QStringLiteral("books_accounts"),
+    QStringLiteral("books_contacts"),      QStringLiteral("books_invoices"),    QStringLiteral("einvoice_status"),
+    QStringLiteral("einvoice_get"),
+};
+
+// Tools that act on the page the browser shows: they wait while that page
+// shows a dialog of its own (which holds nothing else). Closing a tab waits
+// while any page shows one.
+const QSet<QString> kOnShownPage{
+    QStringLiteral("browser_open"),   QStringLiteral("browser_read"),   QStringLiteral("browser_find"),
+    QStringLiteral("browser_click"),  QStringLiteral("portal_otp"),     QStringLiteral("browser_type"),
+    QStringLiteral("browser_select"), QStringLiteral("browser_back"),   QStringLiteral("browser_reload"),
+    QStringLiteral("browser_wait"),   QStringLiteral("browser_scroll"), QStringLiteral("browser_upload"),
+    QStringLiteral("portal_sign_in"),
+};
+
+// The page dialog a call on the pane must wait for, if any.
+WebView *pageDialogHolding(const QString &name, QObject *paneObject)
+{
+    auto *pane = qobject_cast<BrowserPane *>(paneObject);
+    if (!pane)
+        return nullptr;
+    if (kOnShownPage.contains(name)) {
+        BrowserTab *tab = pane->activeTab();
+        return tab && tab->web()->pageDialogOpen() ? tab->web() : nullptr;
+    }
+    if (name == QLatin1String("browser_tab_close"))
+        for (BrowserTab *tab : pane->tabs())
+            if (tab->web()->pageDialogOpen())
+                return tab->web();
+    return nullptr;
+}
 
 QString newToken()
 {
@@ -143,8 +190,8 @@ void BrowserMCP::call(const QString &name, const QJsonObject &args, Done done)
 void BrowserMCP::dispatch(std::weak_ptr<Core> server, const QString &name, const QJsonObject &args, Done done)
 {
     // Nothing is looked at before the hop to the main thread, and no call runs
-    // inside another call's dialog.
-    Modal::whenClosed([server = std::move(server), name, args, done = std::move(done)] {
+    // inside another call's dialog (the reads aside).
+    auto run = [server = std::move(server), name, args, done = std::move(done)] {
         for (const ToolFamily &family : Families::routed) {
             if (!family.names().contains(name))
                 continue;
@@ -167,6 +214,11 @@ void BrowserMCP::dispatch(std::weak_ptr<Core> server, const QString &name, const
             done(text(kNoWindow, true));
             return;
         }
+        if (WebView *view = pageDialogHolding(name, pane)) {
+            // Looked at afresh once the page's dialog closes.
+            view->whenNoPageDialog([server, name, args, done] { dispatch(server, name, args, done); });
+            return;
+        }
         if (onActivity)
             onActivity(name);
         for (const OwnTool &tool : kOwnTools) {
@@ -179,7 +231,11 @@ void BrowserMCP::dispatch(std::weak_ptr<Core> server, const QString &name, const
             return;
         }
         done(text(QStringLiteral("Unknown tool: ") + name, true));
-    });
+    };
+    if (kAnswerDuringDialogs.contains(name))
+        Dispatch::onMain(std::move(run));
+    else
+        Modal::whenClosed(std::move(run));
 }
 
 void BrowserMCP::handle(std::weak_ptr<Core> server, const QJsonObject &message,
