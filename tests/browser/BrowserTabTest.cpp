@@ -183,7 +183,7 @@ TEST_F(BrowserTabTest, PageConfirmAnswersFalseOnCancel)
     answers.confirm(false);
     EXPECT_EQ(js("String(confirm('Delete draft?'))"), "false");
     ASSERT_EQ(answers.shownConfirms.size(), 1u);
-    EXPECT_EQ(answers.shownConfirms[0].title, "Page asks");
+    EXPECT_EQ(answers.shownConfirms[0].title, "The page at 127.0.0.1 asks");
     EXPECT_EQ(answers.shownConfirms[0].text, "Delete draft?");
 }
 

@@ -142,11 +142,13 @@ TEST_F(WebViewTest, PageDialogsGoThroughTheDialogHooks)
     eval("alert('Saved')", WebView::World::Page);
     ASSERT_EQ(answers.shownConfirms.size(), 1u);
     EXPECT_EQ(answers.shownConfirms[0].text, "Submit return?");
-    EXPECT_EQ(answers.shownConfirms[0].title, "Page asks");
+    EXPECT_EQ(answers.shownConfirms[0].title, "The page at 127.0.0.1 asks");
+    EXPECT_EQ(answers.shownConfirms[0].windowTitle, "127.0.0.1");
     EXPECT_EQ(eval("prompt('Name?', 'x')", WebView::World::Page).value.isValid(), false) << "prompts get no answer";
     ASSERT_EQ(answers.shownAlerts.size(), 1u);
     EXPECT_EQ(answers.shownAlerts[0].text, "Saved");
-    EXPECT_EQ(answers.shownAlerts[0].title, "Page message");
+    EXPECT_EQ(answers.shownAlerts[0].title, "Message from the page at 127.0.0.1");
+    EXPECT_EQ(answers.shownAlerts[0].windowTitle, "127.0.0.1");
 }
 
 TEST_F(WebViewTest, DownloadsAndSnapshots)

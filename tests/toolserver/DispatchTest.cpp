@@ -159,15 +159,46 @@ TEST_F(DispatchTest, CallsWaitForAnOpenDialogAndRunInArrivalOrder)
 
 TEST_F(DispatchTest, CallOverTheWireWaitsWhileADialogIsOpen)
 {
-    Families::routed = {family("books", {"books_invoices"})};
+    Families::routed = {family("books", {"books_create_invoice"})};
     auto dialog = std::make_unique<Modal::Scope>();
     RawClient client(port());
-    client.send(post(rpc("tools/call", QJsonObject{{"name", "books_invoices"}}), token()));
+    client.send(post(rpc("tools/call", QJsonObject{{"name", "books_create_invoice"}}), token()));
     EXPECT_TRUE(client.read(150).raw.isEmpty());
     EXPECT_TRUE(log.empty());
     dialog.reset();
     const Reply r = client.read();
-    EXPECT_EQ(r.json().value("result").toObject(), textResult("books did books_invoices", false));
+    EXPECT_EQ(r.json().value("result").toObject(), textResult("books did books_create_invoice", false));
+}
+
+TEST_F(DispatchTest, ReadsAnswerWhileTheCaLooksAtADialog)
+{
+    // One question of the program's own (a recording's consent, an approval)
+    // is open: what asks nothing and acts on no page answers at once; what
+    // may ask or write waits for the answer.
+    Families::routed = {family("erp", {"erp_connections", "erp_commit"}), family("tally", {"tally_status"}),
+                        family("mail", {"mail_search"})};
+    Answer commit;
+    bool checkedInside = false;
+    {
+        DialogAnswers answers;
+        Dialogs::Hooks::alert = [&](const Dialogs::Alert &) {
+            server->call("erp_commit", {}, commit.done());
+            for (const char *read : {"erp_connections", "tally_status", "mail_search", "browser_tabs"}) {
+                Answer a;
+                server->call(read, {}, a.done());
+                EXPECT_TRUE(waitFor([&] { return a.count() == 1; })) << read << " answers inside the dialog";
+            }
+            EXPECT_EQ(commit.count(), 0) << "a write waits";
+            checkedInside = true;
+            return 0;
+        };
+        Dialogs::ask(Dialogs::Alert{"Record the browser pane?", "consent"});
+    }
+    EXPECT_TRUE(checkedInside);
+    EXPECT_EQ(commit.wait(), textResult("erp did erp_commit", false));
+    EXPECT_EQ(log, (std::vector<QString>{"activity:erp_connections", "erp:erp_connections", "activity:tally_status",
+                                         "tally:tally_status", "activity:mail_search", "mail:mail_search",
+                                         "activity:browser_tabs", "activity:erp_commit", "erp:erp_commit"}));
 }
 
 TEST_F(DispatchTest, ServerGoneBeforeTheCallRunsAnswersEmpty)

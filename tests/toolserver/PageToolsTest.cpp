@@ -6,12 +6,15 @@
 #include "ServerFixture.h"
 #include "browser/BrowserPane.h"
 #include "browser/Hosts.h"
+#include "platform/Dialogs.h"
 #include "platform/WebView.h"
+#include "toolserver/Families.h"
 #include "support/FakeHttpServer.h"
 #include "support/TestKit.h"
 #include "toolserver/PageTools.h"
 
 #include <QImage>
+#include <QLabel>
 #include <QScopeGuard>
 #include <QSet>
 #include <QSignalSpy>
@@ -414,6 +417,115 @@ TEST_F(PageToolsTest, ToolsAnswerOverTheWireWithRealDelays)
     EXPECT_EQ(Result(r.json().value("result").toObject()),
               textOf("URL: " + at("/w") + "\nTitle: Wire\n\n--- controls ---\nr1 button \"Pay later\"\n\n"
                      "--- page text ---\nPay later"));
+}
+
+} // namespace
+
+namespace {
+
+// A page's own dialogs, shown while other calls arrive.
+class PageDialogTest : public PaneToolTest {
+protected:
+    std::vector<ToolFamily> savedRouted = Families::routed;
+    std::vector<Dialogs::Alert> shown;
+    std::vector<Dialogs::Confirm> asked;
+    std::function<void()> whileShown;
+
+    void SetUp() override
+    {
+        PaneToolTest::SetUp();
+        Families::routed = {ToolFamily{[] { return QSet<QString>{"erp_connections"}; }, [](Tool::Obj) { return QJsonArray(); },
+                                       [](const QString &, const QJsonObject &, const Tool::Done &done) {
+                                           done("no connections", false);
+                                       }}};
+        Dialogs::Hooks::alert = [this](const Dialogs::Alert &a) {
+            shown.push_back(a);
+            if (whileShown)
+                whileShown();
+            return 0;
+        };
+        Dialogs::Hooks::confirm = [this](const Dialogs::Confirm &c) {
+            asked.push_back(c);
+            if (whileShown)
+                whileShown();
+            return true;
+        };
+    }
+    void TearDown() override
+    {
+        Families::routed = savedRouted;
+        installFailingDialogs();
+        PaneToolTest::TearDown();
+    }
+    void visit(const QString &path, const QByteArray &body)
+    {
+        page(path, body);
+        QSignalSpy loaded(pane->web(), &QWebEngineView::loadFinished);
+        ASSERT_TRUE(pane->load(QUrl(at(path))));
+        ASSERT_TRUE(loaded.wait(15000));
+        ASSERT_TRUE(settled());
+    }
+    void pageScript(const QString &script) { pane->web()->evaluate(script, WebView::World::Page); }
+};
+
+TEST_F(PageDialogTest, APageDialogHoldsOnlyThatPage)
+{
+    visit("/ask", "<p>return</p>");
+    const QString host = QUrl(at("/ask")).host();
+    bool checkedInside = false;
+    std::shared_ptr<std::optional<QJsonObject>> read;
+    whileShown = [&] {
+        // Other tools answer while the page's confirm waits for the CA.
+        EXPECT_TRUE(textIn(call("browser_tabs")).contains("(active) Fixture")) << "the tab list answers";
+        EXPECT_EQ(call("erp_connections"), textOf("no connections"));
+        // A call on that page waits for its dialog.
+        read = start("browser_read");
+        spin(200);
+        EXPECT_FALSE(read->has_value()) << "the page's own dialog holds calls on it";
+        checkedInside = true;
+    };
+    pageScript("setTimeout(function(){document.body.dataset.answer=confirm('Velto: Click \"Save draft\"?')},0)");
+    ASSERT_TRUE(waitFor([&] { return checkedInside; }, 15000));
+    ASSERT_EQ(asked.size(), 1u);
+    // Named by the page's host, never dressed as the program's question.
+    EXPECT_EQ(asked[0].title, "The page at " + host + " asks");
+    EXPECT_EQ(asked[0].windowTitle, host);
+    EXPECT_EQ(asked[0].text, "Velto: Click \"Save draft\"?");
+    EXPECT_EQ(asked[0].approve, "OK");
+    EXPECT_TRUE(textIn(result(read)).startsWith("URL: " + at("/ask")));
+}
+
+TEST_F(PageDialogTest, APageThatKeepsOpeningDialogsIsSilenced)
+{
+    visit("/nag", "<p>nag</p>");
+    const QString host = QUrl(at("/nag")).host();
+    QLabel *note = pane->findChild<QLabel *>("blocked");
+    ASSERT_TRUE(note);
+    // Re-opened the moment each closes: the first three show, the rest are
+    // dismissed unseen (a confirm answered Cancel) and the CA is told once.
+    pageScript("for(var i=0;i<6;i++)alert('again '+i);document.body.dataset.said=String(confirm('really?'));"
+               "document.body.dataset.done='1'");
+    ASSERT_TRUE(waitFor([&] { return textIn(call("browser_read")).contains("nag"); }, 15000));
+    std::optional<WebView::ScriptResult> said;
+    pane->web()->evaluate("document.body.dataset.done+' '+document.body.dataset.said",
+                          [&](const WebView::ScriptResult &r) { said = r; });
+    ASSERT_TRUE(waitFor([&] { return said.has_value(); }));
+    EXPECT_EQ(said->value.toString(), "1 false");
+    ASSERT_EQ(shown.size(), 3u);
+    EXPECT_TRUE(asked.empty());
+    EXPECT_EQ(shown[0].title, "Message from the page at " + host);
+    EXPECT_EQ(shown[0].text, "again 0");
+    EXPECT_EQ(shown[0].windowTitle, host);
+    EXPECT_EQ(note->text(), host + " kept opening dialogs — Velto now closes them unseen until the tab leaves this page.");
+
+    // Later dialogs of the same page stay dismissed; another page may ask again.
+    pageScript("alert('later')");
+    EXPECT_TRUE(textIn(call("browser_read")).contains("nag"));
+    EXPECT_EQ(shown.size(), 3u);
+    visit("/next", "<p>next</p>");
+    pageScript("alert('hello')");
+    ASSERT_TRUE(waitFor([&] { return shown.size() == 4u; }));
+    EXPECT_EQ(shown[3].text, "hello");
 }
 
 } // namespace
