@@ -9,6 +9,8 @@
 #include "platform/WebView.h"
 
 #include <QFile>
+#include <QWebEngineLoadingInfo>
+#include <QWebEnginePage>
 
 QWebEngineProfile *BrowserTab::defaultProfile()
 {
@@ -26,6 +28,29 @@ QString BrowserTab::bundleScripts()
             parts << QString::fromUtf8(f.readAll());
     }
     return parts.join(QLatin1Char('\n'));
+}
+
+QString BrowserTab::loadFailureText(const QWebEngineLoadingInfo &info)
+{
+    if (info.errorDomain() == QWebEngineLoadingInfo::CertificateErrorDomain)
+        return QStringLiteral("the site's certificate was not accepted");
+    if (info.errorDomain() == QWebEngineLoadingInfo::HttpStatusCodeDomain)
+        return QStringLiteral("the site answered HTTP ") + QString::number(info.errorCode());
+    switch (info.errorCode()) {
+    case -102: return QStringLiteral("the connection was refused");
+    case -105:
+    case -137: return QStringLiteral("the host name was not found");
+    case -106: return QStringLiteral("there is no network connection");
+    case -7:
+    case -118: return QStringLiteral("the connection timed out");
+    case -100:
+    case -101: return QStringLiteral("the connection was closed before the page arrived");
+    case -3: return QStringLiteral("the load was stopped");
+    default: break;
+    }
+    const QString said = info.errorString().trimmed();
+    return said.isEmpty() ? QStringLiteral("the load failed (error %1)").arg(info.errorCode())
+                          : QStringLiteral("the load failed (") + said + QLatin1Char(')');
 }
 
 BrowserTab::BrowserTab(TabOwner *pane) : pane_(pane)
@@ -52,8 +77,13 @@ BrowserTab::BrowserTab(TabOwner *pane) : pane_(pane)
         if ((scheme == QLatin1String("http") || scheme == QLatin1String("https")) &&
             !hostAllowed(nav.url.host().isEmpty() ? std::nullopt : std::optional<QString>(nav.url.host()))) {
             // Refused frames inside an allowed page go quietly.
-            if (nav.mainFrame && pane_)
-                pane_->showBlocked(nav.url.host().isEmpty() ? QStringLiteral("that site") : nav.url.host());
+            if (nav.mainFrame) {
+                const QString host = nav.url.host().isEmpty() ? QStringLiteral("that site") : nav.url.host();
+                failure = QStringLiteral("the tab was sent to ") + host +
+                          QStringLiteral(", which is outside the allowed list");
+                if (pane_)
+                    pane_->showBlocked(host);
+            }
             return false;
         }
         return true;
@@ -83,8 +113,14 @@ BrowserTab::BrowserTab(TabOwner *pane) : pane_(pane)
     });
     connect(web_, &WebView::downloadRequested, this,
             [](QWebEngineDownloadRequest *d) { Downloads::shared().track(d); });
+    connect(web_->page(), &QWebEnginePage::loadingChanged, this, [this](const QWebEngineLoadingInfo &info) {
+        // A refusal already said why this load stopped.
+        if (info.status() == QWebEngineLoadingInfo::LoadFailedStatus && !failure)
+            failure = loadFailureText(info);
+    });
     connect(web_, &QWebEngineView::loadStarted, this, [this] {
         loading = true;
+        failure.reset();
         disarmUpload();
         if (pane_)
             pane_->refresh(this);

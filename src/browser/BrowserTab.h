@@ -6,9 +6,11 @@
 #include <QUrl>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class WebView;
 class QWebEngineProfile;
+class QWebEngineLoadingInfo;
 class BrowserTab;
 
 // What a tab needs of the pane that holds it.
@@ -39,6 +41,12 @@ public:
     QString title = QStringLiteral("New tab");
     bool loading = false;
 
+    // Why the tab's latest navigation did not arrive, when it did not: the
+    // load failed (what happened, in words) or the tab was sent to a host
+    // outside the allow-list. Cleared when the next load starts, and by the
+    // agent's tools as they navigate.
+    std::optional<QString> failure;
+
     // Files for the page's next file chooser. Disarmed when the tab navigates
     // or after 30 s, so a later choice by the CA never sends the agent's file.
     void armUpload(const QStringList &files);
@@ -58,6 +66,9 @@ public:
     // The shared scripts that portal pages and the chat view get (mascot and
     // busy marks), joined; empty when the resources hold none.
     static QString bundleScripts();
+
+    // A failed load in words: "the connection was refused", …
+    static QString loadFailureText(const QWebEngineLoadingInfo &info);
 
 private:
     WebView *web_;

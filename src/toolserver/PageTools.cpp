@@ -75,6 +75,34 @@ void readNow(BrowserPane &pane, bool full, std::function<void(const QString &)> 
     pane.evalJS(BrowserPane::snapshotJS(full), [done = std::move(done)](const QString &out) { done(pretty(out)); });
 }
 
+// The answer of a tool that moved the shown tab (or waited on it): an error
+// naming what happened and where the tab is when its latest navigation did
+// not arrive, else the answer as it is.
+BrowserMCP::Done unlessLoadFailed(BrowserPane &pane, const BrowserMCP::Done &done)
+{
+    QPointer<BrowserPane> p(&pane);
+    return [p, done](const QJsonObject &result) {
+        BrowserTab *tab = p ? p->activeTab() : nullptr;
+        if (!tab || !tab->failure || result.value(QStringLiteral("isError")).toBool()) {
+            done(result);
+            return;
+        }
+        // Where the tab is, without what a query or fragment may carry.
+        const QUrl url = tab->web()->url().adjusted(QUrl::RemoveQuery | QUrl::RemoveFragment | QUrl::RemoveUserInfo);
+        done(answer(QStringLiteral("The page did not load: ") + *tab->failure + QStringLiteral(". The tab's address is ") +
+                        (url.isEmpty() ? QStringLiteral("blank") : url.toString(QUrl::FullyEncoded)) +
+                        QStringLiteral("."),
+                    true));
+    };
+}
+
+// The shown tab is about to be moved by a tool: an earlier failure is not this one's.
+void forgetFailure(BrowserPane &pane)
+{
+    if (BrowserTab *tab = pane.activeTab())
+        tab->failure.reset();
+}
+
 } // namespace
 
 QString decimal(double y)
@@ -183,10 +211,11 @@ void open(QObject &obj, const QJsonObject &args, const BrowserMCP::Done &done)
                     true));
         return;
     }
+    forgetFailure(*pane);
     pane->load(url);
     // The address named is the one asked for, not where the page ended up.
     const QString opened = QStringLiteral("Opened ") + url.toString(QUrl::FullyEncoded) + QStringLiteral("\n\n");
-    settle(*pane, 2.2, false, done, [opened](const QString &page) { return opened + page; });
+    settle(*pane, 2.2, false, unlessLoadFailed(*pane, done), [opened](const QString &page) { return opened + page; });
 }
 
 void read(QObject &obj, const QJsonObject &, const BrowserMCP::Done &done)
@@ -227,8 +256,9 @@ void back(QObject &obj, const QJsonObject &, const BrowserMCP::Done &done)
     BrowserPane *pane = paneOf(obj, done);
     if (!pane)
         return;
+    forgetFailure(*pane);
     pane->web()->back();
-    settle(*pane, 1.6, false, done);
+    settle(*pane, 1.6, false, unlessLoadFailed(*pane, done));
 }
 
 void reload(QObject &obj, const QJsonObject &, const BrowserMCP::Done &done)
@@ -236,8 +266,9 @@ void reload(QObject &obj, const QJsonObject &, const BrowserMCP::Done &done)
     BrowserPane *pane = paneOf(obj, done);
     if (!pane)
         return;
+    forgetFailure(*pane);
     pane->web()->reload();
-    settle(*pane, 2.0, false, done);
+    settle(*pane, 2.0, false, unlessLoadFailed(*pane, done));
 }
 
 void wait(QObject &obj, const QJsonObject &args, const BrowserMCP::Done &done)
@@ -246,7 +277,7 @@ void wait(QObject &obj, const QJsonObject &args, const BrowserMCP::Done &done)
     if (!pane)
         return;
     const double seconds = std::clamp(numberArg(args, "seconds").value_or(2.0), 0.5, 15.0);
-    settle(*pane, seconds, true, done);
+    settle(*pane, seconds, true, unlessLoadFailed(*pane, done));
 }
 
 void screenshot(QObject &obj, const QJsonObject &, const BrowserMCP::Done &done)
