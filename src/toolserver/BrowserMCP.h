@@ -46,7 +46,9 @@ public:
 
     // Runs one tool on the main thread and hands its result to `done` exactly
     // once (from whichever thread the tool finishes on). Calls that arrive
-    // while a modal dialog is open wait until it closes, in arrival order.
+    // while one of the program's own dialogs is open wait until it closes, in
+    // arrival order, except the reads that ask the CA nothing and act on no
+    // page. A web page's own dialog holds only the calls on that page.
     // The JSON-RPC layer calls this for every tools/call.
     void call(const QString &name, const QJsonObject &args, Done done);
 

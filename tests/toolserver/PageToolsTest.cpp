@@ -18,6 +18,7 @@
 #include <QScopeGuard>
 #include <QSet>
 #include <QSignalSpy>
+#include <QTcpServer>
 
 using namespace McpTest;
 using namespace TestKit;
@@ -526,6 +527,46 @@ TEST_F(PageDialogTest, APageThatKeepsOpeningDialogsIsSilenced)
     pageScript("alert('hello')");
     ASSERT_TRUE(waitFor([&] { return shown.size() == 4u; }));
     EXPECT_EQ(shown[3].text, "hello");
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(PageToolsTest, APageThatDidNotLoadIsAnErrorNamingWhatHappened)
+{
+    // A port nothing listens on any more.
+    quint16 closed = 0;
+    {
+        QTcpServer probe;
+        ASSERT_TRUE(probe.listen(QHostAddress::LocalHost));
+        closed = probe.serverPort();
+    }
+    const QString refused = QString("http://127.0.0.1:%1/return").arg(closed);
+    const Result refusedAnswer = textOf("The page did not load: the connection was refused. The tab's address is " +
+                                            refused + ".",
+                                        true);
+    EXPECT_EQ(settledCall("browser_open", {{"url", refused + "?token=abc#top"}}, 2.2), refusedAnswer)
+        << "no query or fragment in the address named";
+    EXPECT_EQ(settledCall("browser_wait", {{"seconds", 1}}, 1.0), refusedAnswer);
+    EXPECT_EQ(settledCall("browser_reload", {}, 2.0), refusedAnswer);
+
+    // A page that sends the tab on to a host outside the list.
+    DialogAnswers answers;
+    answers.alert(1);
+    FakeReply hop = FakeReply::text("", 302);
+    hop.headers = {{"Location", "https://example.com/pay"}};
+    web.on("GET", "/hop", hop);
+    const Result sent = settledCall("browser_open", {{"url", at("/hop")}}, 2.2);
+    EXPECT_TRUE(sent.value("isError").toBool());
+    EXPECT_TRUE(textIn(sent).startsWith("The page did not load: the tab was sent to example.com, which is outside "
+                                        "the allowed list. The tab's address is "))
+        << textIn(sent).toStdString();
+
+    // A page that loads clears it; going back to the failure says so again.
+    page("/fine", "<p>fine</p>");
+    EXPECT_TRUE(textIn(settledCall("browser_open", {{"url", at("/fine")}}, 2.2)).startsWith("Opened " + at("/fine")));
+    EXPECT_TRUE(textIn(settledCall("browser_wait", {}, 2.0)).startsWith("URL: " + at("/fine")));
 }
 
 } // namespace
