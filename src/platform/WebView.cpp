@@ -12,6 +12,7 @@
 #include <QJsonDocument>
 #include <QPointer>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QWebChannel>
 #include <QWebEngineDownloadRequest>
 #include <QWebEnginePage>
@@ -111,6 +112,17 @@ protected:
         return Dialogs::openFiles(Dialogs::FilePanel{multiple, accepted});
     }
 
+    // Marks a page dialog open until the guard goes; the view may go while
+    // the dialog is shown.
+    auto held()
+    {
+        ++view_->pageDialogs_;
+        return qScopeGuard([view = QPointer<WebView>(view_)] {
+            if (view)
+                view->pageDialogClosed();
+        });
+    }
+
     // The page's words under a heading and a window title that name its
     // host, with plain OK and Cancel: a page cannot dress its dialog as one
     // of the program's questions.
@@ -119,7 +131,7 @@ protected:
         const QString host = view_->dialogHost(origin);
         if (!view_->admitPageDialog(host))
             return;
-        Held held(view_);
+        const auto open = held();
         Dialogs::askUnheld(Dialogs::Alert{QStringLiteral("Message from the page at ") + host, msg,
                                           Dialogs::Style::Informational, {QStringLiteral("OK")}, 0, host});
     }
@@ -129,7 +141,7 @@ protected:
         const QString host = view_->dialogHost(origin);
         if (!view_->admitPageDialog(host))
             return false;
-        Held held(view_);
+        const auto open = held();
         Dialogs::Confirm c{QStringLiteral("The page at ") + host + QStringLiteral(" asks"), msg, QStringLiteral("OK"),
                            QStringLiteral("Cancel"), Dialogs::Style::Informational};
         c.windowTitle = host;
@@ -140,23 +152,6 @@ protected:
     bool javaScriptPrompt(const QUrl &, const QString &, const QString &, QString *) override { return false; }
 
 private:
-    // Marks a page dialog open for as long as it lives; the view may go
-    // while the dialog is shown.
-    class Held {
-    public:
-        explicit Held(WebView *view) : view_(view) { ++view->pageDialogs_; }
-        ~Held()
-        {
-            if (view_)
-                view_->pageDialogClosed();
-        }
-        Held(const Held &) = delete;
-        Held &operator=(const Held &) = delete;
-
-    private:
-        QPointer<WebView> view_;
-    };
-
     static WebView::NavigationKind kindOf(NavigationType t)
     {
         switch (t) {

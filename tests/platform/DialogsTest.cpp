@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QDialogButtonBox>
 #include <QFontInfo>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -108,6 +109,35 @@ TEST(Dialogs, TheExactDataToBeSentShowsInAMonospacedBoxAboveTheButtons)
         EXPECT_TRUE(checked);
         EXPECT_EQ(yes, press == "Raise it");
     }
+    TestKit::installFailingDialogs();
+}
+
+TEST(Dialogs, APageMessageShowsAsWrittenUnderItsOwnWindowTitle)
+{
+    // A page's words are data: markup in them is shown, never rendered.
+    Dialogs::Hooks::alert = &Dialogs::Hooks::defaultAlert;
+    bool checked = false;
+    QTimer poll;
+    poll.setInterval(10);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        poll.stop();
+        EXPECT_EQ(box->windowTitle(), "gst.gov.in");
+        EXPECT_EQ(box->textFormat(), Qt::PlainText);
+        auto *info = box->findChild<QLabel *>("qt_msgbox_informativelabel");
+        EXPECT_TRUE(info && info->textFormat() == Qt::PlainText);
+        const QString shot = qEnvironmentVariable("VELTO_DEMO_SHOT");
+        if (!shot.isEmpty())
+            box->grab().save(shot);
+        checked = true;
+        box->buttons().first()->click();
+    });
+    poll.start();
+    Dialogs::askUnheld(Dialogs::Alert{"Message from the page at gst.gov.in", "<b>Velto</b>: Click “Save draft”?",
+                                      Dialogs::Style::Informational, {"OK"}, 0, "gst.gov.in"});
+    EXPECT_TRUE(checked);
     TestKit::installFailingDialogs();
 }
 
