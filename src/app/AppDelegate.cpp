@@ -2,6 +2,7 @@
 #include "app/AppDelegate.h"
 #include "app/HarnessSync.h"
 #include "app/RoutineRunner.h"
+#include "app/Shutdown.h"
 #include "app/Sidebar.h"
 #include "app/SignIn.h"
 #include "browser/BrowserPane.h"
@@ -13,6 +14,7 @@
 #include "platform/Http.h"
 #include "platform/Process.h"
 #include "platform/WebView.h"
+#include "recorder/PaneRecorder.h"
 #include "toolserver/BrowserMCP.h"
 #include "ui/Busy.h"
 #include "ui/Mascot.h"
@@ -22,6 +24,7 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QLabel>
+#include <QTimer>
 #include <QWidget>
 
 namespace {
@@ -54,6 +57,32 @@ AppDelegate::~AppDelegate()
 }
 
 void AppDelegate::quit()
+{
+    Shutdown::begin();
+    if (quitting_)
+        return;
+    PaneRecorder &recorder = PaneRecorder::shared();
+    if (!recorder.isRecording() && !recorder.isFinishing()) {
+        leave();
+        return;
+    }
+    quitting_ = true;
+    // The recording keeps what was shown up to now; the app leaves once the
+    // video is finished, or when finishing takes too long.
+    auto left = std::make_shared<bool>(false);
+    QPointer<AppDelegate> self(this);
+    const auto go = [self, left] {
+        if (*left || !self)
+            return;
+        *left = true;
+        self->quitting_ = false;
+        self->leave();
+    };
+    recorder.stop([go](const PaneRecorder::Outcome &) { go(); });
+    QTimer::singleShot(int(recordingGrace * 1000), this, go);
+}
+
+void AppDelegate::leave()
 {
     if (terminate)
         terminate();
@@ -375,7 +404,9 @@ void AppDelegate::applicationWillTerminate()
     if (terminated_)
         return;
     terminated_ = true;
-    engine_.stop();
+    Shutdown::begin();
+    // Bounded: an engine that ignores SIGTERM is killed after the grace.
+    engine_.shutdown(2000);
     if (mcp_)
         mcp_->stop();
 }

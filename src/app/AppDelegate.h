@@ -68,8 +68,14 @@ public:
 
     // The launch steps: fonts, the main window, then boot() on the next turn.
     void applicationDidFinishLaunching();
-    // Stops the engine, then the tool server.
+    // Stops the engine (gone when this returns), then the tool server.
     void applicationWillTerminate();
+    // Quitting, however asked (the menu, closing the window, SIGTERM, a
+    // hook): the bound on the way out starts; a recording under way is
+    // stopped as record_stop would (the video ends now) and the app quits
+    // once it is finished, or after recordingGrace seconds at the latest.
+    void quit();
+    static inline double recordingGrace = 6;
 
     // --- start-up -------------------------------------------------------------
     void boot();
@@ -353,7 +359,8 @@ private:
     void chatLoaded(bool ok);
     void engineReady(bool ready, const QString &work);
     void bringToFront();
-    void quit();
+    // The end of quit(): the terminate hook, else the application's quit.
+    void leave();
     // Reloads the sidebar's sessions from the engine at port, then opens the
     // newest session of the folder, or starts a new one when it has none.
     void openNewestSession(const QString &folder, int port);
@@ -412,6 +419,7 @@ private:
     // does nothing.
     quint64 startGeneration_ = 0;
     bool terminated_ = false;
+    bool quitting_ = false;
 
     // Panel windows: children of the main window, each its own top-level window.
     UsageWindow *usagePanel_ = nullptr;

@@ -87,25 +87,6 @@ QString lastComponent(const QString &path)
     return QFileInfo(path).fileName();
 }
 
-// Asks the engine for its health every 2 s, at most `tries` times, and loads
-// the session's page once it answers promptly (or the tries are spent). A
-// session opened meanwhile ends the wait.
-void reloadWhenHealthy(QPointer<AppDelegate> self, const QUrl &page, int tries)
-{
-    Dispatch::after(2.0, [self, page, tries] {
-        if (!self || self->sessions().openedPage != page)
-            return;
-        EngineApi::health(page.port(), 2.5, [self, page, tries](bool healthy) {
-            if (!self || self->sessions().openedPage != page)
-                return;
-            if (healthy || tries <= 1)
-                self->chat()->load(page);
-            else
-                reloadWhenHealthy(self, page, tries - 1);
-        });
-    });
-}
-
 } // namespace
 
 AppDelegate::ChatRoute AppDelegate::chatRoute(const QUrl &url)
@@ -352,19 +333,6 @@ void AppDelegate::buildContent(QWidget *root)
             Desktop::openUrl(url);
         }
     };
-    // The engine's page chooses its server interface with a probe bounded to
-    // a few seconds; when a busy engine or machine makes it time out, the
-    // page moves to the routes of a newer interface ("/server/...") that this
-    // engine does not serve, and the chat stays empty. The session's page is
-    // loaded again once the engine answers the same probe promptly (asked
-    // every 2 s, up to 30 times), three times at most per opened session.
-    connect(chat_, &QWebEngineView::urlChanged, this, [self](const QUrl &url) {
-        if (!self || !url.path().startsWith(QLatin1String("/server/")) || !self->sessions_.openedPage.isValid()
-            || url.port() != self->sessions_.openedPage.port() || self->sessions_.pageReloads >= 3)
-            return;
-        self->sessions_.pageReloads += 1;
-        reloadWhenHealthy(self, self->sessions_.openedPage, 30);
-    });
     connect(chat_->page(), &QWebEnginePage::loadingChanged, this, [this](const QWebEngineLoadingInfo &info) {
         if (info.status() == QWebEngineLoadingInfo::LoadSucceededStatus)
             chatLoaded(true);
