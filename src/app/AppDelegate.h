@@ -80,8 +80,14 @@ public:
     // --- start-up -------------------------------------------------------------
     void boot();
     void afterLogin();
-    // The harness sync, then startEngineNow(). Runs again when the clients
-    // folder changes; an earlier start still under way is given up.
+    // A signed-in CA whose clients folder is known: the engine and the
+    // harness sync start at launch, before the window's web views are built.
+    // True when they did.
+    bool startEarly();
+    // The harness sync and startEngineNow() side by side; the sessions are
+    // opened once both the engine answers and the sync is done (the engine
+    // meets the folder with the synced skills and rules). Runs again when the
+    // clients folder changes; an earlier start still under way is given up.
     void startEngine();
     void startEngineNow();
     void loadAccount();
@@ -358,6 +364,10 @@ private:
     void buildContent(QWidget *root);
     void chatLoaded(bool ok);
     void engineReady(bool ready, const QString &work);
+    // The rest of the start once the engine answers and the sync is done.
+    void engineStarted(const QString &work);
+    // The chat view and the splash answer the running engine's challenge.
+    void lockViewsToEngine();
     void bringToFront();
     // The end of quit(): the terminate hook, else the application's quit.
     void leave();
@@ -418,6 +428,12 @@ private:
     // Bumped by every startEngine(): a sync answering for an earlier start
     // does nothing.
     quint64 startGeneration_ = 0;
+    // The harness sync of the current start is still under way; the folder
+    // of an engine that answered meanwhile waits for it.
+    bool syncPending_ = false;
+    std::optional<QString> readyWork_;
+    bool startedEarly_ = false;
+    std::optional<QString> earlySplash_;
     bool terminated_ = false;
     bool quitting_ = false;
 

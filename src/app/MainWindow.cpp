@@ -167,6 +167,20 @@ void AppDelegate::buildWindow()
         ticks->recButton_->show();
     };
 
+    // An engine started before the window: the views and the tool server
+    // take it up now.
+    if (mcp_)
+        mcp_->setPane(browser_);
+    if (engine_.proc()) {
+        lockViewsToEngine();
+        if (work_)
+            statusLabel_->setText(QFileInfo(*work_).fileName());
+    }
+    if (earlySplash_) {
+        splashMessage(*earlySplash_);
+        earlySplash_.reset();
+    }
+
     layoutWindow();
     paintChrome();
     themeSwitch_->setIsOn(Theme::isDark());
@@ -526,6 +540,11 @@ void AppDelegate::toggleSidebar()
 
 void AppDelegate::splashMessage(const QString &text)
 {
+    // Before the window is built (an early engine start) the text waits for it.
+    if (!splashLabel_) {
+        earlySplash_ = text;
+        return;
+    }
     splashLabel_->setText(text);
     if (splashWeb_)
         splashWeb_->evaluate(ChatScripts::statusCall(text), WebView::World::Page);
