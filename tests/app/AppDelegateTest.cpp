@@ -21,6 +21,7 @@
 #include <QSignalSpy>
 #include <QLabel>
 #include <QPushButton>
+#include <QWebEnginePage>
 
 using TestKit::HomeTest;
 using TestKit::waitFor;
@@ -117,6 +118,7 @@ TEST_F(AppDelegateTest, WindowLayoutTabsAndSidebarToggle)
     app->showBrowser();
     EXPECT_TRUE(app->showingBrowser());
     EXPECT_TRUE(app->chat()->isHidden());
+    EXPECT_TRUE(app->chat()->page()->isVisible()) << "the chat page keeps following the agent under the browser";
     app->showChat();
     app->paintTabs(false);
     app->paintTabs(false);
@@ -353,8 +355,8 @@ TEST_F(AppDelegateTest, TheChatViewOpensTheLockedEngineWithoutAPrompt)
     };
     // The chat view shows the new session's page, and the page's own script
     // reads its messages from the engine.
-    ASSERT_TRUE(waitFor([&] { return made("GET", "/message"); }, 30000)) << "the page's script got no answer";
-    ASSERT_TRUE(waitFor([&] { return app->splash()->isHidden(); }, 10000));
+    ASSERT_TRUE(waitFor([&] { return made("GET", "/message"); }, 60000)) << "the page's script got no answer";
+    ASSERT_TRUE(waitFor([&] { return app->splash()->isHidden(); }, 30000));
     EXPECT_TRUE(app->chat()->url().path().contains("/session/ses_")) << app->chat()->url().toString().toStdString();
     std::optional<QString> header;
     app->chat()->evaluate("document.querySelector('header') ? document.querySelector('header').textContent : ''",
@@ -386,7 +388,7 @@ TEST_F(AppDelegateTest, TheChatViewOpensTheLockedEngineWithoutAPrompt)
     });
     QSignalSpy loaded(app->chat(), &QWebEngineView::loadFinished);
     app->chat()->load(QUrl(other.baseUrl() + "/session"));
-    ASSERT_TRUE(loaded.wait(15000));
+    ASSERT_TRUE(loaded.wait(60000));
     ASSERT_FALSE(other.requests().isEmpty());
     for (const auto &r : other.requests()) {
         EXPECT_TRUE(r.header("Authorization").isEmpty());
