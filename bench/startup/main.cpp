@@ -7,7 +7,10 @@
 //
 //   - launch to the engine's first request for its chat page (the folder or
 //     session page, not the API's /session list), from the stand-in engine's
-//     request log; launch to the engine listening is printed beside it;
+//     request log, against the aim of 0.8 s (median, two CPUs); the split
+//     before the engine listens (launch to listening) and after it
+//     (listening to the page request) is printed beside it, and the
+//     machine's load average with the figures;
 //   - the app's resident memory (VmRSS) a few seconds after that request,
 //     alone and summed with its web helper processes (the engine left out;
 //     summed RSS counts shared pages more than once).
@@ -291,7 +294,7 @@ int main(int argc, char **argv)
     }
     const QString cloudUrl = QStringLiteral("http://127.0.0.1:%1").arg(port);
 
-    std::vector<double> engine, chat, appMb, allMb;
+    std::vector<double> engine, after, chat, appMb, allMb;
     int code = 0;
     for (int i = 0; i < runs; ++i) {
         const std::optional<Run> r = runOnce(cloudUrl, idle);
@@ -303,6 +306,7 @@ int main(int argc, char **argv)
                     i + 1, r->chatMs, r->engineMs, r->appMb, r->allMb);
         std::fflush(stdout);
         engine.push_back(r->engineMs);
+        after.push_back(r->chatMs - r->engineMs);
         chat.push_back(r->chatMs);
         appMb.push_back(r->appMb);
         allMb.push_back(r->allMb);
@@ -318,7 +322,13 @@ int main(int argc, char **argv)
                                                                   : "offscreen",
                     idle);
         report("launch to engine listening", "ms", engine);
+        report("engine listening to chat page", "ms", after);
         report("launch to chat page request", "ms", chat);
+        const double aimMs = 800;
+        std::printf("  aim: launch to chat page request <= %.0f ms median: %s (%.0f ms)\n", aimMs,
+                    median(chat) <= aimMs ? "met" : "NOT met", median(chat));
+        std::printf("  load average (1, 5, 15 min): %s\n",
+                    readFile(QStringLiteral("/proc/loadavg")).split(' ').mid(0, 3).join(' ').constData());
         report("idle RSS, app", "MB", appMb);
         report("idle RSS, app + web helpers", "MB", allMb);
     }

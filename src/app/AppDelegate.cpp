@@ -2,6 +2,7 @@
 #include "app/AppDelegate.h"
 #include "app/HarnessSync.h"
 #include "app/RoutineRunner.h"
+#include "app/Shutdown.h"
 #include "app/Sidebar.h"
 #include "app/SignIn.h"
 #include "browser/BrowserPane.h"
@@ -13,6 +14,7 @@
 #include "platform/Http.h"
 #include "platform/Process.h"
 #include "platform/WebView.h"
+#include "recorder/PaneRecorder.h"
 #include "toolserver/BrowserMCP.h"
 #include "ui/Busy.h"
 #include "ui/Mascot.h"
@@ -22,6 +24,7 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QLabel>
+#include <QTimer>
 #include <QWidget>
 
 namespace {
@@ -55,6 +58,32 @@ AppDelegate::~AppDelegate()
 
 void AppDelegate::quit()
 {
+    Shutdown::begin();
+    if (quitting_)
+        return;
+    PaneRecorder &recorder = PaneRecorder::shared();
+    if (!recorder.isRecording() && !recorder.isFinishing()) {
+        leave();
+        return;
+    }
+    quitting_ = true;
+    // The recording keeps what was shown up to now; the app leaves once the
+    // video is finished, or when finishing takes too long.
+    auto left = std::make_shared<bool>(false);
+    QPointer<AppDelegate> self(this);
+    const auto go = [self, left] {
+        if (*left || !self)
+            return;
+        *left = true;
+        self->quitting_ = false;
+        self->leave();
+    };
+    recorder.stop([go](const PaneRecorder::Outcome &) { go(); });
+    QTimer::singleShot(int(recordingGrace * 1000), this, go);
+}
+
+void AppDelegate::leave()
+{
     if (terminate)
         terminate();
     else
@@ -75,10 +104,12 @@ void AppDelegate::applicationDidFinishLaunching()
     Theme::registerBundledFonts();
     loadTheme();
     applyAppearance();
+    startedEarly_ = startEarly();
     buildWindow();
     // The menu bar belongs to the main window here, so it follows it.
     buildMenu();
-    splashMessage(QString());
+    if (!startedEarly_)
+        splashMessage(QString());
     scheduleRecordHooks();
     QPointer<AppDelegate> self(this);
     Dispatch::onMain([self] {
@@ -87,6 +118,22 @@ void AppDelegate::applicationDidFinishLaunching()
     });
     // VELTO_OPEN_PANEL and VELTO_SNAPSHOT: neither waits for the sign-in or the engine.
     scheduleSnapshotHooks();
+}
+
+bool AppDelegate::startEarly()
+{
+    if (!executable(ENGINE))
+        return false;
+    const std::optional<QString> token = seatToken();
+    if (!token || token->isEmpty())
+        return false;
+    const QString saved = readEnvFile(WORK_ENV).value(QStringLiteral("VELTO_WORK"));
+    if (saved.isEmpty() || !QFileInfo::exists(saved))
+        return false;
+    work_ = saved;
+    buildStructure(saved);
+    startEngine();
+    return true;
 }
 
 void AppDelegate::boot()
@@ -100,6 +147,10 @@ void AppDelegate::boot()
                                 "curl -fsSL https://hallix.in/install.sh | bash");
         Dialogs::ask(a);
         quit();
+        return;
+    }
+    if (startedEarly_) {
+        bringToFront();
         return;
     }
     const std::optional<QString> token = seatToken();
@@ -158,12 +209,23 @@ void AppDelegate::startEngine()
         mcp_->stop();
         mcp_.reset();
     }
+    readyWork_.reset();
+    syncPending_ = true;
     splashMessage(QStringLiteral("Updating skills from Hallix…"));
     QPointer<AppDelegate> self(this);
     HarnessSync::syncHarness([self, generation] {
-        if (self && self->startGeneration_ == generation)
-            self->startEngineNow();
+        if (!self || self->startGeneration_ != generation)
+            return;
+        self->syncPending_ = false;
+        if (self->readyWork_) {
+            const QString work = *self->readyWork_;
+            self->readyWork_.reset();
+            self->engineStarted(work);
+        } else if (self->engine_.proc()) {
+            self->splashMessage(QStringLiteral("Starting Velto…"));
+        }
     });
+    startEngineNow();
 }
 
 void AppDelegate::changeWorkspace()
@@ -196,7 +258,8 @@ void AppDelegate::startEngineNow()
     const std::optional<QString> token = seatToken();
     if (!work_ || !token)
         return;
-    splashMessage(QStringLiteral("Starting Velto…"));
+    if (!syncPending_)
+        splashMessage(QStringLiteral("Starting Velto…"));
     QPointer<AppDelegate> self(this);
     BrowserMCP::onActivity = [self](const QString &name) {
         if (self)
@@ -207,6 +270,8 @@ void AppDelegate::startEngineNow()
     };
     if (mcp_)
         mcp_->stop();
+    // Before the window is built the pane is not there yet; it is handed
+    // over when it is.
     mcp_ = std::make_unique<BrowserMCP>(browser_);
     if (mcp_->start() && mcp_->port() != 0)
         Engine::wireBrowserMCP(mcp_->port(), mcp_->token());
@@ -220,6 +285,21 @@ void AppDelegate::startEngineNow()
         quit();
         return;
     }
+    lockViewsToEngine();
+    if (window_) {
+        window_->setWindowTitle(QStringLiteral("Velto"));
+        statusLabel_->setText(QFileInfo(*work_).fileName());
+    }
+    const QString work = *work_;
+    const quint64 generation = startGeneration_;
+    engine_.waitReady(60, [self, work, generation](bool ready) {
+        if (self && self->startGeneration_ == generation)
+            self->engineReady(ready, work);
+    });
+}
+
+void AppDelegate::lockViewsToEngine()
+{
     // The chat view and the splash answer the locked engine's challenge; no other origin gets its password.
     const QString engineAddress = QStringLiteral("http://%1:") + QString::number(engine_.port());
     const QList<QUrl> engineOrigins{QUrl(engineAddress.arg(QStringLiteral("127.0.0.1"))),
@@ -227,13 +307,6 @@ void AppDelegate::startEngineNow()
     for (WebView *view : {chat_, splashWeb_})
         if (view)
             view->answerChallenges(engineOrigins, EngineApi::engineUser(), engine_.password());
-    window_->setWindowTitle(QStringLiteral("Velto"));
-    statusLabel_->setText(QFileInfo(*work_).fileName());
-    const QString work = *work_;
-    engine_.waitReady(60, [self, work](bool ready) {
-        if (self)
-            self->engineReady(ready, work);
-    });
 }
 
 void AppDelegate::engineReady(bool ready, const QString &work)
@@ -243,37 +316,20 @@ void AppDelegate::engineReady(bool ready, const QString &work)
         splashMessage(QStringLiteral("Velto did not start. Quit and open it again."));
         return;
     }
-    sessions_.deepLinkTries = 0;
-    QStringList folders{work};
-    for (const QString &f : std::as_const(recentFolders_))
-        if (f != work)
-            folders << f;
-    recentFolders_ = folders;
-    sidebar_->setFolders(recentFolders_, work);
-    loadAccount();
-    scheduleUpdateCheck();
-    QPointer<AppDelegate> self(this);
-    openNewestSession(work, engine_.port());
-    syncClients();
-    if (routines_)
-        routines_->retire();
-    routines_ = std::make_unique<RoutineRunner>();
-    routines_->enginePort = [self] { return self ? self->engine_.port() : 0; };
-    routines_->routineWorkingDirectory = [self] {
-        return self ? self->sessions_.routineWorkingDirectory() : HOME;
-    };
-    routines_->openSession = [self](const SessionRow &row) {
-        if (self)
-            self->sessions_.openSession(row);
-    };
-    routines_->refreshSessions = [self](int port) {
-        if (self)
-            self->sidebar_->refreshSessions(port, nullptr);
-    };
-    routines_->start();
+    // The folder's instance is brought up while the sync finishes and the
+    // sessions are listed.
+    EngineApi::warm(engine_.port(), work, 30, [](const Http::Response &) {});
+    if (syncPending_) {
+        splashMessage(QStringLiteral("Updating skills from Hallix…"));
+        readyWork_ = work;
+        return;
+    }
+    engineStarted(work);
 }
 
-void AppDelegate::loadAccount()
+void AppDelegate::engineStarted(const QString &work)
+{
+    sessions_.deepLinkTries = 0;void AppDelegate::loadAccount()
 {
     const std::optional<QString> token = seatToken();
     if (!token)
@@ -375,7 +431,9 @@ void AppDelegate::applicationWillTerminate()
     if (terminated_)
         return;
     terminated_ = true;
-    engine_.stop();
+    Shutdown::begin();
+    // Bounded: an engine that ignores SIGTERM is killed after the grace.
+    engine_.shutdown(2000);
     if (mcp_)
         mcp_->stop();
 }

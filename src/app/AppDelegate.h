@@ -68,14 +68,26 @@ public:
 
     // The launch steps: fonts, the main window, then boot() on the next turn.
     void applicationDidFinishLaunching();
-    // Stops the engine, then the tool server.
+    // Stops the engine (gone when this returns), then the tool server.
     void applicationWillTerminate();
+    // Quitting, however asked (the menu, closing the window, SIGTERM, a
+    // hook): the bound on the way out starts; a recording under way is
+    // stopped as record_stop would (the video ends now) and the app quits
+    // once it is finished, or after recordingGrace seconds at the latest.
+    void quit();
+    static inline double recordingGrace = 6;
 
     // --- start-up -------------------------------------------------------------
     void boot();
     void afterLogin();
-    // The harness sync, then startEngineNow(). Runs again when the clients
-    // folder changes; an earlier start still under way is given up.
+    // A signed-in CA whose clients folder is known: the engine and the
+    // harness sync start at launch, before the window's web views are built.
+    // True when they did.
+    bool startEarly();
+    // The harness sync and startEngineNow() side by side; the sessions are
+    // opened once both the engine answers and the sync is done (the engine
+    // meets the folder with the synced skills and rules). Runs again when the
+    // clients folder changes; an earlier start still under way is given up.
     void startEngine();
     void startEngineNow();
     void loadAccount();
@@ -352,8 +364,13 @@ private:
     void buildContent(QWidget *root);
     void chatLoaded(bool ok);
     void engineReady(bool ready, const QString &work);
+    // The rest of the start once the engine answers and the sync is done.
+    void engineStarted(const QString &work);
+    // The chat view and the splash answer the running engine's challenge.
+    void lockViewsToEngine();
     void bringToFront();
-    void quit();
+    // The end of quit(): the terminate hook, else the application's quit.
+    void leave();
     // Reloads the sidebar's sessions from the engine at port, then opens the
     // newest session of the folder, or starts a new one when it has none.
     void openNewestSession(const QString &folder, int port);
@@ -411,7 +428,14 @@ private:
     // Bumped by every startEngine(): a sync answering for an earlier start
     // does nothing.
     quint64 startGeneration_ = 0;
+    // The harness sync of the current start is still under way; the folder
+    // of an engine that answered meanwhile waits for it.
+    bool syncPending_ = false;
+    std::optional<QString> readyWork_;
+    bool startedEarly_ = false;
+    std::optional<QString> earlySplash_;
     bool terminated_ = false;
+    bool quitting_ = false;
 
     // Panel windows: children of the main window, each its own top-level window.
     UsageWindow *usagePanel_ = nullptr;

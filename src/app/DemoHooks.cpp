@@ -1,5 +1,6 @@
 // The hooks that let demo and test runs drive the app without a person.
 #include "app/AppDelegate.h"
+#include "app/Shutdown.h"
 #include "app/Sidebar.h"
 #include "browser/BrowserPane.h"
 #include "browser/PortalLoginsWindow.h"
@@ -35,15 +36,10 @@ double AppDelegate::demoRingClock()
 
 void AppDelegate::armExitFallback()
 {
-    QPointer<AppDelegate> self(this);
-    Dispatch::after(2, [self] {
-        if (self) {
-            self->engine_.stop();
-            if (self->mcp_)
-                self->mcp_->stop();
-        }
-        std::exit(0);
-    });
+    // Off the main thread: a main loop that has ended (or is stuck on the
+    // way out) could not run a timer. The guard ends the engine's group and
+    // the process.
+    Shutdown::begin(2);
 }
 
 namespace {

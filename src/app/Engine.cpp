@@ -3,6 +3,7 @@
 #include "core/EnvFile.h"
 #include "core/Globals.h"
 #include "core/OcConfig.h"
+#include "app/Shutdown.h"
 #include "core/Shell.h"
 #include "platform/Dispatch.h"
 #include "platform/Http.h"
@@ -10,6 +11,7 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QJsonObject>
 #include <QPointer>
@@ -21,16 +23,11 @@
 
 namespace {
 
-// Engines of an earlier run that ended without stopping them have lost their
-// parent to process 1; engines of another running copy of the app are left alone.
-const QString kReapCommand = QStringLiteral(
-    "for p in $(pgrep -f 'velto-engine serve' 2>/dev/null); do "
-    "[ \"$(ps -o ppid= -p $p | tr -d ' ')\" = 1 ] && kill $p; done; true");
-
 int termPipe[2] = {-1, -1};
 
 void onSigterm(int)
 {
+    Shutdown::begin();
     const char byte = 1;
     if (::write(termPipe[1], &byte, 1) < 0) {
         // Nothing to do in a signal handler; a full pipe already holds a wake-up.
@@ -120,11 +117,14 @@ bool Engine::start(const QString &work, const QString &token)
     // An orphaned engine is often adopted by a session sub-reaper rather than
     // process 1, where the clean-up above would never find it.
     spec.dieWithParent = true;
+    // The engine's own helpers go with it when its group is signalled.
+    spec.ownGroup = true;
 
     auto launched = Process::launch(spec);
     if (!launched)
         return false;
     proc_ = std::move(launched);
+    Shutdown::setEngineGroup(proc_->pid());
     EngineApi::setCredentials(port_, password_);
     return true;
 }
@@ -139,6 +139,19 @@ void Engine::stop()
         proc_->signal(SIGTERM);
         proc_.reset();
     }
+    Shutdown::setEngineGroup(0);
+}
+
+void Engine::shutdown(int graceMs)
+{
+    std::unique_ptr<Process> last = std::move(proc_);
+    stop();
+    if (!last)
+        return;
+    last->signal(SIGTERM);
+    if (!last->waitForExit(graceMs))
+        last->signal(SIGKILL);
+    last->waitForExit(1000);
 }
 
 void Engine::waitReady(double timeout, std::function<void(bool)> done)
@@ -194,7 +207,7 @@ void Engine::probe(const std::shared_ptr<Wait> &w)
     auto settled = std::make_shared<bool>(false);
     std::weak_ptr<Engine *> weak = self_;
     auto next = [weak, w] {
-        Dispatch::after(0.4, [weak, w] {
+        Dispatch::after(0.05, [weak, w] {
             if (auto self = weak.lock())
                 (*self)->probe(w);
         });
@@ -242,14 +255,50 @@ void Engine::wireBrowserMCP(quint16 port, const QString &token)
     });
 }
 
+QList<qint64> Engine::orphans(const QString &root)
+{
+    QList<qint64> out;
+    const QStringList entries = QDir(root).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &entry : entries) {
+        bool numeric = false;
+        const qint64 pid = entry.toLongLong(&numeric);
+        if (!numeric || pid <= 1)
+            continue;
+        QFile cmdFile(root + QLatin1Char('/') + entry + QStringLiteral("/cmdline"));
+        if (!cmdFile.open(QIODevice::ReadOnly))
+            continue;
+        QByteArray cmdline = cmdFile.read(8192);
+        cmdline.replace('\0', ' ');
+        if (!cmdline.contains("velto-engine serve"))
+            continue;
+        // "pid (name) state ppid ...": the name may hold spaces and brackets,
+        // so the fields are counted from its last ")".
+        QFile statFile(root + QLatin1Char('/') + entry + QStringLiteral("/stat"));
+        if (!statFile.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray stat = statFile.read(4096);
+        const qsizetype close = stat.lastIndexOf(')');
+        if (close < 0)
+            continue;
+        const QList<QByteArray> fields = stat.mid(close + 1).simplified().split(' ');
+        if (fields.size() >= 2 && fields.at(1) == "1")
+            out.append(pid);
+    }
+    return out;
+}
+
 void Engine::reapOrphans()
 {
-    Process::Spec spec;
-    spec.program = QStringLiteral("/bin/sh");
-    spec.args = {QStringLiteral("-c"), kReapCommand};
-    spec.input = Process::Stream::Inherit;
-    spec.output = Process::Stream::Null;
-    runCleanup(spec); // its failures never fail the start
+    const QString root = procRoot;
+    const std::function<void(qint64)> end = endOrphan ? endOrphan : [](qint64 pid) { ::kill(pid_t(pid), SIGTERM); };
+    auto job = [root, end] {
+        for (const qint64 pid : orphans(root))
+            end(pid);
+    };
+    if (runCleanup)
+        runCleanup(job);
+    else
+        Dispatch::runInBackground(job);
 }
 
 void Engine::installTermHandler()

@@ -1,6 +1,7 @@
 #pragma once
 #include "platform/Process.h"
 
+#include <QList>
 #include <QString>
 #include <QtGlobal>
 #include <functional>
@@ -26,9 +27,9 @@ public:
     Engine(const Engine &) = delete;
     Engine &operator=(const Engine &) = delete;
 
-    // Launches the engine in the clients folder `work` with the seat token.
-    // True when the process was launched. Main thread; waits for the orphan
-    // clean-up's shell command.
+    // Launches the engine in the clients folder `work` with the seat token,
+    // in a process group of its own. True when the process was launched.
+    // Main thread; the orphan clean-up runs in the background meanwhile.
     bool start(const QString &work, const QString &token);
 
     // Calls done once on the main thread: true as soon as the engine answers
@@ -37,8 +38,12 @@ public:
     void waitReady(double timeout, std::function<void(bool)> done);
     void waitReady(std::function<void(bool)> done) { waitReady(60, std::move(done)); }
 
-    // Sends the engine SIGTERM (without waiting for it to exit) and forgets it.
+    // Sends the engine's process group SIGTERM (without waiting for it to
+    // exit) and forgets it.
     void stop();
+    // The last stop, on the way out: SIGTERM to the group, up to graceMs for
+    // the engine to end, then SIGKILL to the group. The engine is gone after.
+    void shutdown(int graceMs);
 
     // Writes the tool server's entry ("mcp" / "browser") into OC_JSON through
     // the one writer; nothing when the file is missing or not a JSON object.
@@ -54,16 +59,24 @@ public:
     // The engine process of the last successful start, or null.
     Process *proc() const { return proc_.get(); }
 
-    // Runs the orphan clean-up's shell command to its end (tests watch it).
-    static inline std::function<int(const Process::Spec &)> runCleanup = &Process::runAndWait;
+    // The orphan clean-up: engines of an earlier run that ended without
+    // stopping them, found by their command line ("velto-engine serve") and
+    // their parent (process 1), read from the process table at procRoot.
+    static QList<qint64> orphans(const QString &procRoot);
+    static inline QString procRoot = QStringLiteral("/proc");
+    // Where the clean-up runs (default: a background thread) and how an
+    // orphan is ended (default: SIGTERM); tests watch both.
+    static inline std::function<void(std::function<void()>)> runCleanup;
+    static inline std::function<void(qint64 pid)> endOrphan;
     // What a SIGTERM to the application does; unset, the normal quit path
-    // (QCoreApplication::quit). The handler is installed at the first start.
+    // (QCoreApplication::quit). The handler is installed at launch (or at
+    // the first start) and also starts the bound on the way out.
     static inline std::function<void()> onTerminateSignal;
+    static void installTermHandler();
 
 private:
     struct Wait;
     static void reapOrphans();
-    static void installTermHandler();
     void finishWait(const std::shared_ptr<Wait> &w, bool ready);
     void probe(const std::shared_ptr<Wait> &w);
 

@@ -238,6 +238,17 @@ void health(int port, double timeout, std::function<void(bool healthy)> done)
          });
 }
 
+void healthReply(int port, double timeout, Http::Done done)
+{
+    send(port, "GET", address(port, QStringLiteral("/global/health")), std::nullopt, timeout, std::move(done));
+}
+
+void warm(int port, const QString &folder, double timeout, Http::Done done)
+{
+    send(port, "GET", address(port, QStringLiteral("/session") + folderQuery(folder)), std::nullopt, timeout,
+         std::move(done));
+}
+
 void messages(int port, const QString &id, MessagesDone done)
 {
     send(port, "GET", address(port, QStringLiteral("/session/") + segment(id) + QStringLiteral("/message")),

@@ -99,6 +99,12 @@ void promptAsync(int port, const QString &id, const QString &agent, const QStrin
 // GET /global/health, answered within `timeout` seconds: whether the engine
 // said it is healthy (the page's own probe of the engine asks the same).
 void health(int port, double timeout, std::function<void(bool healthy)> done);
+// The same probe, answering the raw reply (status 0 when none came in time).
+void healthReply(int port, double timeout, Http::Done done);
+// GET /session?directory=<folder>: the engine brings up its instance for
+// the folder on the first request naming it, which can take seconds; the
+// reply (whatever it holds) says that work is done.
+void warm(int port, const QString &folder, double timeout, Http::Done done);
 // GET /session/<id>/message, 20 s. The list when the body is a JSON array.
 void messages(int port, const QString &id, MessagesDone done);
 

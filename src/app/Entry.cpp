@@ -1,5 +1,7 @@
 #include "app/Entry.h"
 #include "app/AppDelegate.h"
+#include "app/Engine.h"
+#include "app/Shutdown.h"
 #include "core/Globals.h"
 
 #include <QApplication>
@@ -17,13 +19,19 @@ int veltoMain(int argc, char **argv)
     QApplication application(argc, argv);
     app = &application;
 
+    // Quitting is bounded from here on, whatever runs.
+    Shutdown::install();
     AppDelegate appDelegate;
     delegate = &appDelegate;
+    // SIGTERM takes the delegate's quit path (a recording is finished).
+    Engine::onTerminateSignal = [&appDelegate] { appDelegate.quit(); };
+    Engine::installTermHandler();
     QObject::connect(&application, &QCoreApplication::aboutToQuit, &appDelegate,
                      &AppDelegate::applicationWillTerminate);
     QTimer::singleShot(0, &appDelegate, &AppDelegate::applicationDidFinishLaunching);
 
     const int status = QApplication::exec();
+    Engine::onTerminateSignal = nullptr;
     delegate = nullptr;
     app = nullptr;
     return status;

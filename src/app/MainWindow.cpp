@@ -87,25 +87,6 @@ QString lastComponent(const QString &path)
     return QFileInfo(path).fileName();
 }
 
-// Asks the engine for its health every 2 s, at most `tries` times, and loads
-// the session's page once it answers promptly (or the tries are spent). A
-// session opened meanwhile ends the wait.
-void reloadWhenHealthy(QPointer<AppDelegate> self, const QUrl &page, int tries)
-{
-    Dispatch::after(2.0, [self, page, tries] {
-        if (!self || self->sessions().openedPage != page)
-            return;
-        EngineApi::health(page.port(), 2.5, [self, page, tries](bool healthy) {
-            if (!self || self->sessions().openedPage != page)
-                return;
-            if (healthy || tries <= 1)
-                self->chat()->load(page);
-            else
-                reloadWhenHealthy(self, page, tries - 1);
-        });
-    });
-}
-
 } // namespace
 
 AppDelegate::ChatRoute AppDelegate::chatRoute(const QUrl &url)
@@ -185,6 +166,20 @@ void AppDelegate::buildWindow()
         ticks->recButton_->setText(recTitle(*seconds));
         ticks->recButton_->show();
     };
+
+    // An engine started before the window: the views and the tool server
+    // take it up now.
+    if (mcp_)
+        mcp_->setPane(browser_);
+    if (engine_.proc()) {
+        lockViewsToEngine();
+        if (work_)
+            statusLabel_->setText(QFileInfo(*work_).fileName());
+    }
+    if (earlySplash_) {
+        splashMessage(*earlySplash_);
+        earlySplash_.reset();
+    }
 
     layoutWindow();
     paintChrome();
@@ -352,19 +347,6 @@ void AppDelegate::buildContent(QWidget *root)
             Desktop::openUrl(url);
         }
     };
-    // The engine's page chooses its server interface with a probe bounded to
-    // a few seconds; when a busy engine or machine makes it time out, the
-    // page moves to the routes of a newer interface ("/server/...") that this
-    // engine does not serve, and the chat stays empty. The session's page is
-    // loaded again once the engine answers the same probe promptly (asked
-    // every 2 s, up to 30 times), three times at most per opened session.
-    connect(chat_, &QWebEngineView::urlChanged, this, [self](const QUrl &url) {
-        if (!self || !url.path().startsWith(QLatin1String("/server/")) || !self->sessions_.openedPage.isValid()
-            || url.port() != self->sessions_.openedPage.port() || self->sessions_.pageReloads >= 3)
-            return;
-        self->sessions_.pageReloads += 1;
-        reloadWhenHealthy(self, self->sessions_.openedPage, 30);
-    });
     connect(chat_->page(), &QWebEnginePage::loadingChanged, this, [this](const QWebEngineLoadingInfo &info) {
         if (info.status() == QWebEngineLoadingInfo::LoadSucceededStatus)
             chatLoaded(true);
@@ -539,6 +521,10 @@ void AppDelegate::showBrowser()
 {
     showingBrowser_ = true;
     chat_->hide();
+    // The chat page keeps following the agent while the browser covers it: a
+    // page the web view counts as hidden has its timers and frames held
+    // back, and would stay at "thinking" after the agent is done.
+    chat_->page()->setVisible(true);
     browser_->show();
     BrowserTab *tab = browser_->activeTab();
     statusLabel_->setText(tab ? browser_->web()->title() : QStringLiteral("Velto Browser"));
@@ -558,6 +544,11 @@ void AppDelegate::toggleSidebar()
 
 void AppDelegate::splashMessage(const QString &text)
 {
+    // Before the window is built (an early engine start) the text waits for it.
+    if (!splashLabel_) {
+        earlySplash_ = text;
+        return;
+    }
     splashLabel_->setText(text);
     if (splashWeb_)
         splashWeb_->evaluate(ChatScripts::statusCall(text), WebView::World::Page);

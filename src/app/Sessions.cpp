@@ -2,6 +2,9 @@
 #include "app/Sidebar.h"
 #include "core/Globals.h"
 #include "core/Shell.h"
+#include "platform/Dispatch.h"
+
+#include <QDateTime>
 
 Sessions::Sessions() : self_(std::make_shared<Sessions *>(this)) {}
 
@@ -97,10 +100,56 @@ void Sessions::openSession(const SessionRow &row)
     if (showChat)
         showChat();
     deepLinkTries = 3;
-    openedPage = EngineApi::sessionPage(port(), row.directory, row.id);
-    pageReloads = 0;
-    if (loadChat)
-        loadChat(openedPage);
+    const int enginePort = port();
+    openedPage = EngineApi::sessionPage(enginePort, row.directory, row.id);
     if (sidebar)
         sidebar->setCurrentSession(row.id);
+    const quint64 generation = ++pageGeneration_;
+    const QUrl page = openedPage;
+    const qint64 deadline = QDateTime::currentMSecsSinceEpoch() + Dispatch::scaledMs(pageWaitLimit);
+    std::weak_ptr<Sessions *> weak = self_;
+    // Whatever the warm-up answers (an engine that is slow to start answers
+    // nothing yet), the probe decides.
+    EngineApi::warm(enginePort, row.directory, pageWaitLimit, [weak, generation, enginePort, page, deadline](
+                                                                   const Http::Response &) {
+        if (auto alive = weak.lock())
+            (*alive)->probeThenLoad(generation, enginePort, page, deadline);
+    });
+}
+
+void Sessions::probeThenLoad(quint64 generation, int enginePort, const QUrl &page, qint64 deadlineMs)
+{
+    if (generation != pageGeneration_)
+        return;
+    const qint64 asked = QDateTime::currentMSecsSinceEpoch();
+    if (asked >= deadlineMs) {
+        if (loadChat)
+            loadChat(page);
+        return;
+    }
+    std::weak_ptr<Sessions *> weak = self_;
+    EngineApi::healthReply(enginePort, promptAnswer, [weak, generation, enginePort, page, deadlineMs,
+                                                      asked](const Http::Response &reply) {
+        const auto alive = weak.lock();
+        if (!alive)
+            return;
+        Sessions *self = *alive;
+        if (generation != self->pageGeneration_)
+            return;
+        // Any prompt HTTP answer will do: the engine is free to serve the page,
+        // and one that answers its probe otherwise won't change by waiting.
+        const bool prompt =
+            reply.answered() && QDateTime::currentMSecsSinceEpoch() - asked <= qint64(promptAnswer * 1000);
+        if (prompt) {
+            if (self->loadChat)
+                self->loadChat(page);
+            return;
+        }
+        // A probe that timed out already waited; one refused at once (the
+        // engine not listening yet) is asked again shortly.
+        Dispatch::after(reply.answered() ? 0 : 0.1, [weak, generation, enginePort, page, deadlineMs] {
+            if (auto again = weak.lock())
+                (*again)->probeThenLoad(generation, enginePort, page, deadlineMs);
+        });
+    });
 }

@@ -46,12 +46,15 @@ public:
     // page never overrides that session.
     int deepLinkTries = 0;
 
-    // The session page last opened, and how many times it has been loaded
-    // again since (see the main window's chat view): the engine's page picks
-    // its server interface with a probe of a few seconds, and on a busy
-    // machine it can give up and go to routes this engine does not serve.
+    // The session page last opened (it may still be waiting for the engine,
+    // see openSession).
     QUrl openedPage;
-    int pageReloads = 0;
+
+    // How long the engine may take to answer its health probe for the page to
+    // count it prompt, and the bound on the whole wait before a session page
+    // is loaded regardless (seconds; the bound is scaled by Dispatch::timeScale).
+    static inline double promptAnswer = 1.5;
+    static inline double pageWaitLimit = 45;
 
     // --- operations -------------------------------------------------------------
     // Asks the engine for a new session in the current folder and opens it at
@@ -62,7 +65,16 @@ public:
     // A new session in the current folder, sent the prompt, then opened; when
     // the engine gives no session the CA is told and nothing is sent.
     void startJob(const QString &text);
-    // Shows the session's page in the chat view and marks it in the sidebar.
+    // Marks the session in the sidebar and shows its page in the chat view
+    // once the engine is ready for it: the engine's page picks its server
+    // interface with a probe bounded to a few seconds, and when that probe
+    // times out (a busy engine bringing up the folder's instance, a loaded
+    // machine) it moves to routes this engine does not serve and the chat
+    // stays empty. So a request naming the folder warms the engine's instance
+    // for it first, then the same probe is asked until the engine answers it
+    // within promptAnswer seconds, and only then is the page loaded (at the
+    // latest after pageWaitLimit). Opening another session meanwhile ends
+    // the wait.
     void openSession(const SessionRow &row);
     // The current folder, exactly as startNewSession takes it.
     QString routineWorkingDirectory() const;
@@ -78,6 +90,11 @@ public:
 private:
     int port() const;
     void refreshSidebar(int port);
+    // One try of the health probe for the page of `generation`.
+    void probeThenLoad(quint64 generation, int port, const QUrl &page, qint64 deadlineMs);
+
+    // Bumped by every openSession: a wait for an earlier page does nothing.
+    quint64 pageGeneration_ = 0;
 
     // Pending replies hold this weakly to see that the object is gone.
     std::shared_ptr<Sessions *> self_;

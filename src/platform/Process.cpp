@@ -3,6 +3,7 @@
 #include <QProcess>
 #include <csignal>
 #include <sys/prctl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -24,8 +25,15 @@ void configure(QProcess &p, const Process::Spec &spec)
         p.setStandardInputFile(QProcess::nullDevice());
     else
         p.setInputChannelMode(QProcess::ForwardedInputChannel);
-    if (spec.dieWithParent)
-        p.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+    const bool dieWithParent = spec.dieWithParent;
+    const bool ownGroup = spec.ownGroup;
+    if (dieWithParent || ownGroup)
+        p.setChildProcessModifier([dieWithParent, ownGroup] {
+            if (ownGroup)
+                ::setpgid(0, 0);
+            if (dieWithParent)
+                ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        });
 }
 
 } // namespace
@@ -58,6 +66,7 @@ std::unique_ptr<Process> Process::launch(const Spec &spec, QString *error)
     }
     handle->proc_ = p;
     handle->pid_ = p->processId();
+    handle->ownGroup_ = spec.ownGroup;
     handle->running_ = true;
     Process *raw = handle.get();
     QObject::connect(p, &QProcess::finished, raw, [raw](int code, QProcess::ExitStatus status) {
@@ -81,7 +90,10 @@ int Process::runAndWait(const Spec &spec)
 
 void Process::signal(int sig)
 {
-    if (running_ && pid_ > 0)
+    if (!running_ || pid_ <= 0)
+        return;
+    // A group whose leader has not yet made it falls back to the process alone.
+    if (!ownGroup_ || ::kill(-pid_t(pid_), sig) != 0)
         ::kill(pid_t(pid_), sig);
 }
 

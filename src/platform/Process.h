@@ -23,6 +23,7 @@ public:
         Stream input = Stream::Inherit;
         Stream output = Stream::Null;             // stdout and stderr
         bool dieWithParent = false;               // the child gets SIGTERM when the app dies
+        bool ownGroup = false;                    // the child leads a process group of its own
     };
 
     ~Process() override;
@@ -38,7 +39,8 @@ public:
     qint64 pid() const { return pid_; }
     // Safe from any thread.
     bool isRunning() const { return running_.load(); }
-    // Sends a POSIX signal (SIGTERM by default) if the process still runs.
+    // Sends a POSIX signal (SIGTERM by default) if the process still runs;
+    // to its whole group when it was launched with a group of its own.
     void signal(int sig = 15);
     // Waits (processing nothing) up to ms for the exit; true when it ended.
     bool waitForExit(int ms);
@@ -51,6 +53,7 @@ private:
     Process() = default;
     QProcess *proc_ = nullptr;
     qint64 pid_ = 0;
+    bool ownGroup_ = false;
     std::atomic<bool> running_{false};
     int exitCode_ = -1;
 };

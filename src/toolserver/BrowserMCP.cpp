@@ -115,6 +115,11 @@ BrowserMCP::BrowserMCP(QObject *pane) : core_(std::make_shared<Core>())
     core_->pane = pane;
 }
 
+void BrowserMCP::setPane(QObject *pane)
+{
+    core_->pane = pane;
+}
+
 BrowserMCP::~BrowserMCP()
 {
     // The I/O threads end before the server's state goes.

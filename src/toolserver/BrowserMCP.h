@@ -27,6 +27,10 @@ public:
     BrowserMCP(const BrowserMCP &) = delete;
     BrowserMCP &operator=(const BrowserMCP &) = delete;
 
+    // The pane, when the server was started before the window was built.
+    // Main thread.
+    void setPane(QObject *pane);
+
     // Starts listening and waits up to 5 seconds for the listener; true when
     // it is ready with a port. Blocks the calling (main) thread meanwhile.
     bool start();

@@ -7,6 +7,7 @@
 #include "platform/Desktop.h"
 #include "platform/Dialogs.h"
 #include "platform/WebView.h"
+#include "recorder/PaneRecorder.h"
 #include "support/FakeHttpServer.h"
 #include "toolserver/BrowserMCP.h"
 #include "ui/Mascot.h"
@@ -14,9 +15,13 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QSignalSpy>
 #include <QLabel>
 #include <QPushButton>
+#include <QWebEnginePage>
 
 using TestKit::HomeTest;
 using TestKit::waitFor;
@@ -113,6 +118,7 @@ TEST_F(AppDelegateTest, WindowLayoutTabsAndSidebarToggle)
     app->showBrowser();
     EXPECT_TRUE(app->showingBrowser());
     EXPECT_TRUE(app->chat()->isHidden());
+    EXPECT_TRUE(app->chat()->page()->isVisible()) << "the chat page keeps following the agent under the browser";
     app->showChat();
     app->paintTabs(false);
     app->paintTabs(false);
@@ -172,35 +178,104 @@ TEST_F(AppDelegateTest, ToolActivityAndConfirmHooks)
     EXPECT_TRUE(app->confirmStep(QStringLiteral("Pay"), QStringLiteral("₹100")));
 }
 
-// When the engine's page gives up its server probe and moves to the routes of
-// an interface the engine does not serve, the session's page is loaded again,
-// three times at most.
-TEST_F(AppDelegateTest, ASessionPageThatLeavesForUnservedRoutesIsLoadedAgain)
+// The engine brings up its instance for a folder slowly (it answers nothing
+// for 2.5 s) and its page gives its health probe 1.2 s: loaded at once, the
+// page would go to routes this engine does not serve. The app warms the
+// folder first and loads the page once the probe is answered promptly, so
+// the page reaches its message box.
+TEST_F(AppDelegateTest, TheChatPageOpensReadyOnASlowEngine)
 {
-    TestKit::FakeHttpServer engine;
-    engine.setFallback([](const TestKit::RecordedRequest &) {
-        TestKit::FakeReply r = TestKit::FakeReply::text(
-            "<!doctype html><html><body><script>history.pushState({}, '', '/server/abc/session/ses_1');</script>"
-            "</body></html>");
-        r.headers = {{"Content-Type", "text/html; charset=utf-8"}};
-        return r;
-    });
-    app->sessions().enginePort = [&] { return int(engine.port()); };
-    app->sessions().openSession(SessionRow{"ses_1", "New session", home->file("Clients"), 1, "velto"});
-    const auto pageLoads = [&] {
-        int n = 0;
-        for (const auto &r : engine.requests())
-            n += r.path.endsWith("/session/ses_1") && !r.path.startsWith("/server/");
-        return n;
-    };
-    ASSERT_TRUE(waitFor([&] { return pageLoads() == 4; }, 20000)) << pageLoads();
-    TestKit::spin(500);
-    EXPECT_EQ(pageLoads(), 4) << "three more loads at most";
-    EXPECT_EQ(app->sessions().pageReloads, 3);
+    AppTestKit::ScopedTimeScale realTime(1.0);
+    TestKit::FakeHttpServer cloud;
+    home->refill({{"VELTO_API", cloud.baseUrl()}});
+    const QString log = home->file("engine.log");
+    env.set("VELTO_STANDIN_LOG", log);
+    env.set("VELTO_STANDIN_WARM_MS", "2500");
+    env.set("VELTO_STANDIN_PAGE_PROBE_MS", "1200");
+    const QString clients = home->file("Clients");
+    QDir().mkpath(clients);
+    home->write("sessions.json", QJsonDocument(QJsonArray{QJsonObject{
+                                                   {"id", "ses_old"},
+                                                   {"title", "March GST"},
+                                                   {"directory", clients},
+                                                   {"time", QJsonObject{{"created", 1}, {"updated", 2}}}}})
+                                     .toJson());
+    env.set("VELTO_STANDIN_SESSIONS", home->file("sessions.json"));
+    QDir().mkpath(QFileInfo(ENGINE).absolutePath());
+    ASSERT_TRUE(QFile::link(AppTestKit::standinEngine(), ENGINE));
+    home->write(".velto/seat.env", "PAVI_SEAT_TOKEN=seat-token\n");
+    app->setWork(clients);
+    QStringList paths;
+    connect(app->chat(), &QWebEngineView::urlChanged, app->chat(), [&](const QUrl &u) { paths << u.path(); });
 
-    // Opening a session starts the count again.
-    app->sessions().openSession(SessionRow{"ses_1", "New session", home->file("Clients"), 1, "velto"});
-    EXPECT_EQ(app->sessions().pageReloads, 0);
+    app->startEngineNow();
+    ASSERT_TRUE(app->engine().proc());
+    const auto messageBox = [&] {
+        std::optional<bool> shown;
+        app->chat()->evaluate("(() => { const f = document.getElementById('form');"
+                              " return !!f && !f.hidden && !!document.getElementById('text'); })()",
+                              [&](const WebView::ScriptResult &r) { shown = r.value.toBool(); });
+        return waitFor([&] { return shown.has_value(); }, 30000) && *shown;
+    };
+    ASSERT_TRUE(waitFor([&] { return app->chat()->url().path().endsWith("/session/ses_old") && messageBox(); }, 60000))
+        << paths.join(' ').toStdString();
+    for (const QString &path : std::as_const(paths))
+        EXPECT_FALSE(path.startsWith("/server/")) << path.toStdString();
+    // The page was asked for only after the folder's instance was up.
+    const QList<QJsonObject> logged = AppTestKit::readLog(log);
+    qsizetype warmed = -1, pageAsked = -1;
+    for (qsizetype i = 0; i < logged.size(); ++i) {
+        if (warmed < 0 && logged[i].value("event").toString() == "warming")
+            warmed = i;
+        if (pageAsked < 0 && logged[i].value("path").toString().endsWith("/session/ses_old"))
+            pageAsked = i;
+    }
+    ASSERT_GE(warmed, 0);
+    EXPECT_GT(pageAsked, warmed);
+
+    // The same page of a folder the engine has not brought up yet, loaded at
+    // once, ends on the routes it does not serve: what the wait prevents.
+    const QString other = home->file("Other client");
+    QDir().mkpath(other);
+    app->chat()->load(EngineApi::sessionPage(app->engine().port(), other, "ses_old"));
+    EXPECT_TRUE(waitFor([&] { return app->chat()->url().path().startsWith("/server/"); }, 30000))
+        << app->chat()->url().toString().toStdString();
+    app->applicationWillTerminate();
+}
+
+// Quitting (the menu, closing the window and SIGTERM all come here) while a
+// recording runs stops it as record_stop would: the video ends at that
+// moment and is finished before the app leaves.
+TEST_F(AppDelegateTest, QuittingWhileRecordingFinishesTheVideoFirst)
+{
+    AppTestKit::ScopedTimeScale realTime(1.0);
+    PaneRecorder &recorder = PaneRecorder::shared();
+    const QString folder = home->file("Clients/Videos/Quit");
+    int frames = 0;
+    const auto err = recorder.startWindow(QSizeF(320, 200), 1, folder, "Quit", [&](std::function<void(const QImage &)> done) {
+        QImage img(320, 200, QImage::Format_RGB32);
+        img.fill(QColor(40 + (frames++ * 7) % 200, 120, 200));
+        done(img);
+    });
+    ASSERT_FALSE(err.has_value()) << err->description().toStdString();
+    ASSERT_TRUE(waitFor([&] { return recorder.written() >= 3; }, 30000));
+
+    const double at = recorder.seconds();
+    app->quit();
+    EXPECT_FALSE(recorder.isRecording()) << "the recording ends at the quit";
+    ASSERT_TRUE(waitFor([&] { return quits == 1; }, 60000));
+    EXPECT_FALSE(recorder.isFinishing());
+    const auto summary = recorder.lastSummary();
+    ASSERT_TRUE(summary.has_value());
+    EXPECT_EQ(summary->folder, folder);
+    EXPECT_GE(summary->seconds, at - 0.1);
+    EXPECT_LT(summary->seconds, at + 5) << "the video ends when the app was asked to quit";
+    EXPECT_GT(QFileInfo(folder + "/raw.mp4").size(), 0);
+    EXPECT_TRUE(QFileInfo::exists(folder + "/steps.json"));
+
+    // With nothing recording, quitting leaves at once.
+    app->quit();
+    EXPECT_EQ(quits, 2);
 }
 
 TEST_F(AppDelegateTest, SplashMessageKeepsTheText)
@@ -280,13 +355,13 @@ TEST_F(AppDelegateTest, TheChatViewOpensTheLockedEngineWithoutAPrompt)
     };
     // The chat view shows the new session's page, and the page's own script
     // reads its messages from the engine.
-    ASSERT_TRUE(waitFor([&] { return made("GET", "/message"); }, 30000)) << "the page's script got no answer";
-    ASSERT_TRUE(waitFor([&] { return app->splash()->isHidden(); }, 10000));
+    ASSERT_TRUE(waitFor([&] { return made("GET", "/message"); }, 60000)) << "the page's script got no answer";
+    ASSERT_TRUE(waitFor([&] { return app->splash()->isHidden(); }, 30000));
     EXPECT_TRUE(app->chat()->url().path().contains("/session/ses_")) << app->chat()->url().toString().toStdString();
     std::optional<QString> header;
     app->chat()->evaluate("document.querySelector('header') ? document.querySelector('header').textContent : ''",
                           [&](const WebView::ScriptResult &r) { header = r.value.toString(); });
-    ASSERT_TRUE(waitFor([&] { return header.has_value(); }));
+    ASSERT_TRUE(waitFor([&] { return header.has_value(); }, 30000));
     EXPECT_TRUE(header->startsWith("Stand-in engine")) << header->toStdString();
 
     // Every request the app itself makes to the engine carried the credentials:
@@ -313,7 +388,7 @@ TEST_F(AppDelegateTest, TheChatViewOpensTheLockedEngineWithoutAPrompt)
     });
     QSignalSpy loaded(app->chat(), &QWebEngineView::loadFinished);
     app->chat()->load(QUrl(other.baseUrl() + "/session"));
-    ASSERT_TRUE(loaded.wait(15000));
+    ASSERT_TRUE(loaded.wait(60000));
     ASSERT_FALSE(other.requests().isEmpty());
     for (const auto &r : other.requests()) {
         EXPECT_TRUE(r.header("Authorization").isEmpty());

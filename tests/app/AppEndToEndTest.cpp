@@ -170,3 +170,56 @@ TEST(AppEndToEnd, StartsServesToolsAndQuitsOnSigterm)
     EXPECT_EQ(app->exitCode(), 0);
     EXPECT_TRUE(waitForEvents(engineLog, "signal", 1, 10000)) << "the engine was not sent SIGTERM";
 }
+
+// Quitting is bounded whatever runs: an engine that ignores SIGTERM is ended
+// with the app, which is gone within its bound of seconds.
+TEST(AppEndToEnd, QuittingEndsAnEngineThatIgnoresItsSignal)
+{
+    ScopedTimeScale realTime(1);
+    TestKit::TempHome home;
+    StandinCloud cloud(home, signedInCloudReplies());
+    ASSERT_TRUE(cloud.running());
+    const QString velto = home.file(".velto");
+    QDir().mkpath(velto + "/bin");
+    QDir().mkpath(velto + "/hallix");
+    ASSERT_TRUE(QFile::link(standinEngine(), velto + "/bin/velto-engine"));
+    home.write(".velto/hallix/opencode.json", "{}\n");
+    home.write(".velto/seat.env", "PAVI_SEAT_TOKEN=seat-token\n");
+    const QString clients = home.file("Clients");
+    QDir().mkpath(clients);
+    home.write(".velto/velto.env", "VELTO_WORK=" + clients.toUtf8() + "\n");
+
+    const QString engineLog = home.file("engine.log");
+    std::unique_ptr<Process> app =
+        launchVelto(home, cloud.baseUrl(), {{"VELTO_STANDIN_LOG", engineLog}, {"VELTO_STANDIN_IGNORE_TERM", "1"}});
+    ASSERT_TRUE(app);
+    ASSERT_TRUE(waitForEvents(engineLog, "listening", 1, 60000));
+    // Up to the chat page: the engine has been asked for a session's page.
+    ASSERT_TRUE(waitFor(
+        [&] {
+            for (const QJsonObject &r : events(engineLog, "request"))
+                if (r.value("path").toString().contains("/session/ses_") && !r.value("path").toString().endsWith("/message"))
+                    return true;
+            return false;
+        },
+        60000));
+    const pid_t enginePid = pid_t(events(engineLog, "start").value(0).value("pid").toDouble());
+    ASSERT_GT(enginePid, 0);
+
+    app->signal(SIGTERM);
+    ASSERT_TRUE(app->waitForExit(30000)) << "the app did not end";
+    EXPECT_EQ(app->exitCode(), 0);
+    EXPECT_TRUE(waitForEvents(engineLog, "signal", 1, 10000)) << "the engine was asked first";
+    // Gone (an unreaped entry left to whoever adopted it counts as gone).
+    const auto alive = [&] {
+        if (::kill(enginePid, 0) != 0)
+            return false;
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(enginePid));
+        if (!stat.open(QIODevice::ReadOnly))
+            return false;
+        const QByteArray text = stat.readAll();
+        const qsizetype close = text.lastIndexOf(')');
+        return close < 0 || text.mid(close + 2, 1) != "Z";
+    };
+    EXPECT_TRUE(waitFor([&] { return !alive(); }, 10000)) << "the engine outlived the app";
+}

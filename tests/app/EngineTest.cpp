@@ -192,11 +192,8 @@ TEST_F(EngineTest, EnvironmentOutsideDemoModeAndWithoutKeyOrPath)
 
 TEST_F(EngineTest, MissingEngineAnswersFalseWithoutCleanUp)
 {
-    std::vector<Process::Spec> cleanups;
-    Engine::runCleanup = [&](const Process::Spec &spec) {
-        cleanups.push_back(spec);
-        return 0;
-    };
+    std::vector<std::function<void()>> cleanups;
+    Engine::runCleanup = [&](std::function<void()> job) { cleanups.push_back(std::move(job)); };
     QFile::remove(ENGINE);
     EXPECT_FALSE(engine->start(work, "t"));
     EXPECT_TRUE(cleanups.empty());
@@ -208,17 +205,52 @@ TEST_F(EngineTest, MissingEngineAnswersFalseWithoutCleanUp)
     EXPECT_FALSE(engine->start(work, "t"));
     EXPECT_TRUE(cleanups.empty());
 
-    // With the engine in place the orphan clean-up runs first, to its end.
+    // With the engine in place the orphan clean-up is handed off (it runs in
+    // the background) and the engine starts without waiting for it.
     QFile::remove(ENGINE);
     installEngine();
     ASSERT_TRUE(engine->start(work, "t"));
     ASSERT_EQ(cleanups.size(), 1u);
-    EXPECT_EQ(cleanups[0].program, "/bin/sh");
-    EXPECT_EQ(cleanups[0].args,
-              QStringList({"-c", "for p in $(pgrep -f 'velto-engine serve' 2>/dev/null); do [ \"$(ps -o ppid= -p $p "
-                                 "| tr -d ' ')\" = 1 ] && kill $p; done; true"}));
-    EXPECT_EQ(cleanups[0].output, Process::Stream::Null);
-    Engine::runCleanup = &Process::runAndWait;
+    EXPECT_TRUE(engine->proc());
+    Engine::runCleanup = nullptr;
+}
+
+// The clean-up reads the process table itself: an engine ("velto-engine
+// serve" in its command line) whose parent is process 1 is ended; one with a
+// living parent, other programs and unreadable entries are left alone.
+TEST_F(EngineTest, CleanUpEndsOnlyOrphanedEngines)
+{
+    const QString root = home->file("proc");
+    const auto entry = [&](const QString &pid, const QByteArray &cmdline, const QByteArray &stat) {
+        if (!cmdline.isNull())
+            home->write("proc/" + pid + "/cmdline", cmdline);
+        if (!stat.isNull())
+            home->write("proc/" + pid + "/stat", stat);
+    };
+    const QByteArray engineCmd = QByteArrayList{"/home/ca/.velto/bin/velto-engine", "serve", "--port", "4096", ""}.join('\0');
+    entry("101", engineCmd, "101 (velto-engine) S 1 101 101 0");
+    entry("102", engineCmd, "102 (velto-engine) S 77 102 102 0");   // its app still runs
+    entry("103", QByteArrayList{"bash", "-c", "velto-engine", ""}.join('\0'), "103 (bash) S 1 103 103 0");
+    entry("104", engineCmd, "104 (velto engine) (x) S 1 104 104 0"); // a name with spaces and brackets
+    entry("105", engineCmd, QByteArray());                            // gone before its stat was read
+    entry("self", engineCmd, "1 (velto-engine) S 1 1 1 0");
+    home->write("proc/uptime", "1 1");
+    EXPECT_EQ(Engine::orphans(root), (QList<qint64>{101, 104}));
+
+    // start() hands the clean-up off; run, it ends those with SIGTERM's stand-in.
+    std::function<void()> job;
+    QList<qint64> ended;
+    Engine::runCleanup = [&](std::function<void()> j) { job = std::move(j); };
+    Engine::endOrphan = [&](qint64 pid) { ended << pid; };
+    Engine::procRoot = root;
+    ASSERT_TRUE(engine->start(work, "t"));
+    ASSERT_TRUE(job);
+    EXPECT_TRUE(ended.isEmpty());
+    job();
+    EXPECT_EQ(ended, (QList<qint64>{101, 104}));
+    Engine::runCleanup = nullptr;
+    Engine::endOrphan = nullptr;
+    Engine::procRoot = QStringLiteral("/proc");
 }
 
 TEST_F(EngineTest, CleanUpSparesEnginesWithALivingParent)

@@ -9,6 +9,7 @@
 #include "support/FakeHttpServer.h"
 
 #include <QJsonArray>
+#include <algorithm>
 
 using namespace AppTestKit;
 using TestKit::FakeReply;
@@ -117,7 +118,10 @@ protected:
                 out.append(r);
         return out;
     }
-    bool loaded() const { return calls.size() >= 2; }
+    bool loaded() const
+    {
+        return std::any_of(calls.begin(), calls.end(), [](const QString &c) { return c.startsWith("load "); });
+    }
 };
 
 TEST_F(SessionsTest, ANewSessionIsMadeInTheCurrentFolderAndOpened)
@@ -125,7 +129,7 @@ TEST_F(SessionsTest, ANewSessionIsMadeInTheCurrentFolderAndOpened)
     startEngine();
     sessions->startNewSession();
     EXPECT_EQ(calls, QStringList{"showChat"}) << "the chat comes forward at once";
-    ASSERT_TRUE(waitFor([&] { return !sidebar->sessions().isEmpty(); }, 15000));
+    ASSERT_TRUE(waitFor([&] { return !sidebar->sessions().isEmpty() && loaded(); }, 15000));
 
     const auto created = requestsTo("POST", "/session");
     ASSERT_EQ(created.size(), 1);
@@ -141,8 +145,12 @@ TEST_F(SessionsTest, ANewSessionIsMadeInTheCurrentFolderAndOpened)
                                   "load " + EngineApi::sessionPage(port, folder, id).toString()}));
     EXPECT_EQ(sessions->deepLinkTries, 3);
     EXPECT_EQ(sidebar->currentSession(), id);
-    // The sidebar reloaded from the engine and marks the new session.
-    EXPECT_EQ(requestsTo("GET", "/session").size(), 1);
+    // The sidebar reloaded from the engine and marks the new session; the
+    // other list named the folder, to have the engine ready for the page.
+    const auto lists = requestsTo("GET", "/session");
+    ASSERT_EQ(lists.size(), 2);
+    EXPECT_EQ(lists[0].value("query").toString() + lists[1].value("query").toString(),
+              "directory=%2Fclients%2FSharma%20%26%20Co");
     ASSERT_EQ(sidebar->rows().size(), 5);
     EXPECT_EQ(sidebar->rows().last()->label(), "New session");
     EXPECT_TRUE(sidebar->rows().last()->selected());
@@ -247,13 +255,44 @@ TEST_F(SessionsTest, AJobWithoutAnEngineTellsTheCaAndSendsNothing)
     EXPECT_EQ(calls, QStringList{"showChat"}) << "nothing opened";
 }
 
-TEST_F(SessionsTest, OpeningASessionUsesItsOwnFolder)
+// The page of a session is loaded only after a request named its folder
+// (the engine brings up its instance for it) and the engine answered its
+// health probe; opening another session meanwhile drops the first page.
+TEST_F(SessionsTest, OpeningASessionUsesItsOwnFolderOnceTheEngineIsReady)
 {
-    port = 4321;
+    startEngine();
     sessions->openSession(SessionRow{"ses_9", "Old work", "/clients/Other", 1, "velto"});
-    EXPECT_EQ(calls, (QStringList{"showChat", "load http://127.0.0.1:4321/" + slug("/clients/Other") + "/session/ses_9"}));
+    EXPECT_EQ(calls, QStringList{"showChat"}) << "the page waits for the engine";
     EXPECT_EQ(sessions->deepLinkTries, 3);
     EXPECT_EQ(sidebar->currentSession(), "ses_9");
+    ASSERT_TRUE(waitFor([&] { return loaded(); }, 15000));
+    EXPECT_EQ(calls, (QStringList{"showChat", QString("load http://127.0.0.1:%1/").arg(port) + slug("/clients/Other")
+                                                  + "/session/ses_9"}));
+    QStringList asked;
+    for (const QJsonObject &r : engine->requests())
+        asked << r.value("method").toString() + " " + r.value("path").toString() + "?" + r.value("query").toString();
+    EXPECT_EQ(asked, (QStringList{"GET /session?directory=%2Fclients%2FOther", "GET /global/health?"}));
+
+    // A fake engine that never answers its probe: the first page is dropped
+    // for the second session's, which loads once the limit has passed.
+    TestKit::FakeHttpServer slow;
+    slow.setFallback([](const TestKit::RecordedRequest &) {
+        FakeReply r = FakeReply::json(QJsonObject{{"healthy", true}});
+        r.delayMs = 3000;
+        return r;
+    });
+    port = slow.port();
+    calls.clear();
+    const double savedLimit = Sessions::pageWaitLimit;
+    Sessions::pageWaitLimit = 1;
+    sessions->openSession(SessionRow{"ses_1", "One", "/clients/One", 1, "velto"});
+    sessions->openSession(SessionRow{"ses_2", "Two", "/clients/Two", 1, "velto"});
+    const bool came = waitFor([&] { return loaded(); }, 20000);
+    Sessions::pageWaitLimit = savedLimit;
+    ASSERT_TRUE(came);
+    TestKit::spin(200);
+    EXPECT_EQ(calls, (QStringList{"showChat", "showChat", QString("load http://127.0.0.1:%1/").arg(port)
+                                                              + slug("/clients/Two") + "/session/ses_2"}));
 }
 
 TEST_F(SessionsTest, RepliesAfterTheOwnerIsGoneDoNothing)

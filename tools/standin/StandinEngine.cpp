@@ -1,9 +1,16 @@
 // velto-standin-engine: stands in for the agent engine. Run as
 //   velto-standin-engine serve --port N --hostname 127.0.0.1
 // it serves the engine's local HTTP interface as the app uses it: any path
-// answers (unknown ones 404), the session list, new sessions, prompts and
-// session messages, and a small working chat page for a folder or a session
-// that posts {working: bool} and {home: true} to the page's "velto" handler.
+// answers (unknown ones 404), the health probe, the session list, new
+// sessions, prompts and session messages, and a small working chat page for a
+// folder or a session that posts {working: bool} and {home: true} to the
+// page's "velto" handler.
+//
+// Like the engine, it brings up an instance for a folder the first time a
+// request names it (a "directory" in the query) and answers nothing else
+// meanwhile; and its chat page probes the engine's health within a bound
+// from the moment it starts, going to routes it does not serve ("/server/...",
+// no message box) when the probe is not answered in time.
 //
 // Environment:
 //   VELTO_STANDIN_LOG       file to which its arguments, working folder,
@@ -12,9 +19,15 @@
 //   VELTO_STANDIN_DELAY_MS  answer every request this many milliseconds late
 //   VELTO_STANDIN_HANG      when "1", accept requests but never answer
 //   VELTO_STANDIN_EXIT      exit at once with this status
+//   VELTO_STANDIN_IGNORE_TERM  when "1", SIGTERM is logged and otherwise ignored
 //   VELTO_STANDIN_REPLY_MS  the assistant's answer to a prompt completes this
 //                           many milliseconds after the prompt (default 0)
 //   VELTO_STANDIN_SESSIONS  a JSON file holding an array of sessions to start with
+//   VELTO_STANDIN_WARM_MS   bringing up a folder's instance takes this many
+//                           milliseconds (default 0), during which every
+//                           request waits
+//   VELTO_STANDIN_PAGE_PROBE_MS  the chat page's bound on its health probe
+//                           (default 5000)
 //   OPENCODE_SERVER_PASSWORD  locks the server: every request without HTTP Basic
 //                           credentials for user "opencode" and this password
 //                           is answered 401 with a Basic challenge. The log
@@ -23,11 +36,13 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QProcessEnvironment>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QSet>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <QUrlQuery>
@@ -85,10 +100,11 @@ QString newId(const char *prefix)
            QString::number(++counter);
 }
 
-QByteArray chatPage(const QString &directory, const QString &session)
+QByteArray chatPage(const QString &directory, const QString &session, int probeMs)
 {
     QJsonObject state{{QStringLiteral("directory"), directory},
-                      {QStringLiteral("session"), session.isEmpty() ? QJsonValue() : QJsonValue(session)}};
+                      {QStringLiteral("session"), session.isEmpty() ? QJsonValue() : QJsonValue(session)},
+                      {QStringLiteral("probeMs"), probeMs}};
     // '<' only occurs inside JSON strings, where \u003c reads the same.
     QByteArray stateJs = QJsonDocument(state).toJson(QJsonDocument::Compact);
     stateJs.replace("<", "\\u003c");
@@ -112,7 +128,7 @@ QByteArray chatPage(const QString &directory, const QString &session)
 <body>
 <header>Stand-in engine &middot; <span id="dir"></span> &middot; <span id="sid"></span></header>
 <div id="log"></div>
-<form id="form">
+<form id="form" hidden>
   <textarea id="text" placeholder="Ask the engine"></textarea>
   <button type="submit">Send</button>
   <button type="button" id="home">New session</button>
@@ -143,9 +159,10 @@ QByteArray chatPage(const QString &directory, const QString &session)
     }
     log.scrollTop = log.scrollHeight;
   };
+  const inFolder = '?directory=' + encodeURIComponent(state.directory);
   const load = async () => {
     if (!state.session) return [];
-    const msgs = await json('GET', '/session/' + state.session + '/message');
+    const msgs = await json('GET', '/session/' + state.session + '/message' + inFolder);
     const list = Array.isArray(msgs) ? msgs : [];
     render(list);
     return list;
@@ -181,7 +198,23 @@ QByteArray chatPage(const QString &directory, const QString &session)
   });
   $('home').addEventListener('click', () => velto({home: true}));
   show();
-  load();
+  // The page's probe: the folder's first request, then the health, all
+  // within the bound from the page's start; past it the page takes the
+  // engine for another kind and moves to routes this one does not serve.
+  const probe = (async () => {
+    await json('GET', '/path' + inFolder);
+    const h = await json('GET', '/global/health');
+    return !!(h && h.healthy);
+  })();
+  const limit = new Promise(r => setTimeout(() => r(false), state.probeMs));
+  Promise.race([probe, limit]).then(ok => {
+    if (!ok) {
+      location.replace('/server' + location.pathname);
+      return;
+    }
+    $('form').hidden = false;
+    load();
+  });
 })();
 </script>
 </body>
@@ -215,7 +248,32 @@ struct Session {
 
 class StandinEngine {
 public:
-    StandinEngine(Log &log, int replyMs) : log_(log), replyMs_(replyMs) {}
+    StandinEngine(Log &log, int replyMs, int warmMs, int probeMs)
+        : log_(log), replyMs_(replyMs), warmMs_(warmMs), probeMs_(probeMs)
+    {
+        clock_.start();
+    }
+
+    // The folder a request names in its query; empty when none.
+    static QString folderOf(const Request &req)
+    {
+        return QUrlQuery(req.query).queryItemValue(QStringLiteral("directory"), QUrl::FullyDecoded);
+    }
+
+    // How long a request waits for the instances being brought up: the
+    // first request naming a folder starts its instance, and the engine
+    // answers nothing until every instance started so far is up.
+    int busyMs(const Request &req)
+    {
+        const qint64 now = clock_.elapsed();
+        const QString folder = folderOf(req);
+        if (warmMs_ > 0 && !folder.isEmpty() && !warm_.contains(folder)) {
+            warm_.insert(folder);
+            busyUntil_ = std::max(busyUntil_, now) + warmMs_;
+            log_.write({{QStringLiteral("event"), QStringLiteral("warming")}, {QStringLiteral("directory"), folder}});
+        }
+        return int(std::max<qint64>(0, busyUntil_ - now));
+    }
 
     void seed(const QString &file)
     {
@@ -243,6 +301,10 @@ public:
         static const QRegularExpression page(QStringLiteral("^/([A-Za-z0-9_-]+)/session(?:/([^/]+))?/?$"));
         static const QRegularExpression sessionPath(QStringLiteral("^/session/([^/]+)/(prompt_async|message)$"));
 
+        if (req.path == QLatin1String("/global/health") && req.method == "GET")
+            return Reply::json(QJsonObject{{QStringLiteral("healthy"), true}, {QStringLiteral("version"), QStringLiteral("standin")}});
+        if (req.path == QLatin1String("/path") && req.method == "GET")
+            return Reply::json(QJsonObject{{QStringLiteral("directory"), folderOf(req)}});
         if (req.path == QLatin1String("/session")) {
             if (req.method == "GET")
                 return listSessions();
@@ -263,7 +325,7 @@ public:
             const auto decoded = QByteArray::fromBase64Encoding(
                 raw, QByteArray::Base64UrlEncoding | QByteArray::AbortOnBase64DecodingErrors);
             if (decoded)
-                return Reply::html(chatPage(QString::fromUtf8(*decoded), m.captured(2)));
+                return Reply::html(chatPage(QString::fromUtf8(*decoded), m.captured(2), probeMs_));
         }
         return notFound();
     }
@@ -372,6 +434,11 @@ private:
 
     Log &log_;
     int replyMs_;
+    int warmMs_;
+    int probeMs_;
+    QElapsedTimer clock_;
+    QSet<QString> warm_;
+    qint64 busyUntil_ = 0;
     QList<Session> sessions_;
 };
 
@@ -418,17 +485,25 @@ int main(int argc, char **argv)
         sa.sa_flags = SA_RESTART;
         ::sigaction(SIGTERM, &sa, nullptr);
         auto *notifier = new QSocketNotifier(termPipe[0], QSocketNotifier::Read, &app);
-        QObject::connect(notifier, &QSocketNotifier::activated, &app, [&log] {
+        const bool ignoreTerm = env.value(QStringLiteral("VELTO_STANDIN_IGNORE_TERM")) == QLatin1String("1");
+        QObject::connect(notifier, &QSocketNotifier::activated, &app, [&log, ignoreTerm] {
+            char buf[16];
+            while (::read(termPipe[0], buf, sizeof buf) > 0) {
+            }
             log.write({{QStringLiteral("event"), QStringLiteral("signal")},
                        {QStringLiteral("signal"), QStringLiteral("TERM")},
                        {QStringLiteral("pid"), double(QCoreApplication::applicationPid())}});
-            QCoreApplication::exit(0);
+            if (!ignoreTerm)
+                QCoreApplication::exit(0);
         });
     }
 
     const int delayMs = env.value(QStringLiteral("VELTO_STANDIN_DELAY_MS")).toInt();
     const bool hang = env.value(QStringLiteral("VELTO_STANDIN_HANG")) == QLatin1String("1");
-    StandinEngine engine(log, std::max(0, env.value(QStringLiteral("VELTO_STANDIN_REPLY_MS")).toInt()));
+    const QString probeMs = env.value(QStringLiteral("VELTO_STANDIN_PAGE_PROBE_MS"));
+    StandinEngine engine(log, std::max(0, env.value(QStringLiteral("VELTO_STANDIN_REPLY_MS")).toInt()),
+                         std::max(0, env.value(QStringLiteral("VELTO_STANDIN_WARM_MS")).toInt()),
+                         probeMs.isEmpty() ? 5000 : std::max(0, probeMs.toInt()));
     engine.seed(env.value(QStringLiteral("VELTO_STANDIN_SESSIONS")));
 
     Server server([&](const Request &req) {
@@ -448,7 +523,7 @@ int main(int argc, char **argv)
             return r;
         }
         Reply r = allowed ? engine.handle(req) : challenge();
-        r.delayMs = delayMs;
+        r.delayMs = delayMs + (allowed ? engine.busyMs(req) : 0);
         return r;
     });
     if (!server.listen(host, quint16(port))) {
