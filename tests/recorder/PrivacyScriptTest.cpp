@@ -56,6 +56,8 @@ const char *kBank = R"(<!doctype html><html><head><title>Bank</title>
 <span id=inline>9120-1003-4567-891</span></p>
 <input id=field class=abs style="left:10px;top:300px;width:200px" aria-label="Beneficiary A/c No." value="12">
 <input id=sum class=abs style="left:300px;top:300px;width:200px" name=total value="1234567890.50">
+<canvas class=abs style="left:600px;top:10px" width=300 height=80></canvas>
+<canvas class=abs style="left:600px;top:100px" width=10 height=10></canvas>
 </body></html>)";
 
 class PrivacyScriptTest : public HomeTest {
@@ -247,5 +249,10 @@ TEST_F(PrivacyScriptTest, HidesBankAccountNumbersByTheirLabelOrShape)
     for (const Case &c : cases)
         EXPECT_EQ(hidden(c.id), c.hidden) << c.id << ": " << boxes(r, "account").join(" ").toStdString();
     EXPECT_EQ(boxes(r, "ifsc").size(), 2) << "the IFSC cells keep their own kind";
+    // The canvas big enough to hold a value is reported as drawn pixels, for
+    // recognition to read whole; nothing is hidden for it by the page check.
+    const QJsonArray pixels = r["pixels"].toArray();
+    ASSERT_EQ(pixels.size(), 1);
+    EXPECT_EQ(pixels[0].toObject(), (QJsonObject{{"x", 598}, {"y", 8}, {"w", 304}, {"h", 84}}));
     EXPECT_FALSE(QJsonDocument(r).toJson().contains("5010")) << "no value leaves the page";
 }
