@@ -1,5 +1,6 @@
 // How well the recorder keeps up on a busy portal page: it records a page of
-// client tables (PAN, GSTIN, IFSC, mobile and e-mail values), with a clock
+// client tables (PAN, GSTIN, IFSC, mobile and e-mail values) under a canvas
+// that draws the firm's GSTIN and bank account, with a clock
 // that changes every second and a scroll every 5 s, served from 127.0.0.1
 // and shown at 1920 x 1200, for 30 s. Prints the frames written per second,
 // the frames dropped, the longest delay from a frame's capture to its write,
@@ -70,12 +71,18 @@ th, td { text-align: left; padding: 9px 12px; border-bottom: 1px solid #dde3ea }
 th { background: #e8edf3 }
 </style></head><body>
 <header><span>Taxpayer services · Client master</span><span id="clock"></span></header>
-<main><table><thead><tr><th>#</th><th>Name</th><th>PAN</th><th>GSTIN</th><th>IFSC</th><th>Mobile</th>
+<main><canvas id="summary" width="1200" height="96"></canvas><table><thead><tr><th>#</th><th>Name</th><th>PAN</th><th>GSTIN</th><th>IFSC</th><th>Mobile</th>
 <th>E-mail</th><th>Status</th></tr></thead><tbody>
 )" + rows + R"(</tbody></table></main>
 <script>
 function tick() { document.getElementById('clock').textContent = new Date().toLocaleTimeString('en-IN'); }
 tick(); setInterval(tick, 1000);
+(function () {
+  var g = document.getElementById('summary').getContext('2d');
+  g.fillStyle = '#fff'; g.fillRect(0, 0, 1200, 96); g.fillStyle = '#1d2433';
+  g.font = 'bold 22px "DejaVu Serif"'; g.fillText('Firm GSTIN 36JNQPC6612E1ZX', 16, 38);
+  g.font = '18px "DejaVu Sans Mono"'; g.fillText('Settlement a/c 50100234567890  IFSC HDFC0001234', 16, 76);
+})();
 setInterval(function () {
   if (window.scrollY + window.innerHeight + 10 >= document.body.scrollHeight) window.scrollTo(0, 0);
   else window.scrollBy(0, 700);

@@ -6,6 +6,9 @@
 //   host, path, title
 //   vw, vh  the viewport's size in page pixels (the snapshot spans vw)
 //   rects   areas to hide: {x, y, w, h, kind} in viewport page pixels
+//   pixels  areas the page draws as pixels (canvases, images, embedded
+//           documents and frames it cannot look into): {x, y, w, h}; their
+//           text is found only by recognition, which reads each whole
 //   clicks  clicks since the last call: {t, x, y, text}
 //   focus   fields that took the focus since the last call: {label, t}
 // Event times are the page's wall clock in epoch milliseconds. Secrets never
@@ -26,9 +29,16 @@ window.VeltoRecord = (function () {
     ['aadhaar', /(?<![0-9])[2-9][0-9]{3}[ -]?[0-9]{4}[ -]?[0-9]{4}(?![0-9])/g],
     ['mobile', /(?<![0-9])(\+?91[ -]?)?[6-9][0-9]{4}[ -]?[0-9]{5}(?![0-9])/g],
     ['email', /[A-Za-z0-9._%+-]+@[A-Za-z0-9.-]+\.[A-Za-z]{2,}/g],
-    ['ifsc', /\b[A-Z]{4}0[A-Z0-9]{6}\b/g]
+    ['ifsc', /\b[A-Z]{4}0[A-Z0-9]{6}\b/g],
+    // Bank account numbers: 9 to 18 digits, grouped by spaces or dashes, that
+    // are not amounts. Last: a run wholly inside another kind's match is that kind.
+    ['account', /(?<![0-9])(?<![0-9][.,])[0-9](?:[ -]?[0-9]){8,17}(?![0-9])(?![.,][0-9])/g]
   ];
   var ANY = new RegExp(PATTERNS.map(function (p) { return p[1].source; }).join('|'));
+
+  // Words that name a bank account number, in English and Hindi ("khata"
+  // is an account; Hindi has no \b).
+  var ACCOUNT_LABEL = /account.?(no|num)|\bacc?t?.?no\b|\ba\/c\b|bank.?a\/?c|bank.?account|beneficiary.?account|\bcard.?(no|number)\b|\bcvv\b|खात[ाे]|अकाउंट/;
 
   // Fields whose name or label says what they hold.
   var OTP = /otp|one.?time|mfa|2fa|\bevc\b|auth.?code|verification.?code|ओटीपी/;
@@ -39,7 +49,7 @@ window.VeltoRecord = (function () {
     ['mobile', /mobile|phone|\bmob\b|\btel\b|contact.?(no|number)|whatsapp/],
     ['email', /e-?mail/],
     ['ifsc', /ifsc/],
-    ['account', /account.?(no|number)|\bacc?t?.?no\b|bank.?account|\bcard.?(no|number)\b|\bcvv\b/],
+    ['account', ACCOUNT_LABEL],
     ['birth', /\bdob\b|date.?of.?birth|birth.?date/]
   ];
 
@@ -209,11 +219,15 @@ window.VeltoRecord = (function () {
       if (s.length < 6) continue;
       if (s.length > MAX_TEXT) s = s.slice(0, MAX_TEXT);
       if (!ANY.test(s)) continue;
+      var taken = [];
       for (var i = 0; i < PATTERNS.length; i++) {
-        var re = PATTERNS[i][1], m;
+        var re = PATTERNS[i][1], m, account = PATTERNS[i][0] === 'account';
         re.lastIndex = 0;
         while ((m = re.exec(s)) !== null) {
           if (m[0].length === 0) { re.lastIndex++; continue; }
+          var a = m.index, b = m.index + m[0].length;
+          if (account && taken.some(function (r) { return r[0] <= a && b <= r[1]; })) continue;
+          if (!account) taken.push([a, b]);
           range.setStart(n, m.index);
           range.setEnd(n, m.index + m[0].length);
           var rs = range.getClientRects();
@@ -224,21 +238,81 @@ window.VeltoRecord = (function () {
     range.detach && range.detach();
   }
 
-  function scan(doc, view, selectors, ox, oy, out, budget, depth) {
+  function says(e, re) {
+    var t = squeeze(e.textContent);
+    return t.length > 0 && t.length <= 60 && re.test(t.toLowerCase());
+  }
+
+  // Table cells that hold a bank account number by their place: every cell
+  // of a column whose header says so, and the cell after a row header that
+  // says so. Whatever the cell shows (masked, partly shown, cut) is hidden.
+  function scanTables(doc, ox, oy, out) {
+    var tables = doc.querySelectorAll('table');
+    var top = -reach.y - oy, bottom = window.innerHeight + reach.y - oy;
+    for (var i = 0; i < tables.length; i++) {
+      var t = tables[i], rows = t.rows, box = t.getBoundingClientRect();
+      if (!rows || !rows.length || box.bottom < top || box.top > bottom) continue;
+      // The header rows: those of thead, else the leading rows of th cells.
+      var cols = {}, heads = 0;
+      for (; heads < rows.length; heads++) {
+        var hr = rows[heads], cells = hr.cells;
+        var inHead = hr.parentNode && tag(hr.parentNode) === 'thead';
+        if (!inHead && !(cells.length && Array.prototype.every.call(cells, function (c) { return tag(c) === 'th'; })))
+          break;
+        for (var c = 0, col = 0; c < cells.length; c++) {
+          var span = Math.max(1, cells[c].colSpan || 1);
+          if (says(cells[c], ACCOUNT_LABEL)) for (var k = 0; k < span; k++) cols[col + k] = true;
+          col += span;
+        }
+      }
+      for (var r = heads; r < rows.length; r++) {
+        var row = rows[r], rb = row.getBoundingClientRect();
+        if (rb.bottom < top || rb.top > bottom) continue;
+        var cs = row.cells, next = false;
+        for (var c2 = 0, col2 = 0; c2 < cs.length; c2++) {
+          var cell = cs[c2], span2 = Math.max(1, cell.colSpan || 1), named = next && !!squeeze(cell.textContent);
+          for (var k2 = 0; k2 < span2 && !named; k2++) if (cols[col2 + k2]) named = true;
+          if (named) {
+            push(out, cell.getBoundingClientRect(), ox, oy, 'account', cell);
+            next = false;
+          } else if (says(cell, ACCOUNT_LABEL)) {
+            next = true;
+          }
+          col2 += span2;
+        }
+      }
+    }
+  }
+
+  // Elements whose text is drawn as pixels, big enough to hold a value.
+  function scanDrawn(doc, ox, oy, drawn) {
+    var all = doc.querySelectorAll('canvas,img,video,embed,object,input[type=image]');
+    for (var i = 0; i < all.length && drawn.length < MAX_EVENTS; i++) {
+      var r = all[i].getBoundingClientRect();
+      if (r.width >= 24 && r.height >= 8) push(drawn, r, ox, oy, 'pixels', all[i]);
+    }
+  }
+
+  function scan(doc, view, selectors, ox, oy, out, budget, depth, drawn) {
     scanFields(doc, view, ox, oy, out);
+    scanTables(doc, ox, oy, out);
     scanMarked(doc, selectors, ox, oy, out);
     scanText(doc, ox, oy, out, budget);
-    if (depth > 3) return;
+    scanDrawn(doc, ox, oy, drawn);
     // Frames of the same origin are looked into; others are left to the
     // recogniser, which sees the pixels.
     var frames = doc.querySelectorAll('iframe,frame');
     for (var i = 0; i < frames.length; i++) {
       var f = frames[i], inner;
       try { inner = f.contentDocument; } catch (x) { inner = null; }
-      if (!inner || !f.contentWindow) continue;
+      if (!inner || !f.contentWindow || depth > 3) {
+        var fr = f.getBoundingClientRect();
+        if (fr.width >= 24 && fr.height >= 8 && drawn.length < MAX_EVENTS) push(drawn, fr, ox, oy, 'pixels', f);
+        continue;
+      }
       var r = f.getBoundingClientRect();
       var fx = ox + r.left + f.clientLeft, fy = oy + r.top + f.clientTop;
-      scan(inner, f.contentWindow, selectors, fx, fy, out, budget, depth + 1);
+      scan(inner, f.contentWindow, selectors, fx, fy, out, budget, depth + 1, drawn);
     }
   }
 
@@ -278,9 +352,9 @@ window.VeltoRecord = (function () {
     frame: function (selectors) {
       if (!Array.isArray(selectors)) selectors = [];
       selectors = selectors.filter(function (s) { return typeof s === 'string' && s; });
-      var rects = [];
+      var rects = [], drawn = [];
       findMoves();
-      scan(document, window, selectors, 0, 0, rects, { nodes: MAX_NODES }, 0);
+      scan(document, window, selectors, 0, 0, rects, { nodes: MAX_NODES }, 0, drawn);
       var reply = {
         ok: true,
         host: location.hostname,
@@ -289,6 +363,7 @@ window.VeltoRecord = (function () {
         vw: window.innerWidth,
         vh: window.innerHeight,
         rects: onScreen(withEarlierPlaces(rects)),
+        pixels: onScreen(withEarlierPlaces(drawn)).map(function (b) { return { x: b.x, y: b.y, w: b.w, h: b.h }; }),
         clicks: clicks,
         focus: focus
       };

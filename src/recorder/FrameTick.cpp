@@ -124,7 +124,7 @@ void PaneRecorder::tick()
         self->inFlight_ = false;
         const double vw = num(reply, "vw", view->width());
         const double vh = num(reply, "vh", view->height());
-        self->queueFrame(image, objects(reply, "rects"), vw, vh, t);
+        self->queueFrame(image, objects(reply, "rects"), vw, vh, t, objects(reply, "pixels"));
     }, WebView::World::Isolated);
 }
 
@@ -137,12 +137,13 @@ QString PaneRecorder::pageCheck(const QString &privacySource, const QStringList 
            list + QStringLiteral(")");
 }
 
-void PaneRecorder::queueFrame(const QImage &image, const QJsonArray &rects, double vw, double vh, double at)
+void PaneRecorder::queueFrame(const QImage &image, const QJsonArray &rects, double vw, double vh, double at,
+                              const QJsonArray &pixels)
 {
     QPointer<PaneRecorder> self(this);
     auto rec = rec_;
     ++pendingWrites_;
-    rec->writer->write(FrameWriter::Frame{image, rects, vw, vh, at}, [self, rec, at](const FrameWriter::Result &r) {
+    rec->writer->write(FrameWriter::Frame{image, rects, vw, vh, at, pixels}, [self, rec, at](const FrameWriter::Result &r) {
         if (r.written) {
             ++rec->written;
             if (self && self->rec_ == rec)

@@ -139,6 +139,7 @@ struct FrameWriter::Impl {
                     // The frame before failed, so nothing found earlier can be
                     // trusted: this one is read whole before it is written.
                     job->change = TextTracker::whole(job->scan.size());
+                    addDrawn(*job);
                     dispatch(job);
                     continue;
                 }
@@ -187,6 +188,7 @@ struct FrameWriter::Impl {
             job.scan.format() != QImage::Format_ARGB32_Premultiplied)
             job.scan = job.scan.convertToFormat(QImage::Format_RGB32);
         job.change = tracker.compare(job.scan);
+        addDrawn(job);
         // A frame that shows the same as the one before waits as a share of
         // that one's pixels, so a backlog behind a slow page costs little memory.
         if (!job.change.fresh && job.change.dy == 0 && job.change.regions.empty() && !lastImage.isNull()) {
@@ -195,6 +197,29 @@ struct FrameWriter::Impl {
         } else {
             lastImage = job.frame.image;
             lastScan = job.scan;
+        }
+    }
+
+    // Every area the page draws as pixels that changed in this frame is read
+    // again whole (enlarged), besides the changed tiles around it, so a value
+    // drawn in a canvas or an image is covered from the first frame it shows.
+    static void addDrawn(Job &job)
+    {
+        const QSize size = job.scan.size();
+        const double k = size.width() / std::max(job.frame.vw, 1.0);
+        const QRect view(QPoint(0, 0), size);
+        for (const QJsonValue &v : job.frame.pixels) {
+            const QJsonObject o = v.toObject();
+            const QJsonValue x = o.value(QLatin1String("x")), y = o.value(QLatin1String("y")),
+                             w = o.value(QLatin1String("w")), h = o.value(QLatin1String("h"));
+            if (!x.isDouble() || !y.isDouble() || !w.isDouble() || !h.isDouble())
+                continue;
+            const QRectF area(k * x.toDouble(), k * y.toDouble(), k * w.toDouble(), k * h.toDouble());
+            const QRect rect = area.toAlignedRect().adjusted(-4, -4, 4, 4) & view;
+            if (rect.width() < 8 || rect.height() < 8 || !TextTracker::changedUnder(job.change, rect))
+                continue;
+            // Text may be cut at the area's own borders as well as at the view's.
+            job.change.regions.push_back(TextTracker::Region{rect, Redaction::Edges{true, true, true, true}, true});
         }
     }
 

@@ -21,7 +21,10 @@
 // frame that changed since the previous one (a scroll moves the boxes already
 // found), so a frame may be answered a moment after the next one is handed
 // in; no frame is ever written before its own text check has finished.
-// Reading a whole new page takes a second or more, so a caller that wants a
+// An area that the page draws as pixels is read again whole, at twice its
+// size, whenever any of its pixels changed, and every word in it shaped like
+// an identifier is covered (its text is in no page structure the page check
+// could see). Reading a whole new page takes a second or more, so a caller that wants a
 // steady frame rate hands in the next frame without waiting for the answer to
 // the last; pending() and Options::maxPending bound how many wait.
 class FrameWriter {
@@ -34,6 +37,7 @@ public:
         double vw = 0;      // viewport width in page pixels (the width the whole image spans)
         double vh = 0;
         double at = 0;      // presentation time, seconds since the start
+        QJsonArray pixels;  // areas {x, y, w, h} the page draws as pixels (canvas, image, embedded document)
     };
 
     struct Result {

@@ -200,7 +200,8 @@ private:
     double now() const;
     void tellTick();
     // Hands a frame to the writer; its answer is counted on the main thread.
-    void queueFrame(const QImage &image, const QJsonArray &rects, double vw, double vh, double at);
+    void queueFrame(const QImage &image, const QJsonArray &rects, double vw, double vh, double at,
+                    const QJsonArray &pixels = {});
     void finish(const std::shared_ptr<Recording> &rec, double secs, bool ok, const QString &error);
     void settle(const std::shared_ptr<Recording> &rec, const Outcome &outcome);
     QString loadScript();

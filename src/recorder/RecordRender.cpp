@@ -179,6 +179,11 @@ public:
         return voice_.empty() || voice_.feed(w_, total, error);
     }
 
+    // The picture the video shows at time t (set before the first frame),
+    // kept as it is written: the poster needs no second reading of the video.
+    void keepShownAt(double t) { posterAt_ = t; }
+    QImage shownAt() const { return poster_; }
+
 private:
     bool put(double t, QString *error)
     {
@@ -200,6 +205,8 @@ private:
         const double at = double(pendingPts_) / 600;
         if (!voice_.empty() && !voice_.feed(w_, at, error))
             return false;
+        if (at <= posterAt_ + 1e-6)
+            poster_ = pending_;
         return w_.append(pending_, at, error);
     }
 
@@ -240,6 +247,8 @@ private:
     QImage pending_;
     qint64 pendingPts_ = 0;
     bool havePending_ = false;
+    double posterAt_ = -1;
+    QImage poster_;
 };
 
 // The last stretch of the recording, kept for holding it at the end.
@@ -324,6 +333,8 @@ RecordRender::Result build(const QString &raw, const QString &folder, const QStr
 
     VoiceTrack voice(plan.cues);
     Picture picture(*writer, voice, plan.cues, canvas, captions && !plan.cues.empty());
+    const double posterAt = std::min(plan.total * 0.5, 1.0);
+    picture.keepShownAt(posterAt);
     Tail tail;
     tail.from = rawLen - plan.hold;
     bool ok = true;
@@ -374,7 +385,10 @@ RecordRender::Result build(const QString &raw, const QString &folder, const QStr
         if (Files::writeAtomic(srt, RecordRender::subtitles(plan.cues)))
             o.srt = srt;
     }
-    if (auto frame = Media::frameAt(*out, std::min(plan.total * 0.5, 1.0))) {
+    std::optional<QImage> frame = picture.shownAt();
+    if (frame->isNull())
+        frame = Media::frameAt(*out, posterAt);
+    if (frame) {
         const QString poster = QDir(folder).filePath(QStringLiteral("poster.jpg"));
         if (frame->save(poster, "JPEG", 85))
             o.poster = poster;

@@ -2,6 +2,7 @@
 
 #include <QPainter>
 
+#include <algorithm>
 #include <cmath>
 
 namespace Redaction {
@@ -60,6 +61,7 @@ const std::vector<Partial> &partials(bool halfGlyphs)
         {"email", "[A-Za-z0-9._%+-]+@[A-Za-z0-9.-]+\\.[A-Za-z]{2,}", "[A-Za-z]{2,}\\.[A-Za-z0-9.-]+@[A-Za-z0-9._%+-]+",
          nullptr, nullptr},
         {"ifsc", "L{4}[0Oo][A-Z0-9]{6}", "[A-Z0-9]{6}[0Oo]L{4}", "W{11}", "W{11}"},
+        {"account", "D(?:[ -]?D){8,17}", "D(?:[ -]?D){8,17}", "W(?:[ -]?W){8,17}", "W(?:[ -]?W){8,17}"},
     };
     auto build = [](bool half) {
         std::vector<Partial> out;
@@ -125,6 +127,11 @@ const std::vector<Pattern> &patterns()
             {"mobile", "(?<![0-9])(\\+?91[ -]?)?[6-9][0-9]{4}[ -]?[0-9]{5}(?![0-9])"},
             {"email", "[A-Za-z0-9._%+-]+@[A-Za-z0-9.-]+\\.[A-Za-z]{2,}"},
             {"ifsc", "\\b[A-Z]{4}0[A-Z0-9]{6}\\b"},
+            // Bank account numbers: 9 to 18 digits, grouped by spaces or
+            // dashes, that are not amounts (no decimal point, no thousands
+            // separators on either side). Last, so a number that is already
+            // one of the kinds above is not taken twice.
+            {"account", "(?<![0-9])(?<![0-9][.,])[0-9](?:[ -]?[0-9]){8,17}(?![0-9])(?![.,][0-9])"},
         };
         std::vector<Pattern> out;
         for (const auto &row : table) {
@@ -171,12 +178,27 @@ std::vector<PixelHit> lineHits(const Ocr::Line &line)
     std::vector<PixelHit> out;
     const QString &text = line.text;
     const QString fixed = fixedVariant(text);
+    // Ranges already matched in either variant (they have the same length):
+    // a run of digits wholly inside one of them is that kind, not an account
+    // number; one that reaches beyond it ("5010 0234 5678 90" holds an
+    // Aadhaar-shaped part) is covered whole.
+    std::vector<std::pair<qsizetype, qsizetype>> taken[2];
+    const auto within = [](const std::vector<std::pair<qsizetype, qsizetype>> &list, qsizetype a, qsizetype b) {
+        return std::any_of(list.begin(), list.end(), [&](const auto &r) { return r.first <= a && b <= r.second; });
+    };
     for (const Pattern &p : patterns()) {
-        for (const QString *variant : {&text, &fixed}) {
+        const bool account = p.kind == QLatin1String("account");
+        for (int v = 0; v < 2; ++v) {
+            const QString *variant = v == 0 ? &text : &fixed;
             const bool same = *variant == text;
             auto it = p.re.globalMatch(*variant);
             while (it.hasNext()) {
                 const auto m = it.next();
+                const qsizetype a = m.capturedStart(), b = m.capturedEnd();
+                if (account && (within(taken[0], a, b) || within(taken[1], a, b)))
+                    continue;
+                if (!account)
+                    taken[v].push_back({a, b});
                 QRectF box = line.box;
                 if (same) {
                     const QRectF tight = line.rangeBox(int(m.capturedStart()), int(m.capturedLength()));
@@ -233,7 +255,42 @@ std::vector<PixelHit> edgeHits(const Ocr::Line &line, const QRectF &area, Edges 
     return out;
 }
 
-std::optional<std::vector<PixelHit>> findIn(Ocr::Engine &engine, const QImage &frame, const QRect &region, Edges edges)
+std::vector<PixelHit> shapedHits(const Ocr::Line &line)
+{
+    std::vector<PixelHit> out;
+    const QString &text = line.text;
+    int i = 0;
+    while (i < text.size()) {
+        while (i < text.size() && text[i].isSpace())
+            ++i;
+        const int start = i;
+        int alnum = 0, digits = 0;
+        bool at = false;
+        while (i < text.size() && !text[i].isSpace()) {
+            const QChar c = text[i++];
+            if (c.isLetterOrNumber())
+                ++alnum;
+            if (c.isDigit())
+                ++digits;
+            if (c == QLatin1Char('@'))
+                at = true;
+        }
+        if (i == start)
+            break;
+        if (!((alnum >= 8 && digits >= 2) || (at && alnum >= 3)))
+            continue;
+        const QRectF box = line.rangeBox(start, i - start);
+        const QString word = text.mid(start, i - start);
+        QString kind = fragmentKind(word, true, true, false);
+        if (kind.isEmpty())
+            kind = at ? QStringLiteral("email") : QStringLiteral("account");
+        out.push_back(PixelHit{box.isEmpty() ? line.box : box, kind});
+    }
+    return out;
+}
+
+std::optional<std::vector<PixelHit>> findIn(Ocr::Engine &engine, const QImage &frame, const QRect &region, Edges edges,
+                                            double scale, bool shapes)
 {
     // The recogniser reads a copy of the region (told to look at a part of a
     // larger image, it finds far less), framed by a margin of the region's
@@ -248,21 +305,29 @@ std::optional<std::vector<PixelHit>> findIn(Ocr::Engine &engine, const QImage &f
         QPainter p(&framed);
         p.drawImage(kFrameMargin, kFrameMargin, part);
     }
-    const auto lines = recognise(engine, framed);
+    const bool enlarged = scale > 1.0;
+    const QImage read = enlarged ? framed.scaled(qRound(framed.width() * scale), qRound(framed.height() * scale),
+                                                 Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                                 : framed;
+    const double k = enlarged ? double(framed.width()) / read.width() : 1.0;
+    const auto lines = recognise(engine, read);
     if (!lines)
         return std::nullopt;
     std::vector<PixelHit> out;
-    const QRectF partArea(kFrameMargin, kFrameMargin, part.width(), part.height());
+    const QRectF partArea(kFrameMargin / k, kFrameMargin / k, part.width() / k, part.height() / k);
     const QPointF at = QPointF(region.topLeft()) - QPointF(kFrameMargin, kFrameMargin);
+    const auto place = [&](PixelHit h) {
+        h.box = QRectF(h.box.x() * k, h.box.y() * k, h.box.width() * k, h.box.height() * k).translated(at);
+        out.push_back(h);
+    };
     for (const Ocr::Line &line : *lines) {
-        for (PixelHit h : lineHits(line)) {
-            h.box.translate(at);
-            out.push_back(h);
-        }
-        for (PixelHit h : edgeHits(line, partArea, edges)) {
-            h.box.translate(at);
-            out.push_back(h);
-        }
+        for (const PixelHit &h : lineHits(line))
+            place(h);
+        for (const PixelHit &h : edgeHits(line, partArea, edges))
+            place(h);
+        if (shapes)
+            for (const PixelHit &h : shapedHits(line))
+                place(h);
     }
     return out;
 }

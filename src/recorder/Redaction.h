@@ -10,14 +10,15 @@
 #include <vector>
 
 // Finding personal and tax identifiers drawn as text in a frame: PAN, GSTIN,
-// Aadhaar, mobile numbers, e-mail addresses and IFSC codes.
+// Aadhaar, mobile numbers, e-mail addresses, IFSC codes and bank account
+// numbers.
 namespace Redaction {
 
 // One found piece in coordinates normalised to the image (0 to 1 on both
 // axes), origin at the lower-left corner, y upwards.
 struct OCRHit {
     QRectF box;
-    QString kind; // "pan", "gstin", "aadhaar", "mobile", "email", "ifsc"
+    QString kind; // "pan", "gstin", "aadhaar", "mobile", "email", "ifsc", "account"
 };
 
 // The same in pixels of the image it was found in, origin top left, y down.
@@ -42,7 +43,8 @@ QString fixedVariant(const QString &text);
 // Every pattern match of one recognised line, pattern by pattern, the text
 // before its fixed variant. A match in the text itself (or in a fixed variant
 // that equals it) gets the tight box of its characters; a match found only
-// through the look-alikes gets the whole line's box.
+// through the look-alikes gets the whole line's box. A run of digits counts
+// as an account number unless it lies wholly within another kind's match.
 std::vector<PixelHit> lineHits(const Ocr::Line &line);
 
 // Which sides of the recognised area are edges where text may be cut off.
@@ -75,9 +77,18 @@ inline std::function<std::optional<QVector<Ocr::Line>>(Ocr::Engine &, const QIma
 
 // Recognises one region of an image and answers the identifiers in it (the
 // lines' matches, then the values cut off at the given edges of the region)
-// in pixels of the whole image; nothing when recognition failed.
+// in pixels of the whole image; nothing when recognition failed. The region
+// is read enlarged by `scale`. With `shapes`, every word that has the shape
+// of an identifier is taken too (shapedHits).
 std::optional<std::vector<PixelHit>> findIn(Ocr::Engine &engine, const QImage &image, const QRect &region,
-                                            Edges edges);
+                                            Edges edges, double scale = 1.0, bool shapes = false);
+
+// The words of a line that have the shape of an identifier however they
+// were read: at least 8 letters and digits with at least 2 digits among
+// them, or an "@" between letters. For pixels drawn in a canvas or an image,
+// where a face the recogniser reads badly would otherwise leave a value
+// readable to the eye; hiding a word too many is the lesser harm.
+std::vector<PixelHit> shapedHits(const Ocr::Line &line);
 
 // The image redrawn at the given pixel width (height in proportion, rounded),
 // or a null image when it cannot be made.

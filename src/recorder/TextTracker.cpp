@@ -184,7 +184,12 @@ TextTracker::Change TextTracker::compare(const QImage &frame)
 std::optional<std::vector<PixelHit>> TextTracker::recogniseRegion(Ocr::Engine &engine, const QImage &frame,
                                                                    const Region &region)
 {
-    return Redaction::findIn(engine, frame, region.rect, region.edges);
+    if (!region.drawn)
+        return Redaction::findIn(engine, frame, region.rect, region.edges);
+    // Faces drawn into a canvas or an image are read better larger; a very
+    // large area is read as it is (twice its size would cost too much).
+    const double scale = double(region.rect.width()) * region.rect.height() <= kDrawnLarge ? 2.0 : 1.0;
+    return Redaction::findIn(engine, frame, region.rect, region.edges, scale, true);
 }
 
 namespace {
@@ -237,6 +242,17 @@ bool touchesChanged(const TextTracker::Change &c, const QRectF &box)
                 return true;
     return false;
 }
+
+} // namespace
+
+bool TextTracker::changedUnder(const Change &c, const QRectF &box)
+{
+    if (c.fresh)
+        return true;
+    return touchesChanged(c, box.intersected(QRectF(QPointF(0, 0), QSizeF(c.size))));
+}
+
+namespace {
 
 void addUnlessKnown(std::vector<PixelHit> &list, const PixelHit &h)
 {

@@ -25,10 +25,12 @@ public:
     static constexpr int kTile = 64;
     static constexpr int kPadX = 128; // margin left and right of a changed span
     static constexpr int kPadY = 32;  // margin above and below a row of tiles
+    static constexpr double kDrawnLarge = 640.0 * 480; // drawn areas up to this many pixels are read at twice the size
 
     struct Region {
         QRect rect;              // frame pixels
         Redaction::Edges edges;  // which sides may cut text off (edges of the view, and the span's ends)
+        bool drawn = false;      // an area the page draws as pixels: read larger, identifier-shaped words covered
     };
 
     // The comparison of a frame with the one before it.
@@ -49,6 +51,10 @@ public:
 
     // The change that recognises the whole frame (after a failed frame).
     static Change whole(QSize size);
+
+    // Whether some pixel under the box (frame pixels) changed, or the frame
+    // is read whole.
+    static bool changedUnder(const Change &change, const QRectF &box);
 
     // Recognises one region of the frame; the hits are in frame pixels.
     static std::optional<std::vector<Redaction::PixelHit>> recogniseRegion(Ocr::Engine &engine, const QImage &frame,

@@ -301,3 +301,46 @@ TEST_F(FrameWriterTest, OpenFailsWithTheReason)
     EXPECT_EQ(kind, Media::OpenError::File);
     EXPECT_FALSE(error.isEmpty());
 }
+
+// A value drawn in a canvas, in a face the recogniser misreads ("Z" read as
+// "2", so no pattern matches): inside an area the page reports as drawn
+// pixels, its identifier-shaped word is covered from the first frame; the
+// same reading elsewhere is ordinary text.
+TEST_F(FrameWriterTest, AMisreadValueDrawnAsPixelsIsStillCovered)
+{
+    const auto saved = Redaction::recognise;
+    // Whatever image it is given, the recogniser reads one line across its middle.
+    Redaction::recognise = [](Ocr::Engine &, const QImage &image) {
+        Ocr::Line line;
+        line.text = QStringLiteral("GSTIN 36JNQPC6612E12X");
+        const double w = image.width() * 0.6 / line.text.size(), x0 = image.width() * 0.2;
+        const double y = image.height() * 0.4, h = image.height() * 0.2;
+        for (int i = 0; i < line.text.size(); ++i)
+            line.units.push_back(QRectF(x0 + i * w, y, w, h));
+        line.box = QRectF(x0, y, w * line.text.size(), h);
+        return std::optional<QVector<Ocr::Line>>(QVector<Ocr::Line>{line});
+    };
+    QImage img(320, 200, QImage::Format_RGB32);
+    img.fill(Qt::white);
+    struct Case {
+        QJsonArray pixels;
+        bool covered;
+    };
+    const Case cases[] = {{QJsonArray{area(20, 40, 280, 120)}, true}, {QJsonArray{}, false}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.covered ? "drawn area" : "no drawn area");
+        QTemporaryDir here;
+        auto w = FrameWriter::open(here.filePath("raw.mp4"), QSize(320, 200), FrameWriter::Options{}, nullptr);
+        ASSERT_TRUE(w);
+        Written out;
+        writeAll(*w, {FrameWriter::Frame{img, {}, 320, 200, 0, c.pixels}}, out);
+        ASSERT_EQ(out.results.size(), 1u);
+        ASSERT_TRUE(out.results[0].written);
+        EXPECT_EQ(!out.results[0].byOCR.empty(), c.covered);
+        const auto video = Media::readVideo(here.filePath("raw.mp4"), true);
+        ASSERT_TRUE(video && video->frames.size() == 1);
+        // Above the pill's dots, over the value.
+        EXPECT_EQ(pillShare(video->frames[0], QRect(180, 86, 40, 6)) > 0.5, c.covered);
+    }
+    Redaction::recognise = saved;
+}

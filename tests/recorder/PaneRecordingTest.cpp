@@ -14,6 +14,9 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
+#include <atomic>
+#include <thread>
+
 using namespace TestKit;
 using namespace RecorderKit;
 
@@ -54,6 +57,61 @@ QByteArray tablePage()
            "td{padding:8px 14px;border-bottom:1px solid #ccc}</style></head><body>"
            "<table>" + rows + "</table></body></html>";
 }
+
+// A page of every kind of identifier, as portals and the CA's tools show
+// them: fields, a table in bold, serif, monospace and 12 px text with a bank
+// account column, account numbers in running text, and canvases that draw
+// values in several faces and sizes, one of them below the first view.
+const char *kEveryKindPage = R"(<!doctype html><html><head><meta charset="utf-8"><title>Client file</title>
+<style>
+body { margin: 0; padding: 16px 24px; font: 17px "DejaVu Sans", sans-serif; background: #fff; color: #111 }
+td, th { padding: 6px 12px; border-bottom: 1px solid #ccc; text-align: left }
+.b { font-weight: bold } .s { font-family: "DejaVu Serif", serif } .m { font-family: "DejaVu Sans Mono", monospace }
+.t { font-size: 12px } input { font: 17px "DejaVu Sans"; width: 260px }
+canvas { display: block; margin: 12px 0 }
+</style></head><body>
+<h2>Client file</h2>
+<p>PAN <input value="AAPFA1234K"> Bank account no <input value="50100234567891"></p>
+<table><thead><tr><th>Client</th><th>PAN</th><th>GSTIN</th><th>Bank account</th><th>IFSC</th><th>Mobile</th><th>E-mail</th></tr></thead>
+<tbody>
+<tr><td>Asha Traders</td><td class=b>AAPFA1234K</td><td class=s>27AAPFA1234K1Z5</td><td class=m>XXXX XXXX 4521</td><td>HDFC0001234</td><td>98765 43210</td><td class=t>asha@traders.in</td></tr>
+<tr><td>Bharat Steel</td><td class=b>BHRPS5678L</td><td class=s>29BHRPS5678L1ZQ</td><td class=m>912010034567891</td><td>ICIC0004567</td><td>91234 56780</td><td class=t>accounts@bsteel.com</td></tr>
+<tr><td>Chetan &amp; Co</td><td class=b>CHTPK9012M</td><td class=s>07CHTPK9012M2Z8</td><td class=m>3201 4455 6712</td><td>SBIN0007890</td><td>87654 32109</td><td class=t>chetan.k@gmail.com</td></tr>
+</tbody></table>
+<p>Aadhaar of the proprietor: 2345 6789 0123. Refund credited to account 5010 0234 5678 90 on 12 March.</p>
+<canvas id=c1 width=900 height=210></canvas>
+<p class=s>Paid Rs 1,23,456.00 from a/c 6011-2233-4455-66 by NEFT.</p>
+<div style="height:260px"></div>
+<table><tr><th>खाता संख्या</th><td>32014455671</td></tr><tr><th>Account number</th><td class=b>XXXXXX9912</td></tr></table>
+<canvas id=c2 width=900 height=150></canvas>
+<div style="height:900px"></div>
+<script>
+function draw(id, rows) {
+  var g = document.getElementById(id).getContext('2d');
+  g.fillStyle = '#fbfaf5'; g.fillRect(0, 0, 900, 400);
+  g.fillStyle = '#1d2433';
+  rows.forEach(function (r) { g.font = r[0]; g.fillText(r[1], r[2], r[3]); });
+}
+draw('c1', [['bold 22px "DejaVu Serif"', 'GSTIN 36JNQPC6612E1ZX', 20, 40],
+            ['16px "DejaVu Sans"', 'PAN BQRPK4521C', 500, 40],
+            ['18px "DejaVu Sans Mono"', 'A/c 50100234567890', 20, 90],
+            ['italic 20px "DejaVu Serif"', 'Mobile 98450 12345', 450, 90],
+            ['14px "DejaVu Sans"', 'mail: ravi.k@example.co.in', 20, 140],
+            ['bold 26px "DejaVu Sans"', 'IFSC UTIB0002345', 450, 145],
+            ['bold 13px "DejaVu Sans Mono"', 'Aadhaar 4567 8901 2345', 20, 190]]);
+draw('c2', [['bold 24px "DejaVu Serif"', '24AAACR5055K1Z5', 20, 50],
+            ['20px "DejaVu Sans Mono"', '00771100223344', 420, 50],
+            ['15px "DejaVu Serif"', 'priya.s@firm.in  +91 99887 66554', 20, 110]]);
+</script></body></html>)";
+
+// The identifiers on that page, as drawn.
+const QStringList kEveryKindValues = {
+    "AAPFA1234K", "50100234567891", "27AAPFA1234K1Z5", "HDFC0001234", "9876543210", "asha@traders.in",
+    "BHRPS5678L", "29BHRPS5678L1ZQ", "912010034567891", "ICIC0004567", "9123456780", "accounts@bsteel.com",
+    "CHTPK9012M", "07CHTPK9012M2Z8", "320144556712", "SBIN0007890", "8765432109", "chetan.k@gmail.com",
+    "234567890123", "50100234567890", "6011223344556", "32014455671", "36JNQPC6612E1ZX", "BQRPK4521C",
+    "98450 12345", "ravi.k@example.co.in", "UTIB0002345", "456789012345", "24AAACR5055K1Z5", "00771100223344",
+    "priya.s@firm.in", "9988766554"};
 
 class PaneRecordingTest : public HomeTest {
 protected:
@@ -257,4 +315,59 @@ TEST_F(PaneRecordingTest, AHiddenPaneGivesNoFrame)
     EXPECT_GE(ticks.size(), 4u) << "every dropped frame reports the time";
     EXPECT_EQ(errorText(stopAndWait(*rec)),
               "The recording failed: no frame could be recorded — was the Browser pane showing a portal page?");
+}
+
+TEST_F(PaneRecordingTest, NoIdentifierOfAnyKindIsReadableInAnyWrittenFrame)
+{
+    page("/file", kEveryKindPage);
+    ASSERT_TRUE(open("/file"));
+    ASSERT_FALSE(identifiers(web()->snapshot()).isEmpty()) << "the page shows identifiers to begin with";
+
+    ASSERT_FALSE(rec->start(pane.get(), folder(), "Pane").has_value());
+    ASSERT_TRUE(written(3));
+    // Scrolls that cut values at the edges and bring the second canvas in.
+    for (int by : {45, 130, 517}) {
+        pageJs(web(), QStringLiteral("window.scrollBy(0, %1); 1").arg(by));
+        const qint64 before = rec->written();
+        ASSERT_TRUE(written(before + 4)) << "after the scroll by " << by;
+    }
+    const auto out = stopAndWait(*rec, 90000);
+    ASSERT_TRUE(out && out->ok()) << errorText(out).toStdString();
+
+    const auto info = video(folder(), true);
+    ASSERT_TRUE(info && !info->frames.empty());
+    // Every written frame read again, on two threads.
+    std::vector<QStringList> leaks(info->frames.size());
+    std::atomic<size_t> next{0};
+    auto readAll = [&] {
+        Ocr::Engine engine;
+        for (size_t i = next++; i < info->frames.size(); i = next++) {
+            const auto lines = engine.recognise(info->frames[i]);
+            if (!lines) {
+                leaks[i] << "could not be read";
+                continue;
+            }
+            for (const Ocr::Line &line : *lines) {
+                for (const auto &hit : Redaction::lineHits(line))
+                    leaks[i] << hit.kind + ": " + line.text;
+                const QString flat = QString(line.text).remove(' ').remove('-');
+                for (const QString &value : kEveryKindValues) {
+                    const QString v = QString(value).remove(' ');
+                    if (flat.contains(v) || Redaction::fixedVariant(flat).contains(v))
+                        leaks[i] << "value " + value + ": " + line.text;
+                }
+            }
+        }
+    };
+    std::thread a(readAll), b(readAll);
+    a.join();
+    b.join();
+    int bad = 0;
+    for (size_t i = 0; i < leaks.size(); ++i)
+        if (!leaks[i].isEmpty()) {
+            ++bad;
+            ADD_FAILURE() << "frame " << i << " at " << info->times[i] << " s: " << leaks[i].join("; ").toStdString();
+        }
+    EXPECT_EQ(bad, 0) << "of " << leaks.size() << " frames";
+    EXPECT_GT(out->summary->hiddenByPage.value("account"), 0);
 }

@@ -41,6 +41,25 @@ window.VeltoRecord = { frame: function () { return { ok: true, rects: [], title:
 const char *kInner = R"(<!doctype html><html><body style="margin:0">
 <input type=password style="box-sizing:border-box;position:absolute;left:20px;top:30px;width:100px;height:24px" value="y"></body></html>)";
 
+// Bank account numbers shown by their label (a column header, a row header
+// in Hindi, a field's label) or by their shape (a run of digits), beside
+// amounts, dates and a branch name that stay.
+const char *kBank = R"(<!doctype html><html><head><title>Bank</title>
+<style>body { margin: 0; font: 16px sans-serif } .abs { position: absolute } td, th { padding: 4px 10px }</style>
+</head><body>
+<table class=abs style="left:10px;top:10px"><thead><tr><th>Client</th><th>Bank account</th><th>IFSC</th></tr></thead>
+<tbody><tr><td id=name>Asha Traders</td><td id=masked>XXXX XXXX 4521</td><td>HDFC0001234</td></tr>
+<tr><td>Bharat Steel</td><td id=plain>50100234567890</td><td>ICIC0004567</td></tr></tbody></table>
+<table class=abs style="left:10px;top:150px"><tr><th>खाता संख्या</th><td id=hindi>3201 4455 67</td></tr>
+<tr><th>Branch</th><td id=branch>Fort, Mumbai</td></tr></table>
+<p class=abs style="left:10px;top:250px;margin:0"><span id=amount>Paid Rs 1,23,456.00 on 12-03-2026</span> from a/c
+<span id=inline>9120-1003-4567-891</span></p>
+<input id=field class=abs style="left:10px;top:300px;width:200px" aria-label="Beneficiary A/c No." value="12">
+<input id=sum class=abs style="left:300px;top:300px;width:200px" name=total value="1234567890.50">
+<canvas class=abs style="left:600px;top:10px" width=300 height=80></canvas>
+<canvas class=abs style="left:600px;top:100px" width=10 height=10></canvas>
+</body></html>)";
+
 class PrivacyScriptTest : public HomeTest {
 protected:
     FakeHttpServer server;
@@ -53,7 +72,8 @@ protected:
         QFile f(PaneRecorder::bundledScript);
         ASSERT_TRUE(f.open(QIODevice::ReadOnly)) << "the script is compiled in";
         source = QString::fromUtf8(f.readAll());
-        for (const auto &[path, html] : {std::pair{"/profile", kPage}, std::pair{"/inner", kInner}}) {
+        for (const auto &[path, html] :
+             {std::pair{"/profile", kPage}, std::pair{"/inner", kInner}, std::pair{"/bank", kBank}}) {
             FakeReply r = FakeReply::text(html);
             r.headers = {{"Content-Type", "text/html; charset=utf-8"}};
             server.on("GET", path, r);
@@ -189,4 +209,50 @@ TEST_F(PrivacyScriptTest, APageCannotReplaceOrReadTheCheck)
     const QJsonObject r = frame();
     EXPECT_EQ(r["ok"], QJsonValue(true));
     EXPECT_FALSE(boxes(r, "password").isEmpty());
+}
+
+TEST_F(PrivacyScriptTest, HidesBankAccountNumbersByTheirLabelOrShape)
+{
+    QSignalSpy spy(view.get(), &QWebEngineView::loadFinished);
+    view->load(QUrl(server.baseUrl() + "/bank"));
+    ASSERT_TRUE(spy.wait(15000));
+    const QJsonObject r = frame();
+    // Whether an account box holds the centre of the element with this id.
+    const auto hidden = [&](const QString &id) {
+        const QStringList c = pageJs(view.get(), "(function(){var r=document.getElementById('" + id +
+                                                     "').getBoundingClientRect();return (r.x+r.width/2)+','+"
+                                                     "(r.y+r.height/2);})()")
+                                  .split(',');
+        if (c.size() != 2)
+            return false;
+        for (const QString &b : boxes(r, "account")) {
+            const QStringList v = b.split(',');
+            if (QRectF(v[0].toInt(), v[1].toInt(), v[2].toInt(), v[3].toInt()).contains(c[0].toDouble(), c[1].toDouble()))
+                return true;
+        }
+        return false;
+    };
+    struct Case {
+        const char *id;
+        bool hidden;
+    };
+    const Case cases[] = {
+        {"masked", true},  // under the "Bank account" header, whatever it shows
+        {"plain", true},   // under the header, and a run of digits
+        {"hindi", true},   // after a Hindi row header
+        {"inline", true},  // digits grouped by dashes in running text
+        {"field", true},   // the field's label names an account number
+        {"name", false},   {"branch", false},
+        {"amount", false}, // an amount and a date are not account numbers
+        {"sum", false},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(hidden(c.id), c.hidden) << c.id << ": " << boxes(r, "account").join(" ").toStdString();
+    EXPECT_EQ(boxes(r, "ifsc").size(), 2) << "the IFSC cells keep their own kind";
+    // The canvas big enough to hold a value is reported as drawn pixels, for
+    // recognition to read whole; nothing is hidden for it by the page check.
+    const QJsonArray pixels = r["pixels"].toArray();
+    ASSERT_EQ(pixels.size(), 1);
+    EXPECT_EQ(pixels[0].toObject(), (QJsonObject{{"x", 598}, {"y", 8}, {"w", 304}, {"h", 84}}));
+    EXPECT_FALSE(QJsonDocument(r).toJson().contains("5010")) << "no value leaves the page";
 }

@@ -38,7 +38,7 @@ TEST(Redaction, PatternsKeepTheirOrder)
     QStringList kinds;
     for (const auto &p : Redaction::patterns())
         kinds << p.kind;
-    EXPECT_EQ(kinds, (QStringList{"pan", "gstin", "aadhaar", "mobile", "email", "ifsc"}));
+    EXPECT_EQ(kinds, (QStringList{"pan", "gstin", "aadhaar", "mobile", "email", "ifsc", "account"}));
 }
 
 TEST(Redaction, FixedVariantSwapsLookAlikes)
@@ -63,12 +63,25 @@ TEST(Redaction, LineHitsFollowTheTable)
         {"ACDEF1234G", {"pan", "pan"}, {span(0, 10), span(0, 10)}},
         {"9876543210", {"mobile", "mobile"}, {span(0, 10), span(0, 10)}},
         {"+91 98765 43210", {"mobile", "mobile"}, {span(0, 15), span(0, 15)}},
-        {"5876543210", {}, {}},
+        // Ten digits that are no mobile number may be a bank account.
+        {"5876543210", {"account", "account"}, {span(0, 10), span(0, 10)}},
         // The word Mobile turns into M0bi1e: the second hit gets the line's box.
         {"Mobile 9876543210", {"mobile", "mobile"}, {span(7, 10), L("Mobile 9876543210")}},
         {"2345 6789 0123", {"aadhaar", "aadhaar"}, {span(0, 14), span(0, 14)}},
-        {"1345 6789 0123", {}, {}},
-        {"2345678901234", {}, {}},
+        {"1345 6789 0123", {"account", "account"}, {span(0, 14), span(0, 14)}},
+        {"2345678901234", {"account", "account"}, {span(0, 13), span(0, 13)}},
+        // Bank account numbers: 9 to 18 digits, grouped or not; the Aadhaar-
+        // shaped start does not leave the last group uncovered.
+        {"A/c 5010 0234 5678 90", {"aadhaar", "aadhaar", "account", "account"},
+         {span(4, 14), span(4, 14), span(4, 17), span(4, 17)}},
+        {"50100234567890123", {"account", "account"}, {span(0, 17)}},
+        {"912-0100-3456-7891", {"account", "account"}, {span(0, 18)}},
+        {"12345678", {}, {}},
+        {"1234567890123456789", {}, {}},
+        // Amounts are not account numbers.
+        {"Rs 1,23,45,678.00", {}, {}},
+        {"Total 1234567890.50", {}, {}},
+        {"12,34,56,78,901", {}, {}},
         // A lower-case l among the digits: only the fixed variant reads it.
         {"98765 4321l", {"mobile"}, {L("98765 4321l")}},
         {"abcde1234f", {}, {}},
@@ -113,7 +126,9 @@ TEST(Redaction, FragmentsAtTheEdges)
         {"ABCDE12", true, false},  {"E1234F", false, true},   {"ABCDEI234F", true, true},
         {"27ABCD", true, true /* the tail of an IFSC */},   {"a.b@exa", true, false},  {"b@example.com", true, true},
         {"example.com", false, false}, {"98765", true, true}, {"Name", false, false},
-        {"AB", false, false},      {"SBIN000", true, false},  {"0001234", false, true},
+        {"AB", false, false},      {"SBIN000", true, false},
+        // Digits may be either end of a bank account number.
+        {"0001234", true, true},   {"5678 90", true, true},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.text.toStdString());
@@ -128,7 +143,9 @@ TEST(Redaction, FragmentsAtTheEdges)
     };
     const std::vector<Half> halves = {
         {"AAPTALZO4N", true}, {"ZPAAPTALZO4NI", true}, {"2345 6789", true}, {"a.b@exa", true},
-        {"IN", false}, {"ABCDEFGHIJKLMNOP", false}, {"example.com", false}, {"10:15:01", false},
+        // 16 half glyphs may be a bank account number; 19 are no identifier.
+        {"IN", false}, {"ABCDEFGHIJKLMNOP", true}, {"ABCDEFGHIJKLMNOPQRS", false}, {"example.com", false},
+        {"10:15:01", false},
     };
     for (const Half &h : halves) {
         SCOPED_TRACE(h.text.toStdString());
