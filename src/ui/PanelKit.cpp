@@ -124,6 +124,12 @@ QWidget *textAreaIn(QAbstractScrollArea *area, const QRect &frame, QWidget *pare
 
 namespace PanelKit {
 
+QString asWritten(const QString &text)
+{
+    QString out = text;
+    return out.replace(QLatin1Char('&'), QStringLiteral("&&"));
+}
+
 void setTextColor(QWidget *w, const QColor &c)
 {
     QPalette p = w->palette();

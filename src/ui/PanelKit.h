@@ -67,6 +67,12 @@ QWidget *hairline(const QRect &rect);
 QWidget *bar(int width, int height, double fraction);
 inline QWidget *bar(int width, double fraction) { return bar(width, 5, fraction); }
 
+// The text for a button, chip, tab, menu item or group title, which Qt reads
+// with "&" as a shortcut marker: every "&" doubled, so the text shows exactly
+// as written and gains no Alt shortcut. Every such title from data or with an
+// "&" goes through here.
+QString asWritten(const QString &text);
+
 // Sets the text colour of a label or a field, in every state.
 void setTextColor(QWidget *widget, const QColor &color);
 

@@ -13,6 +13,7 @@
 
 using namespace PanelsTestKit;
 using TestKit::FakeReply;
+using TestKit::shown;
 
 namespace {
 
@@ -101,8 +102,8 @@ TEST_F(UsageWindowTest, RendersEveryRowOfAGoodReply)
                                           "WhatsApp messages a day  \u00b7  3 seat(s)")));
     QStringList buttons;
     for (QPushButton *b : w.body()->findChildren<QPushButton *>())
-        buttons << b->text();
-    EXPECT_EQ(buttons, (QStringList{QStringLiteral("Plans && upgrade"), QStringLiteral("Refresh")}));
+        buttons << shown(b->text());
+    EXPECT_EQ(buttons, (QStringList{QStringLiteral("Plans & upgrade"), QStringLiteral("Refresh")}));
 
     bool plans = false;
     w.onPlans = [&] { plans = true; };
