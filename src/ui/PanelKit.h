@@ -18,6 +18,7 @@
 #include <optional>
 #include <vector>
 
+class QCheckBox;
 class QPlainTextEdit;
 class QTextEdit;
 class QTableView;
@@ -60,6 +61,11 @@ QWidget *listCard(QTableView *table, const QRect &frame, QWidget *parent);
 int selectedRow(const QTableView *table);
 // Selects the row, or clears the selection when the table has no such row.
 void selectRow(QTableView *table, int row);
+// Gives a check box the kit's box: a rounded square with a muted edge on the
+// field colour, filled royal with a white tick when checked; drawn from the
+// tokens in force at every paint, so it shows in both schemes.
+void checkBox(QCheckBox *box);
+
 // A one-point separator at rect; the caller adds it.
 QWidget *hairline(const QRect &rect);
 // A usage bar of that size, filled left to right to fraction (held to 0..1;
