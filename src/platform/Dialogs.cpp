@@ -77,7 +77,11 @@ void addDetail(QMessageBox &box, const QString &detail)
     view->setObjectName(QStringLiteral("detail"));
     view->setReadOnly(true);
     view->setPlainText(detail);
-    view->setLineWrapMode(QPlainTextEdit::NoWrap);
+    // Every line wraps at the box's width, a long word anywhere: nothing
+    // hides behind a horizontal scroll bar where the CA might not look.
+    view->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    view->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     mono.setPointSize(11);
