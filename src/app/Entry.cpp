@@ -1,6 +1,8 @@
 #include "app/Entry.h"
 #include "app/AppDelegate.h"
 #include "core/Globals.h"
+#include "platform/Dialogs.h"
+#include "ui/PanelKit.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -16,6 +18,9 @@ int veltoMain(int argc, char **argv)
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication application(argc, argv);
     app = &application;
+    // The message boxes (About, the update offer, every question and
+    // confirm) wear the app's look in whichever theme is in force.
+    Dialogs::Hooks::dress = &PanelKit::dressDialog;
 
     AppDelegate appDelegate;
     delegate = &appDelegate;

@@ -120,6 +120,8 @@ int runBox(const Alert &a, const QString &detail)
     box.setDefaultButton(qobject_cast<QPushButton *>(buttons.first()));
     if (!detail.isEmpty())
         addDetail(box, detail);
+    if (Hooks::dress)
+        Hooks::dress(&box);
     box.exec();
     return int(buttons.indexOf(box.clickedButton()));
 }

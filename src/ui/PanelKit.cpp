@@ -5,6 +5,8 @@
 
 #include <QAbstractItemView>
 #include <QCheckBox>
+#include <QDialog>
+#include <QPushButton>
 #include <QProxyStyle>
 #include <QStyleOption>
 #include <QComboBox>
@@ -350,6 +352,47 @@ QWidget *listCard(QTableView *table, const QRect &frame, QWidget *parent)
     table->show();
     box->show();
     return box;
+}
+
+void dressDialog(QDialog *dialog)
+{
+    if (!dialog)
+        return;
+    prepare(dialog);
+    dialog->setFont(Theme::font(12.5));
+    for (QLabel *label : dialog->findChildren<QLabel *>()) {
+        if (label->pixmap().isNull() == false)
+            continue;
+        const bool headline = label->objectName() == QLatin1String("qt_msgbox_label");
+        label->setFont(Theme::font(headline ? 14 : 12.5, headline ? QFont::Bold : QFont::Normal));
+        setTextColor(label, headline ? Theme::ink() : Theme::ink2());
+    }
+    QPushButton *preferred = nullptr;
+    const QList<QPushButton *> buttons = dialog->findChildren<QPushButton *>();
+    for (QPushButton *b : buttons)
+        if (b->isDefault() && !preferred)
+            preferred = b;
+    if (!preferred && !buttons.isEmpty())
+        preferred = buttons.first();
+    for (QPushButton *b : buttons) {
+        b == preferred ? Theme::primaryButton(b) : Theme::secondaryButton(b);
+        b->setMinimumSize(96, 32);
+    }
+    if (auto *detail = dialog->findChild<QPlainTextEdit *>(QStringLiteral("detail"))) {
+        QPalette p = detail->palette();
+        for (QPalette::ColorGroup g : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+            p.setColor(g, QPalette::Base, Theme::field());
+            p.setColor(g, QPalette::Text, Theme::ink());
+            p.setColor(g, QPalette::Highlight, Theme::selected());
+            p.setColor(g, QPalette::HighlightedText, Theme::ink());
+        }
+        detail->setPalette(p);
+        detail->setFrameShape(QFrame::NoFrame);
+        detail->setStyleSheet(QStringLiteral("QPlainTextEdit{border:1px solid %1;border-radius:8px;background:%2}")
+                                  .arg(Theme::qss(Theme::line2()), Theme::qss(Theme::field())));
+        thinScrollBar(detail->verticalScrollBar());
+        detail->setFont(Theme::mono(11));
+    }
 }
 
 void checkBox(QCheckBox *box)

@@ -6,7 +6,11 @@
 #include "support/TestKit.h"
 #include "UiTestKit.h"
 
+#include <QCheckBox>
 #include <QComboBox>
+#include <QMessageBox>
+#include <QScrollBar>
+#include <QStyleOptionButton>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QLineEdit>
@@ -15,6 +19,7 @@
 #include <QStandardItemModel>
 #include <QTableView>
 #include <QTableWidget>
+#include <algorithm>
 #include <cmath>
 
 using namespace UiTestKit;
@@ -193,6 +198,81 @@ TEST_F(PanelKitTest, TextAreaAndListCardWrapTheirViews)
     own->setItemDelegate(custom);
     PanelKit::listCard(own, QRect(0, 0, 100, 100), &parent);
     EXPECT_EQ(own->itemDelegate(), custom);
+}
+
+// How far apart two colours look: the largest channel difference.
+static int apart(const QColor &a, const QColor &b)
+{
+    return std::max({std::abs(a.red() - b.red()), std::abs(a.green() - b.green()), std::abs(a.blue() - b.blue())});
+}
+
+TEST_F(PanelKitTest, ScrollBarsAndCheckBoxesShowInBothThemes)
+{
+    for (bool dark : {false, true}) {
+        scheme(dark);
+        QWidget parent;
+        backdrop(parent, Theme::bg(), QSize(300, 260));
+        auto *text = new QPlainTextEdit;
+        QWidget *area = PanelKit::textArea(text, QRect(10, 10, 260, 160), &parent, Theme::mono(12));
+        QStringList lines;
+        for (int i = 0; i < 200; ++i)
+            lines << QStringLiteral("line %1").arg(i);
+        text->setPlainText(lines.join(u'\n'));
+        auto *box = new QCheckBox(QStringLiteral("enabled"), &parent);
+        box->setGeometry(10, 200, 120, 24);
+        PanelKit::setTextColor(box, Theme::ink());
+        PanelKit::checkBox(box);
+        parent.show();
+        QCoreApplication::sendPostedEvents();
+        ASSERT_TRUE(text->verticalScrollBar()->isVisible());
+
+        // The scroll bar's track, below its handle, is the box's own colour:
+        // no dark bar down the box's edge.
+        const QImage shot = grab(area);
+        const QColor track = shot.pixelColor(area->width() - 6, area->height() - 24);
+        EXPECT_TRUE(near(track, Theme::surface2(), 10)) << (dark ? "dark " : "light ") << track.name().toStdString();
+        EXPECT_TRUE(near(shot.pixelColor(area->width() - 3, 3), Theme::bg(), 40)) << "the corner stays round";
+
+        // An unchecked box stands out from what it sits on.
+        QStyleOptionButton option;
+        option.initFrom(box);
+        const QRect indicator = box->style()->subElementRect(QStyle::SE_CheckBoxIndicator, &option, box);
+        const QImage unchecked = grab(box);
+        int strongest = 0;
+        for (int y = indicator.top(); y <= indicator.bottom(); ++y)
+            for (int x = indicator.left(); x <= indicator.right(); ++x)
+                strongest = std::max(strongest, apart(unchecked.pixelColor(x, y), Theme::bg()));
+        EXPECT_GT(strongest, 70) << (dark ? "dark" : "light");
+        box->setChecked(true);
+        const QImage checked = grab(box);
+        EXPECT_TRUE(near(checked.pixelColor(indicator.left() + 3, indicator.top() + 3), Theme::royal(), 30));
+    }
+}
+
+TEST_F(PanelKitTest, DressedDialogsWearTheThemeAndPillButtons)
+{
+    for (bool dark : {false, true}) {
+        scheme(dark);
+        QMessageBox box;
+        box.setText(QStringLiteral("Velto 1.3.0 is available"));
+        box.setInformativeText(QStringLiteral("You are on 1.2.0."));
+        QPushButton *update = box.addButton(QStringLiteral("Update now"), QMessageBox::AcceptRole);
+        QPushButton *later = box.addButton(QStringLiteral("Later"), QMessageBox::RejectRole);
+        box.setDefaultButton(update);
+        auto *detail = new QPlainTextEdit(&box);
+        detail->setObjectName(QStringLiteral("detail"));
+        PanelKit::dressDialog(&box);
+        EXPECT_EQ(box.palette().color(QPalette::Window), Theme::bg());
+        EXPECT_EQ(update->property("veltoStyle"), "primary");
+        EXPECT_EQ(later->property("veltoStyle"), "secondary");
+        EXPECT_GE(update->minimumHeight(), 32);
+        EXPECT_EQ(detail->palette().color(QPalette::Base), Theme::field());
+        EXPECT_EQ(detail->palette().color(QPalette::Text), Theme::ink());
+        auto *headline = box.findChild<QLabel *>(QStringLiteral("qt_msgbox_label"));
+        ASSERT_NE(headline, nullptr);
+        EXPECT_EQ(headline->palette().color(QPalette::WindowText), Theme::ink());
+        EXPECT_EQ(headline->font().weight(), QFont::Bold);
+    }
 }
 
 TEST_F(PanelKitTest, RowsDrawTheirSelectionAndSeparator)
