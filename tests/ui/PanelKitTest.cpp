@@ -1,13 +1,19 @@
 // The panel builders, the status tone and field, the row drawing and the
 // theme watch.
 #include "ui/PanelKit.h"
+#include "platform/Dialogs.h"
 #include "ui/Theme.h"
 #include "ui/ViewLayer.h"
 #include "support/TestKit.h"
 #include "UiTestKit.h"
 
 #include <QCheckBox>
+#include <QApplication>
 #include <QComboBox>
+#include <QFileInfo>
+#include <QTextBlock>
+#include <QTextLayout>
+#include <QTimer>
 #include <QMessageBox>
 #include <QScrollBar>
 #include <QStyleOptionButton>
@@ -273,6 +279,57 @@ TEST_F(PanelKitTest, DressedDialogsWearTheThemeAndPillButtons)
         EXPECT_EQ(headline->palette().color(QPalette::WindowText), Theme::ink());
         EXPECT_EQ(headline->font().weight(), QFont::Bold);
     }
+}
+
+TEST_F(PanelKitTest, AConfirmWithItsExactDataIsDressedAndWrapsInBothThemes)
+{
+    // The install dialog's shape: a warning, then the file to install in the
+    // exact-data box, its long lines wrapped.
+    const QString data = QStringLiteral("---\nname: gst-reco\n---\nVelto will follow these instructions in client "
+                                        "work, so install only from a source you trust. Match the purchase register "
+                                        "against GSTR-2B and list every difference by supplier and invoice.\n");
+    Dialogs::Hooks::confirm = &Dialogs::Hooks::defaultConfirm;
+    Dialogs::Hooks::dress = &PanelKit::dressDialog;
+    const QString shot = qEnvironmentVariable("VELTO_DEMO_SHOT");
+    for (bool dark : {false, true}) {
+        scheme(dark);
+        bool checked = false;
+        QTimer poll;
+        poll.setInterval(10);
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            poll.stop();
+            auto *view = box->findChild<QPlainTextEdit *>(QStringLiteral("detail"));
+            EXPECT_NE(view, nullptr);
+            if (view) {
+                EXPECT_EQ(box->palette().color(QPalette::Window), Theme::bg());
+                EXPECT_EQ(view->palette().color(QPalette::Base), Theme::field());
+                EXPECT_EQ(view->horizontalScrollBar()->maximum(), 0);
+                EXPECT_GT(view->document()->findBlockByNumber(3).layout()->lineCount(), 1);
+                for (QAbstractButton *b : box->buttons())
+                    EXPECT_TRUE(b->styleSheet().contains(QStringLiteral("border-radius:%1px").arg(b->height() / 2.0)))
+                        << b->text().toStdString() << " is a pill";
+                if (!shot.isEmpty())
+                    box->grab().save(QFileInfo(shot).path() + QStringLiteral("/confirm-") +
+                                     (dark ? QStringLiteral("dark.png") : QStringLiteral("light.png")));
+                checked = true;
+            }
+            for (QAbstractButton *b : box->buttons())
+                if (TestKit::shown(b->text()) == QLatin1String("Cancel"))
+                    b->click();
+        });
+        poll.start();
+        const bool yes = Dialogs::confirm(Dialogs::Confirm{QStringLiteral("Install the skill \u201cgst-reco\u201d?"),
+                                                           QStringLiteral("Read what it tells Velto to do."),
+                                                           QStringLiteral("Install"), QStringLiteral("Cancel"),
+                                                           Dialogs::Style::Warning, data});
+        EXPECT_TRUE(checked);
+        EXPECT_FALSE(yes);
+    }
+    Dialogs::Hooks::dress = nullptr;
+    TestKit::installFailingDialogs();
 }
 
 TEST_F(PanelKitTest, RowsDrawTheirSelectionAndSeparator)
