@@ -22,6 +22,11 @@ set(CPACK_DEBIAN_PACKAGE_SECTION misc)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://hallix.in")
 set(CPACK_DEBIAN_COMPRESSION_TYPE gzip)
+# Depends: the libraries the program links to, as dpkg-shlibdeps finds them in
+# the binary (the web engine's helper process comes with its library's entry),
+# plus what the program loads without linking: Qt's platform plugins and the
+# text-recognition languages.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "libc6, libstdc++6, libssl3, libzip4, libqt6core6, libqt6gui6, libqt6widgets6, libqt6network6, libqt6dbus6, libqt6svg6, libqt6pdf6, libqt6webchannel6, libqt6webenginecore6, libqt6webenginecore6-bin, libqt6webenginewidgets6, libqt6keychain1, qt6-qpa-plugins")
+    "qt6-qpa-plugins, tesseract-ocr-eng, tesseract-ocr-hin")
 include(CPack)

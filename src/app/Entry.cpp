@@ -3,6 +3,8 @@
 #include "app/Engine.h"
 #include "app/Shutdown.h"
 #include "core/Globals.h"
+#include "platform/Dialogs.h"
+#include "ui/PanelKit.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -18,6 +20,9 @@ int veltoMain(int argc, char **argv)
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication application(argc, argv);
     app = &application;
+    // The message boxes (About, the update offer, every question and
+    // confirm) wear the app's look in whichever theme is in force.
+    Dialogs::Hooks::dress = &PanelKit::dressDialog;
 
     // Quitting is bounded from here on, whatever runs.
     Shutdown::install();

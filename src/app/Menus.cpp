@@ -15,6 +15,7 @@
 #include "platform/Desktop.h"
 #include "platform/Dialogs.h"
 #include "platform/WebView.h"
+#include "ui/PanelKit.h"
 #include "ui/Theme.h"
 
 #include <QApplication>
@@ -96,7 +97,7 @@ void AppDelegate::buildMenu()
 
     QPointer<AppDelegate> self(this);
     auto command = [](QMenu *menu, const QString &title, const QString &key, std::function<void()> fn) {
-        QAction *a = menu->addAction(title);
+        QAction *a = menu->addAction(PanelKit::asWritten(title));
         if (!key.isEmpty()) {
             a->setShortcut(keyFor(key));
             a->setShortcutContext(Qt::ApplicationShortcut);
@@ -207,11 +208,11 @@ QMenu *AppDelegate::accountMenu()
 {
     auto *menu = new QMenu(window_);
     const QString email = seatEmail().value_or(QString());
-    menu->addAction(email.isEmpty() ? QStringLiteral("signed in") : email)->setEnabled(false);
+    menu->addAction(email.isEmpty() ? QStringLiteral("signed in") : PanelKit::asWritten(email))->setEnabled(false);
     menu->addSeparator();
     QPointer<AppDelegate> self(this);
     auto item = [menu, self](const QString &title, void (AppDelegate::*action)()) {
-        QObject::connect(menu->addAction(title), &QAction::triggered, menu, [self, action] {
+        QObject::connect(menu->addAction(PanelKit::asWritten(title)), &QAction::triggered, menu, [self, action] {
             if (self)
                 (self.data()->*action)();
         });

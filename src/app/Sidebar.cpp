@@ -337,7 +337,7 @@ void Sidebar::paintChrome()
     paintUsage();
     paintWallet();
 
-    avatar_->setText(initial_);
+    avatar_->setText(PanelKit::asWritten(initial_));
     avatar_->setFont(Theme::font(13, QFont::Bold));
     avatar_->setStyleSheet(QStringLiteral("QPushButton{border:none;border-radius:15px;padding:0;background:%1;color:%2}")
                                .arg(Theme::qss(Theme::selected()), Theme::qss(Theme::royal())));
@@ -382,7 +382,7 @@ void Sidebar::paintWallet()
 {
     walletBtn_->setIcon(Symbols::icon(QStringLiteral("indianrupeesign.circle"), 11, QFont::DemiBold, Theme::royal()));
     walletBtn_->setIconSize(QSize(Symbols::side(11), Symbols::side(11)));
-    walletBtn_->setText(walletTitle_);
+    walletBtn_->setText(PanelKit::asWritten(walletTitle_));
     walletBtn_->setFont(Theme::font(11, QFont::Medium));
     walletBtn_->setStyleSheet(QStringLiteral("QPushButton{border:none;background:transparent;padding:0;margin:0;"
                                              "text-align:left;color:%1}")

@@ -475,7 +475,8 @@ void BrowserPane::rebuildStrip()
         const QFont font = Theme::font(12, isCurrent ? QFont::Medium : QFont::Normal);
         title->setFont(font);
         title->setAccessibleName(label);
-        title->setText(QFontMetrics(font).elidedText(QStringLiteral("   ") + label, Qt::ElideRight, kCellW - 30));
+        title->setText(PanelKit::asWritten(
+            QFontMetrics(font).elidedText(QStringLiteral("   ") + label, Qt::ElideRight, kCellW - 30)));
         title->setToolTip(label);
         title->setStyleSheet(QStringLiteral("QPushButton{border:none;background:transparent;text-align:left;"
                                             "padding:0;color:%1}")

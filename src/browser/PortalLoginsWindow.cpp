@@ -116,7 +116,7 @@ PortalLoginsWindow::PortalLoginsWindow(QWidget *parent) : QWidget(parent, Qt::Wi
     newButton_ = new QPushButton(QStringLiteral("New"));
     saveButton_ = new QPushButton(QStringLiteral("Save"));
     deleteButton_ = new QPushButton(QStringLiteral("Delete"));
-    signInButton_ = new QPushButton(QStringLiteral("Open & sign in"));
+    signInButton_ = new QPushButton(PanelKit::asWritten(QStringLiteral("Open & sign in")));
     connect(newButton_, &QPushButton::clicked, this, [this] { newItem(); });
     connect(saveButton_, &QPushButton::clicked, this, [this] { saveItem(); });
     connect(deleteButton_, &QPushButton::clicked, this, [this] { deleteItem(); });

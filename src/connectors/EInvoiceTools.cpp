@@ -199,8 +199,7 @@ void generate(const QJsonObject &args, Tool::Done done)
                              "filed against it.")
             : QStringLiteral("This is NIC's sandbox — it has no legal effect.");
     if (!EInvoiceTools::confirm(QStringLiteral("Report this invoice to ") + target(*c) + QStringLiteral("?\n") + summary,
-                                warning + QStringLiteral("\n\n") + ConnectorText::pretty(invoice.toObject()),
-                                QStringLiteral("Report it"))) {
+                                warning, QStringLiteral("Report it"), ConnectorText::pretty(invoice.toObject()))) {
         done(QStringLiteral("The CA did not approve it. Nothing was reported to the IRP."), false);
         return;
     }
@@ -240,8 +239,8 @@ void cancel(const QJsonObject &args, Tool::Done done)
     const QJsonObject body{{QStringLiteral("Irn"), irn},
                            {QStringLiteral("CnlRsn"), *reason},
                            {QStringLiteral("CnlRem"), text(args, "remarks").value_or(QStringLiteral("Cancelled by the firm"))}};
-    if (!EInvoiceTools::confirm(QStringLiteral("Cancel this IRN on ") + target(*c) + QStringLiteral("?"), ConnectorText::pretty(body),
-                                QStringLiteral("Cancel IRN"))) {
+    if (!EInvoiceTools::confirm(QStringLiteral("Cancel this IRN on ") + target(*c) + QStringLiteral("?"), QString(),
+                                QStringLiteral("Cancel IRN"), ConnectorText::pretty(body))) {
         done(QStringLiteral("The CA did not approve the cancellation. The IRN stands."), false);
         return;
     }
@@ -344,12 +343,15 @@ ToolFamily EInvoiceTools::family()
     };
 }
 
-bool EInvoiceTools::confirm(const QString &title, const QString &message, const QString &approve)
+bool EInvoiceTools::confirm(const QString &title, const QString &message, const QString &approve, const QString &detail)
 {
     const qsizetype lineFeed = title.indexOf(QLatin1Char('\n'));
     Dialogs::Confirm c;
     c.title = lineFeed < 0 ? title : title.left(lineFeed);
     c.text = lineFeed < 0 ? message : title.mid(lineFeed + 1) + QStringLiteral("\n\n") + message;
+    // The exact data goes in the dialog's scrolling box, as in the books'
+    // confirm: a large invoice would otherwise make a dialog taller than the screen.
+    c.detail = detail;
     c.approve = approve;
     c.cancel = QStringLiteral("Cancel");
     c.style = Dialogs::Style::Critical;

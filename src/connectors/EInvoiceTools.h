@@ -91,6 +91,7 @@ struct EInvoiceTools {
 
     // The dialog the CA approves a write in: the headline is the title up
     // to its first line feed, the rest of the title and the message below
-    // it. True only when the approve button ends it.
-    static bool confirm(const QString &title, const QString &message, const QString &approve);
+    // it, and the exact data to be sent in the scrolling box under them.
+    // True only when the approve button ends it.
+    static bool confirm(const QString &title, const QString &message, const QString &approve, const QString &detail);
 };

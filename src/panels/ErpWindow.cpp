@@ -217,6 +217,7 @@ void ErpWindow::build()
     field(base_, fromBottom(ch, 18, 332, 426, 30), 1);
     invoices_->setFont(Theme::font(12.5));
     PanelKit::setTextColor(invoices_, Theme::ink());
+    PanelKit::checkBox(invoices_);
     place(invoices_, fromBottom(ch, 16, 296, 426, 20));
     Theme::primaryButton(sendButton_);
     place(sendButton_, fromBottom(ch, 18, 250, 176, 32));

@@ -205,6 +205,7 @@ void IntegrationsWindow::build()
     enabled_->setParent(card);
     enabled_->setFont(Theme::font(12.5));
     PanelKit::setTextColor(enabled_, Theme::ink());
+    PanelKit::checkBox(enabled_);
     inCard.push_back({enabled_, fromBottom(ch, 16, 60, 160, 20)});
     PanelKit::anchorChildren(card, cardFrame.size(), inCard);
 

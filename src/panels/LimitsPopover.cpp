@@ -55,6 +55,25 @@ void LimitsPopover::close()
         popover_->hide();
 }
 
+QPoint LimitsPopover::placement(const QRect &anchor, const QSize &size, const QRect &window, const QRect &screen)
+{
+    // The room it may take: the window's frame within the screen's free area
+    // (the window alone when it lies off every screen).
+    QRect room = window.intersected(screen);
+    if (room.isEmpty())
+        room = window;
+    const int gap = 6;
+    // Above the anchor when there is room (the chip sits low in the sidebar),
+    // else below it.
+    int y = anchor.top() - gap - size.height();
+    if (y < room.top())
+        y = anchor.bottom() + 1 + gap;
+    y = std::max(room.top(), std::min(y, room.bottom() + 1 - size.height()));
+    int x = anchor.center().x() - size.width() / 2;
+    x = std::max(room.left(), std::min(x, room.right() + 1 - size.width()));
+    return QPoint(x, y);
+}
+
 QString LimitsPopover::resetText(const QJsonObject &limit)
 {
     using namespace PanelCloud;
@@ -147,18 +166,13 @@ void LimitsPopover::show(QWidget *anchor, const std::optional<QJsonObject> &acco
     chip->setVisible(!planName.isEmpty());
     content->show();
 
-    // Above the anchor when there is room (the chip sits low in the sidebar),
-    // else below it.
     QPoint at;
     if (anchor) {
-        const QPoint top = anchor->mapToGlobal(QPoint(anchor->width() / 2, 0));
-        at = QPoint(top.x() - 170, top.y() - h - 6);
+        const QRect frame(anchor->mapToGlobal(QPoint(0, 0)), anchor->size());
+        const QWidget *window = anchor->window();
+        const QRect windowFrame(window->mapToGlobal(QPoint(0, 0)), window->size());
         const QScreen *screen = anchor->screen();
-        if (screen && at.y() < screen->availableGeometry().top())
-            at.setY(anchor->mapToGlobal(QPoint(0, anchor->height())).y() + 6);
-        if (screen)
-            at.setX(std::clamp(at.x(), screen->availableGeometry().left(),
-                               std::max(screen->availableGeometry().left(), screen->availableGeometry().right() - 340)));
+        at = placement(frame, popover_->size(), windowFrame, screen ? screen->availableGeometry() : windowFrame);
     }
     popover_->move(at);
     popover_->show();

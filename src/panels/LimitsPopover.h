@@ -51,6 +51,11 @@ public:
     QWidget *content() const { return content_; }
     QLabel *chip() const { return chip_; }
     QPushButton *link() const { return link_; }
+    // Where a popover of that size goes for an anchor (global frames): centred
+    // over the anchor, above it when there is room, else below it; then moved
+    // to lie inside the anchor's window and the screen's free area (the
+    // window's left and top win when the popover is wider or taller).
+    static QPoint placement(const QRect &anchor, const QSize &size, const QRect &window, const QRect &screen);
     // The right text of a limit row.
     static QString resetText(const QJsonObject &limit);
 

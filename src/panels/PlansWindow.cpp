@@ -278,7 +278,7 @@ QWidget *PlansWindow::card(const QJsonObject &plan)
 
     QPointer<PlansWindow> self(this);
     auto button = [&](const QString &title, bool primary, QRect frame, bool isBuy) {
-        auto *b = new QPushButton(title);
+        auto *b = new QPushButton(PanelKit::asWritten(title));
         b->setObjectName(code);
         primary ? Theme::primaryButton(b) : Theme::secondaryButton(b);
         // The card is narrow: "Request upgrade" needs the room.

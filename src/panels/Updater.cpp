@@ -6,6 +6,7 @@
 #include "platform/Dialogs.h"
 #include "platform/Files.h"
 #include "platform/Http.h"
+#include "ui/PanelKit.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -220,6 +221,7 @@ std::function<void()> Hooks::defaultProgress(QWidget *window, const QString &tit
     box->setInformativeText(text);
     box->setStandardButtons(QMessageBox::Cancel);
     box->setAttribute(Qt::WA_DeleteOnClose);
+    PanelKit::dressDialog(box);
     box->open();
     QPointer<QMessageBox> held(box);
     return [held] {

@@ -229,7 +229,7 @@ void UsageWindow::render(const std::optional<QJsonObject> &account)
     auto *h = new QHBoxLayout(buttons);
     h->setContentsMargins(0, 0, 0, 0);
     h->setSpacing(10);
-    auto *plans = new QPushButton(QStringLiteral("Plans && upgrade")); // "&&": a plain ampersand
+    auto *plans = new QPushButton(PanelKit::asWritten(QStringLiteral("Plans & upgrade")));
     Theme::primaryButton(plans);
     plans->setFixedSize(150, 32);
     QPointer<UsageWindow> self(this);

@@ -78,7 +78,11 @@ void addDetail(QMessageBox &box, const QString &detail)
     view->setObjectName(QStringLiteral("detail"));
     view->setReadOnly(true);
     view->setPlainText(detail);
-    view->setLineWrapMode(QPlainTextEdit::NoWrap);
+    // Every line wraps at the box's width, a long word anywhere: nothing
+    // hides behind a horizontal scroll bar where the CA might not look.
+    view->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    view->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     mono.setPointSize(11);
@@ -123,6 +127,8 @@ int runBox(const Alert &a, const QString &detail)
     box.setDefaultButton(qobject_cast<QPushButton *>(buttons.value(a.defaultButton, buttons.first())));
     if (!detail.isEmpty())
         addDetail(box, detail);
+    if (Hooks::dress)
+        Hooks::dress(&box);
     box.exec();
     return int(buttons.indexOf(box.clickedButton()));
 }

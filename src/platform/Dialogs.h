@@ -4,6 +4,8 @@
 #include <functional>
 #include <optional>
 
+class QDialog;
+
 // Modal dialogs. Each is a replaceable hook: tests install answers and never
 // wait on a person. Every dialog, real or answered by a hook, counts as a
 // modal session (see Modal) so that work which must not run inside a dialog
@@ -67,6 +69,9 @@ struct Hooks {
     static inline std::function<std::optional<QString>(const TextPrompt &)> textPrompt = &Hooks::defaultTextPrompt;
     // Answers the chosen files; empty when cancelled.
     static inline std::function<QStringList(const FilePanel &)> openFiles = &Hooks::defaultOpenFiles;
+    // Gives a message box made by the default hooks the app's look, just
+    // before it shows; set once at launch by the app (none: the desktop's look).
+    static inline std::function<void(QDialog *)> dress;
 };
 
 // Callers use these; they run the hook inside a modal session.

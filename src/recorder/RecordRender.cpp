@@ -502,11 +502,21 @@ QImage RecordRender::captionImage(QSize picture, const QString &text, QPoint *at
     QPainterPath box;
     box.addRoundedRect(c.box, 14, 14);
     p.fillPath(box, QColor::fromRgbF(0.05f, 0.07f, 0.13f, 0.78f));
+    // A light edge sets the dark box off a dark page, where the box alone
+    // would melt into it; on a light page the box itself stands out.
+    QPainterPath edge;
+    edge.addRoundedRect(c.box.adjusted(1, 1, -1, -1), 13, 13);
+    p.strokePath(edge, QPen(QColor::fromRgbF(1, 1, 1, 0.5f), 2));
     QFont font = Theme::font(c.font, QFont::Medium);
     font.setPointSizeF(c.font);
     p.setFont(font);
-    p.setPen(Qt::white);
     p.setClipRect(c.text);
+    // A dark halo under the white text keeps every letter clear of what
+    // shows through the box.
+    p.setPen(QColor::fromRgbF(0, 0, 0, 0.6f));
+    for (const QPoint &d : {QPoint(-1, 0), QPoint(1, 0), QPoint(0, -1), QPoint(0, 1)})
+        p.drawText(c.text.translated(d), Qt::AlignHCenter | Qt::AlignTop | Qt::TextWordWrap, text);
+    p.setPen(Qt::white);
     p.drawText(c.text, Qt::AlignHCenter | Qt::AlignTop | Qt::TextWordWrap, text);
     return img;
 }

@@ -359,13 +359,14 @@ void GalleryWindow::buildCategories()
                                          [&](const CatalogCard &c) { return c.category == id; });
         if (!id.isEmpty() && count == 0)
             continue;
-        auto *chip = new QPushButton(title + QStringLiteral("  ") + QString::number(count), catStack_);
+        const QString shown = title + QStringLiteral("  ") + QString::number(count);
+        auto *chip = new QPushButton(PanelKit::asWritten(shown), catStack_);
         chip->setProperty("tag", i);
         chip->setFont(Theme::font(12.5));
         Theme::chip(chip, id == category_);
         chip->setFont(Theme::font(12.5, id == category_ ? QFont::Medium : QFont::Normal));
         chip->setAccessibleName(title + QStringLiteral(", ") + QString::number(count) + QStringLiteral(" skills"));
-        chip->setFixedSize(int(std::ceil(QFontMetricsF(chip->font()).horizontalAdvance(chip->text()))) + 28, 30);
+        chip->setFixedSize(int(std::ceil(QFontMetricsF(chip->font()).horizontalAdvance(shown))) + 28, 30);
         connect(chip, &QPushButton::clicked, this, [this, i] { pickCategory(i); });
         catLayout_->addWidget(chip);
         chip->show(); // a layout leaves hidden widgets out of its size

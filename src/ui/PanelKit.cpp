@@ -4,6 +4,11 @@
 #include "platform/Appearance.h"
 
 #include <QAbstractItemView>
+#include <QCheckBox>
+#include <QDialog>
+#include <QPushButton>
+#include <QProxyStyle>
+#include <QStyleOption>
 #include <QComboBox>
 #include <QFontMetricsF>
 #include <QGuiApplication>
@@ -14,6 +19,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPlainTextEdit>
+#include <QScrollBar>
 #include <QStyle>
 #include <QTableView>
 #include <QTextEdit>
@@ -67,6 +73,60 @@ KitLabel *makeLabel(const QString &text, qreal size, QFont::Weight weight, const
     return l;
 }
 
+// The kit's check-box indicator over the app's style: the desktop style
+// draws an unchecked box's edge from the window colour, which all but
+// vanishes on the dark theme.
+class KitCheckStyle : public QProxyStyle {
+public:
+    static KitCheckStyle *shared()
+    {
+        static QPointer<KitCheckStyle> style;
+        if (!style) {
+            style = new KitCheckStyle;
+            style->setParent(QCoreApplication::instance());
+        }
+        return style;
+    }
+
+    void drawPrimitive(PrimitiveElement element, const QStyleOption *option, QPainter *painter,
+                       const QWidget *widget) const override
+    {
+        if (element != PE_IndicatorCheckBox) {
+            QProxyStyle::drawPrimitive(element, option, painter, widget);
+            return;
+        }
+        const bool on = option->state & (State_On | State_NoChange);
+        const bool enabled = option->state & State_Enabled;
+        const qreal side = std::min(option->rect.width(), option->rect.height()) - 1;
+        const QRectF box(option->rect.x() + 0.5, option->rect.center().y() - side / 2.0 + 0.5, side, side);
+        painter->save();
+        painter->setRenderHint(QPainter::Antialiasing);
+        painter->setOpacity(enabled ? 1.0 : 0.45);
+        if (on) {
+            painter->setPen(Qt::NoPen);
+            painter->setBrush(Theme::royal());
+            painter->drawRoundedRect(box, 4, 4);
+            QPen tick(Theme::hex(0xFFFFFF), std::max(1.5, side / 8.0), Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
+            painter->setPen(tick);
+            painter->setBrush(Qt::NoBrush);
+            if (option->state & State_NoChange) {
+                painter->drawLine(QPointF(box.left() + side * 0.28, box.center().y()),
+                                  QPointF(box.right() - side * 0.28, box.center().y()));
+            } else {
+                const QPointF points[3] = {{box.left() + side * 0.26, box.top() + side * 0.52},
+                                           {box.left() + side * 0.43, box.top() + side * 0.70},
+                                           {box.left() + side * 0.75, box.top() + side * 0.32}};
+                painter->drawPolyline(points, 3);
+            }
+        } else {
+            painter->setPen(QPen(Theme::muted(), 1.2));
+            painter->setBrush(Theme::field());
+            painter->drawRoundedRect(box, 4, 4);
+        }
+        painter->restore();
+    }
+};
+
 // The rounded field-coloured box that inputs and text areas sit in.
 QWidget *fieldBox(const QRect &frame, QWidget *parent)
 {
@@ -101,6 +161,28 @@ void editorPalette(QWidget *w)
     w->setAttribute(Qt::WA_MacShowFocusRect, false);
 }
 
+// The kit's vertical scroll bar: a thin rounded handle in a clear track,
+// held clear of the rounded corners of the box or card around it. The
+// desktop style would fill its track from the clear colours of the box and
+// show a dark bar past the corner.
+void thinScrollBar(QScrollBar *bar)
+{
+    QColor handle = Theme::muted();
+    handle.setAlphaF(0.45f);
+    QColor pressed = Theme::muted();
+    pressed.setAlphaF(0.7f);
+    bar->setStyleSheet(QStringLiteral("QScrollBar:vertical{background:transparent;border:none;width:10px;"
+                                      "margin:8px 1px 8px 0}"
+                                      "QScrollBar::handle:vertical{background:%1;border-radius:3px;"
+                                      "min-height:28px;margin:0 2px}"
+                                      "QScrollBar::handle:vertical:pressed{background:%2}"
+                                      "QScrollBar::add-line:vertical,QScrollBar::sub-line:vertical"
+                                      "{height:0;border:none;background:transparent}"
+                                      "QScrollBar::add-page:vertical,QScrollBar::sub-page:vertical"
+                                      "{background:transparent}")
+                           .arg(Theme::qss(handle), Theme::qss(pressed)));
+}
+
 QWidget *textAreaIn(QAbstractScrollArea *area, const QRect &frame, QWidget *parent, const QFont &font)
 {
     QWidget *box = fieldBox(frame, parent);
@@ -110,6 +192,7 @@ QWidget *textAreaIn(QAbstractScrollArea *area, const QRect &frame, QWidget *pare
     area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     area->viewport()->setAutoFillBackground(false);
     editorPalette(area);
+    thinScrollBar(area->verticalScrollBar());
     area->setFont(font);
     // 6 across and 4 down between the box's edge and the text.
     area->setContentsMargins(2, 0, 2, 0);
@@ -123,6 +206,12 @@ QWidget *textAreaIn(QAbstractScrollArea *area, const QRect &frame, QWidget *pare
 } // namespace
 
 namespace PanelKit {
+
+QString asWritten(const QString &text)
+{
+    QString out = text;
+    return out.replace(QLatin1Char('&'), QStringLiteral("&&"));
+}
 
 void setTextColor(QWidget *w, const QColor &c)
 {
@@ -193,10 +282,13 @@ QWidget *input(QWidget *field, const QRect &frame, QWidget *parent, std::optiona
         combo->setFrame(false);
         // The box draws the field; a button drawn in the clear button colour
         // comes out as a black bar, so the pop-up draws no button of its own.
-        // A style sheet keeps its own text colour, so the theme's goes in it.
-        combo->setStyleSheet(
-            QStringLiteral("QComboBox { background: transparent; border: none; padding-left: 2px; color: %1; }")
-                .arg(Theme::ink().name(QColor::HexArgb)));
+        // A style sheet keeps its own text colour, so the theme's goes in it,
+        // and its own selection colours: without them a focused box is
+        // marked in a dark bar whatever the theme.
+        combo->setStyleSheet(QStringLiteral("QComboBox { background: transparent; border: none; padding-left: 2px; "
+                                            "color: %1; selection-background-color: transparent; "
+                                            "selection-color: %1; }")
+                                 .arg(Theme::ink().name(QColor::HexArgb)));
     }
     const QFont f = font ? *font : Theme::font(12.5);
     field->setFont(f);
@@ -240,6 +332,7 @@ QWidget *listCard(QTableView *table, const QRect &frame, QWidget *parent)
     table->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     table->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     table->viewport()->setAutoFillBackground(false);
+    thinScrollBar(table->verticalScrollBar());
     QPalette p = table->palette();
     for (QPalette::ColorGroup g : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
         p.setColor(g, QPalette::Base, Qt::transparent);
@@ -259,6 +352,52 @@ QWidget *listCard(QTableView *table, const QRect &frame, QWidget *parent)
     table->show();
     box->show();
     return box;
+}
+
+void dressDialog(QDialog *dialog)
+{
+    if (!dialog)
+        return;
+    prepare(dialog);
+    dialog->setFont(Theme::font(12.5));
+    for (QLabel *label : dialog->findChildren<QLabel *>()) {
+        if (label->pixmap().isNull() == false)
+            continue;
+        const bool headline = label->objectName() == QLatin1String("qt_msgbox_label");
+        label->setFont(Theme::font(headline ? 14 : 12.5, headline ? QFont::Bold : QFont::Normal));
+        setTextColor(label, headline ? Theme::ink() : Theme::ink2());
+    }
+    QPushButton *preferred = nullptr;
+    const QList<QPushButton *> buttons = dialog->findChildren<QPushButton *>();
+    for (QPushButton *b : buttons)
+        if (b->isDefault() && !preferred)
+            preferred = b;
+    if (!preferred && !buttons.isEmpty())
+        preferred = buttons.first();
+    for (QPushButton *b : buttons) {
+        b == preferred ? Theme::primaryButton(b) : Theme::secondaryButton(b);
+        b->setMinimumSize(96, 32);
+    }
+    if (auto *detail = dialog->findChild<QPlainTextEdit *>(QStringLiteral("detail"))) {
+        QPalette p = detail->palette();
+        for (QPalette::ColorGroup g : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+            p.setColor(g, QPalette::Base, Theme::field());
+            p.setColor(g, QPalette::Text, Theme::ink());
+            p.setColor(g, QPalette::Highlight, Theme::selected());
+            p.setColor(g, QPalette::HighlightedText, Theme::ink());
+        }
+        detail->setPalette(p);
+        detail->setFrameShape(QFrame::NoFrame);
+        detail->setStyleSheet(QStringLiteral("QPlainTextEdit{border:1px solid %1;border-radius:8px;background:%2}")
+                                  .arg(Theme::qss(Theme::line2()), Theme::qss(Theme::field())));
+        thinScrollBar(detail->verticalScrollBar());
+        detail->setFont(Theme::mono(11));
+    }
+}
+
+void checkBox(QCheckBox *box)
+{
+    box->setStyle(KitCheckStyle::shared());
 }
 
 QWidget *hairline(const QRect &rect)

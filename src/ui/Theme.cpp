@@ -12,6 +12,8 @@
 #include <QGuiApplication>
 #include <QHash>
 #include <QRawFont>
+#include <QRegularExpression>
+#include <QResizeEvent>
 #include <QSet>
 #include <QWidget>
 #include <QtEndian>
@@ -117,6 +119,38 @@ qreal pillRadius(const QWidget *w, qreal fallback)
 {
     return w->height() > 0 ? w->height() / 2.0 : fallback;
 }
+
+// Keeps a styled button a pill whatever height it is given later: a button
+// is often styled before it is placed, and a style sheet whose radius is
+// more than half the height draws square corners. On every change of
+// height the radius in the button's style sheet (and only the radius, so a
+// caller's additions stay) becomes half the new height.
+class PillKeeper : public QObject {
+public:
+    explicit PillKeeper(QAbstractButton *button) : QObject(button) { button->installEventFilter(this); }
+
+    static void keep(QAbstractButton *button)
+    {
+        if (!button->findChild<PillKeeper *>(QString(), Qt::FindDirectChildrenOnly))
+            new PillKeeper(button);
+    }
+
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Resize) {
+            auto *b = static_cast<QAbstractButton *>(watched);
+            const auto *resize = static_cast<QResizeEvent *>(event);
+            if (resize->size().height() != resize->oldSize().height() && b->height() > 0) {
+                static const QRegularExpression radius(QStringLiteral("border-radius:[0-9.]+px"));
+                QString sheet = b->styleSheet();
+                sheet.replace(radius, QStringLiteral("border-radius:%1px").arg(pillRadius(b, 16)));
+                if (sheet != b->styleSheet())
+                    b->setStyleSheet(sheet);
+            }
+        }
+        return false;
+    }
+};
 
 qreal titleSize(const QWidget *w, qreal fallback)
 {
@@ -453,6 +487,7 @@ void primaryButton(QAbstractButton *b)
     tint(b, hex(0xFFFFFF));
     b->setFont(font(titleSize(b, 13), QFont::Medium));
     b->setProperty("veltoStyle", QStringLiteral("primary"));
+    PillKeeper::keep(b);
 }
 
 void secondaryButton(QAbstractButton *b)
@@ -468,6 +503,7 @@ void secondaryButton(QAbstractButton *b)
     tint(b, ink2());
     b->setFont(font(titleSize(b, 13), QFont::Medium));
     b->setProperty("veltoStyle", QStringLiteral("secondary"));
+    PillKeeper::keep(b);
 }
 
 void card(QWidget *view, qreal radius)
@@ -498,6 +534,7 @@ void chip(QAbstractButton *b, bool on)
     tint(b, text);
     b->setFont(font(titleSize(b, 12), on ? QFont::Medium : QFont::Normal));
     b->setProperty("veltoStyle", on ? QStringLiteral("chip-on") : QStringLiteral("chip-off"));
+    PillKeeper::keep(b);
 }
 
 // --- web ------------------------------------------------------------------------------

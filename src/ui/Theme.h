@@ -139,6 +139,8 @@ QString fontFaceRules(const QStringList &files);
 // change, or once the control has its final size); it fully re-applies the
 // style for the scheme in force.
 
+// The buttons and chips are pills: their corner radius follows them to half
+// of whatever height they are given, now or later.
 void primaryButton(QAbstractButton *button);
 void secondaryButton(QAbstractButton *button);
 // The card look: corner radius, `panel` fill, a 1 pt `line` border, and in

@@ -68,7 +68,7 @@ QStringList titles(QMenu *menu)
 {
     QStringList out;
     for (QAction *a : menu->actions())
-        out << (a->isSeparator() ? QStringLiteral("-") : a->text());
+        out << (a->isSeparator() ? QStringLiteral("-") : TestKit::shown(a->text()));
     return out;
 }
 

@@ -96,7 +96,7 @@ TEST_F(PortalLoginsWindowTest, OpensEmptyWithTheCataloguePortals)
         EXPECT_EQ(w.portalField()->itemText(i), PortalCatalogue::list()[size_t(i)].first);
     EXPECT_EQ(w.passwordField()->echoMode(), QLineEdit::Password);
     EXPECT_EQ(w.status()->stringValue(), "");
-    EXPECT_EQ(w.signInButton()->text(), "Open & sign in");
+    EXPECT_EQ(TestKit::shown(w.signInButton()->text()), "Open & sign in");
 }
 
 TEST_F(PortalLoginsWindowTest, ClientAndUserIdAreNeeded)
@@ -423,6 +423,26 @@ TEST_F(PortalLoginsWindowTest, RepaintKeepsTheFormAndTheStatus)
     // The buttons still act after the rebuild.
     w.saveButton()->click();
     EXPECT_EQ(PortalVault::password("A1"), QString("typing"));
+}
+
+TEST_F(PortalLoginsWindowTest, ItsButtonsArePillsInBothThemes)
+{
+    ASSERT_TRUE(PortalVault::upsert({"A1", "Arvind", "GST", "arv", "", "", 0}).ok());
+    PortalLoginsWindow &w = open();
+    for (bool dark : {false, true}) {
+        Theme::setOverride(dark ? QStringLiteral("dark") : QStringLiteral("light"));
+        w.repaint();
+        QCoreApplication::sendPostedEvents();
+        for (QPushButton *b : w.findChildren<QPushButton *>()) {
+            if (!b->isVisible())
+                continue;
+            EXPECT_TRUE(b->styleSheet().contains(QStringLiteral("border-radius:%1px").arg(b->height() / 2.0)))
+                << TestKit::shown(b->text()).toStdString() << " at height " << b->height();
+        }
+        const QString dir = qEnvironmentVariable("VELTO_PANEL_SHOTS");
+        if (!dir.isEmpty())
+            w.grab().save(dir + (dark ? QStringLiteral("/portals-dark.png") : QStringLiteral("/portals-light.png")));
+    }
 }
 
 TEST_F(PortalLoginsWindowTest, TheFormFollowsTheWindowsSize)

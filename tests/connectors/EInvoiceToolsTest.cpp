@@ -268,9 +268,10 @@ TEST_F(EInvoiceToolsTest, GenerateShowsTheCaTheInvoiceAndADeclineSendsNothing)
     ASSERT_EQ(dialogs.shownConfirms.size(), 1u);
     const Dialogs::Confirm &c = dialogs.shownConfirms[0];
     EXPECT_EQ(c.title, "Report this invoice to NIC's sandbox?");
-    EXPECT_EQ(c.text, "Acme Ltd, 100 chairs, ₹1,18,000\n\nThis is NIC's sandbox — it has no legal effect.\n\n"
-                          + QString::fromUtf8(QJsonDocument(kInvoice).toJson()).trimmed());
-    EXPECT_TRUE(c.text.contains("\"No\": \"INV/0042\""));
+    EXPECT_EQ(c.text, "Acme Ltd, 100 chairs, ₹1,18,000\n\nThis is NIC's sandbox — it has no legal effect.");
+    // The invoice itself in the dialog's box for the exact data.
+    EXPECT_EQ(c.detail, QString::fromUtf8(QJsonDocument(kInvoice).toJson()).trimmed());
+    EXPECT_TRUE(c.detail.contains("\"No\": \"INV/0042\""));
     EXPECT_EQ(c.approve, "Report it");
     EXPECT_EQ(c.cancel, "Cancel");
     EXPECT_EQ(c.style, Dialogs::Style::Critical);
@@ -336,7 +337,8 @@ TEST_F(EInvoiceToolsTest, CancelAsksWithItsOwnButtonAndADeclineSendsNothing)
     ASSERT_EQ(dialogs.shownConfirms.size(), 1u);
     const Dialogs::Confirm &c = dialogs.shownConfirms[0];
     EXPECT_EQ(c.title, "Cancel this IRN on NIC's sandbox?");
-    EXPECT_EQ(c.text, "{\n    \"CnlRem\": \"Cancelled by the firm\",\n    \"CnlRsn\": \"2\",\n    \"Irn\": \"e7f1c0ffee\"\n}");
+    EXPECT_EQ(c.text, "");
+    EXPECT_EQ(c.detail, "{\n    \"CnlRem\": \"Cancelled by the firm\",\n    \"CnlRsn\": \"2\",\n    \"Irn\": \"e7f1c0ffee\"\n}");
     EXPECT_EQ(c.approve, "Cancel IRN");
     EXPECT_EQ(c.cancel, "Cancel");
     EXPECT_EQ(c.style, Dialogs::Style::Critical);

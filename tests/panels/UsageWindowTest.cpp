@@ -13,6 +13,7 @@
 
 using namespace PanelsTestKit;
 using TestKit::FakeReply;
+using TestKit::shown;
 
 namespace {
 
@@ -101,8 +102,8 @@ TEST_F(UsageWindowTest, RendersEveryRowOfAGoodReply)
                                           "WhatsApp messages a day  \u00b7  3 seat(s)")));
     QStringList buttons;
     for (QPushButton *b : w.body()->findChildren<QPushButton *>())
-        buttons << b->text();
-    EXPECT_EQ(buttons, (QStringList{QStringLiteral("Plans && upgrade"), QStringLiteral("Refresh")}));
+        buttons << shown(b->text());
+    EXPECT_EQ(buttons, (QStringList{QStringLiteral("Plans & upgrade"), QStringLiteral("Refresh")}));
 
     bool plans = false;
     w.onPlans = [&] { plans = true; };
@@ -241,6 +242,30 @@ TEST_F(LimitsPopoverTest, ResetTextsAndALongPlanName)
     popover.show(&anchor, a, nullptr);
     EXPECT_LE(popover.chip()->parentWidget()->width(), 150);
     EXPECT_TRUE(popover.chip()->text().endsWith(QChar(0x2026)));
+}
+
+TEST_F(LimitsPopoverTest, StaysInsideTheWindowAndOnTheScreen)
+{
+    const QRect screen(0, 0, 1920, 1080);
+    const QSize size(340, 200);
+    struct Case {
+        const char *name;
+        QRect anchor, window;
+        QPoint at;
+    };
+    const Case cases[] = {
+        // The sidebar's chip near the window's left edge: not hanging out to the left.
+        {"left edge", QRect(110, 600, 120, 24), QRect(100, 100, 900, 600), QPoint(100, 394)},
+        {"no room above", QRect(110, 110, 120, 24), QRect(100, 100, 900, 600), QPoint(100, 140)},
+        {"right edge", QRect(960, 600, 30, 24), QRect(100, 100, 900, 600), QPoint(660, 394)},
+        {"centred", QRect(480, 600, 40, 24), QRect(100, 100, 900, 600), QPoint(329, 394)},
+        // Room neither above nor below: kept inside the window's bottom.
+        {"short window", QRect(10, 150, 100, 24), QRect(0, 0, 800, 300), QPoint(0, 100)},
+        // The window partly off the screen: the screen's edge holds too.
+        {"off screen", QRect(20, 700, 100, 24), QRect(-300, 100, 900, 680), QPoint(0, 494)},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(LimitsPopover::placement(c.anchor, size, c.window, screen), c.at) << c.name;
 }
 
 TEST_F(LimitsPopoverTest, TheLinkClosesThePopoverBeforeTheDetailsOpen)

@@ -9,7 +9,10 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTest>
+#include <QTextBlock>
+#include <QTextLayout>
 #include <QTimer>
 
 using namespace TestKit;
@@ -75,7 +78,9 @@ TEST(Dialogs, TheExactDataToBeSentShowsInAMonospacedBoxAboveTheButtons)
 {
     Dialogs::Hooks::alert = &Dialogs::Hooks::defaultAlert;
     Dialogs::Hooks::confirm = &Dialogs::Hooks::defaultConfirm;
-    const QString data = "{\n    \"customer_id\": \"58\",\n    \"line_items\": []\n}";
+    // A line far wider than the box: it wraps, with no horizontal scroll bar to hide its end.
+    const QString data = "{\n    \"customer_id\": \"58\",\n    \"line_items\": [],\n    \"notes\": \"Velto will follow "
+                         "these instructions in client work, so install only from a source you trust\"\n}";
     for (const QString press : {"Cancel", "Raise it"}) {
         bool checked = false;
         QTimer poll;
@@ -93,6 +98,11 @@ TEST(Dialogs, TheExactDataToBeSentShowsInAMonospacedBoxAboveTheButtons)
                 EXPECT_TRUE(view->isReadOnly());
                 EXPECT_EQ(view->size(), QSize(460, 240));
                 EXPECT_TRUE(QFontInfo(view->font()).fixedPitch());
+                const QTextBlock notes = view->document()->findBlockByNumber(4);
+                EXPECT_TRUE(notes.text().endsWith("a source you trust\""));
+                EXPECT_GT(notes.layout()->lineCount(), 1) << "the long line wraps";
+                EXPECT_EQ(view->horizontalScrollBar()->maximum(), 0);
+                EXPECT_FALSE(view->horizontalScrollBar()->isVisible());
                 EXPECT_LT(view->mapTo(box, QPoint(0, view->height())).y(), buttons->mapTo(box, QPoint()).y() + 1);
                 const QString shot = qEnvironmentVariable("VELTO_DEMO_SHOT");
                 if (!shot.isEmpty())

@@ -13,6 +13,8 @@
 #include <QJsonObject>
 #include <QTemporaryDir>
 #include <QtEndian>
+#include <QPainter>
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <limits>
@@ -243,6 +245,32 @@ TEST(RenderParts, CaptionGeometry)
     EXPECT_EQ(RecordRender::captionLayout({1280, 720}, QString(79, 'x') + QString::fromUtf8("e\u0301")).lines, 1);
     EXPECT_NEAR(RecordRender::captionLayout({1920, 1080}, "x").font, 36.72, 1e-9);
     EXPECT_NEAR(RecordRender::captionLayout({640, 360}, "x").font, 22, 1e-9);
+}
+
+TEST(RenderParts, TheCaptionBoxStandsOutOnDarkAndLightPages)
+{
+    // The box laid over a black and a white page: its edge and its text
+    // differ plainly from the page on both.
+    const QSize size(1280, 720);
+    QPoint at;
+    const QImage caption = RecordRender::captionImage(size, QStringLiteral("Open the GST portal"), &at);
+    const auto lum = [](const QColor &c) { return 0.2126 * c.redF() + 0.7152 * c.greenF() + 0.0722 * c.blueF(); };
+    for (const QColor page : {QColor(Qt::black), QColor(Qt::white), QColor(18, 20, 28)}) {
+        QImage frame(size, QImage::Format_RGB32);
+        frame.fill(page);
+        {
+            QPainter p(&frame);
+            p.drawImage(at, caption);
+        }
+        const int midY = at.y() + caption.height() / 2;
+        double edgeGap = 0, textGap = 0;
+        for (int x = at.x(); x < at.x() + 4; ++x)
+            edgeGap = std::max(edgeGap, std::abs(lum(frame.pixelColor(x, midY)) - lum(page)));
+        for (int x = at.x() + 20; x < at.x() + caption.width() - 20; ++x)
+            textGap = std::max(textGap, lum(frame.pixelColor(x, midY)));
+        EXPECT_GT(edgeGap, 0.3) << page.name().toStdString();
+        EXPECT_GT(textGap, 0.9) << "white letters on " << page.name().toStdString();
+    }
 }
 
 TEST(RenderParts, UniqueNamesCountUpWithoutDoubling)

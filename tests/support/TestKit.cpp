@@ -66,6 +66,20 @@ void spin(int ms)
     waitFor([] { return false; }, ms);
 }
 
+QString shown(const QString &title)
+{
+    QString out;
+    for (qsizetype i = 0; i < title.size(); ++i) {
+        if (title.at(i) == QLatin1Char('&')) {
+            if (i + 1 < title.size() && title.at(i + 1) == QLatin1Char('&'))
+                out += title.at(++i);
+            continue;
+        }
+        out += title.at(i);
+    }
+    return out;
+}
+
 QByteArray readFile(const QString &path)
 {
     QFile f(path);

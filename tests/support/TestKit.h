@@ -38,6 +38,10 @@ bool waitFor(const std::function<bool()> &pred, int ms = 5000);
 // Spins the event loop for about ms (for "nothing more happens" checks).
 void spin(int ms);
 
+// What Qt shows for a button, menu item or tab title: "&&" as one "&", a
+// lone "&" (a shortcut marker) not at all.
+QString shown(const QString &title);
+
 // The whole file, or nothing when it cannot be read.
 QByteArray readFile(const QString &path);
 

@@ -1,12 +1,22 @@
 // The panel builders, the status tone and field, the row drawing and the
 // theme watch.
 #include "ui/PanelKit.h"
+#include "platform/Dialogs.h"
 #include "ui/Theme.h"
 #include "ui/ViewLayer.h"
 #include "support/TestKit.h"
 #include "UiTestKit.h"
 
+#include <QCheckBox>
+#include <QApplication>
 #include <QComboBox>
+#include <QFileInfo>
+#include <QTextBlock>
+#include <QTextLayout>
+#include <QTimer>
+#include <QMessageBox>
+#include <QScrollBar>
+#include <QStyleOptionButton>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QLineEdit>
@@ -15,6 +25,7 @@
 #include <QStandardItemModel>
 #include <QTableView>
 #include <QTableWidget>
+#include <algorithm>
 #include <cmath>
 
 using namespace UiTestKit;
@@ -193,6 +204,132 @@ TEST_F(PanelKitTest, TextAreaAndListCardWrapTheirViews)
     own->setItemDelegate(custom);
     PanelKit::listCard(own, QRect(0, 0, 100, 100), &parent);
     EXPECT_EQ(own->itemDelegate(), custom);
+}
+
+// How far apart two colours look: the largest channel difference.
+static int apart(const QColor &a, const QColor &b)
+{
+    return std::max({std::abs(a.red() - b.red()), std::abs(a.green() - b.green()), std::abs(a.blue() - b.blue())});
+}
+
+TEST_F(PanelKitTest, ScrollBarsAndCheckBoxesShowInBothThemes)
+{
+    for (bool dark : {false, true}) {
+        scheme(dark);
+        QWidget parent;
+        backdrop(parent, Theme::bg(), QSize(300, 260));
+        auto *text = new QPlainTextEdit;
+        QWidget *area = PanelKit::textArea(text, QRect(10, 10, 260, 160), &parent, Theme::mono(12));
+        QStringList lines;
+        for (int i = 0; i < 200; ++i)
+            lines << QStringLiteral("line %1").arg(i);
+        text->setPlainText(lines.join(u'\n'));
+        auto *box = new QCheckBox(QStringLiteral("enabled"), &parent);
+        box->setGeometry(10, 200, 120, 24);
+        PanelKit::setTextColor(box, Theme::ink());
+        PanelKit::checkBox(box);
+        parent.show();
+        QCoreApplication::sendPostedEvents();
+        ASSERT_TRUE(text->verticalScrollBar()->isVisible());
+
+        // The scroll bar's track, below its handle, is the box's own colour:
+        // no dark bar down the box's edge.
+        const QImage shot = grab(area);
+        const QColor track = shot.pixelColor(area->width() - 6, area->height() - 24);
+        EXPECT_TRUE(near(track, Theme::surface2(), 10)) << (dark ? "dark " : "light ") << track.name().toStdString();
+        EXPECT_TRUE(near(shot.pixelColor(area->width() - 3, 3), Theme::bg(), 40)) << "the corner stays round";
+
+        // An unchecked box stands out from what it sits on.
+        QStyleOptionButton option;
+        option.initFrom(box);
+        const QRect indicator = box->style()->subElementRect(QStyle::SE_CheckBoxIndicator, &option, box);
+        const QImage unchecked = grab(box);
+        int strongest = 0;
+        for (int y = indicator.top(); y <= indicator.bottom(); ++y)
+            for (int x = indicator.left(); x <= indicator.right(); ++x)
+                strongest = std::max(strongest, apart(unchecked.pixelColor(x, y), Theme::bg()));
+        EXPECT_GT(strongest, 70) << (dark ? "dark" : "light");
+        box->setChecked(true);
+        const QImage checked = grab(box);
+        EXPECT_TRUE(near(checked.pixelColor(indicator.left() + 3, indicator.top() + 3), Theme::royal(), 30));
+    }
+}
+
+TEST_F(PanelKitTest, DressedDialogsWearTheThemeAndPillButtons)
+{
+    for (bool dark : {false, true}) {
+        scheme(dark);
+        QMessageBox box;
+        box.setText(QStringLiteral("Velto 1.3.0 is available"));
+        box.setInformativeText(QStringLiteral("You are on 1.2.0."));
+        QPushButton *update = box.addButton(QStringLiteral("Update now"), QMessageBox::AcceptRole);
+        QPushButton *later = box.addButton(QStringLiteral("Later"), QMessageBox::RejectRole);
+        box.setDefaultButton(update);
+        auto *detail = new QPlainTextEdit(&box);
+        detail->setObjectName(QStringLiteral("detail"));
+        PanelKit::dressDialog(&box);
+        EXPECT_EQ(box.palette().color(QPalette::Window), Theme::bg());
+        EXPECT_EQ(update->property("veltoStyle"), "primary");
+        EXPECT_EQ(later->property("veltoStyle"), "secondary");
+        EXPECT_GE(update->minimumHeight(), 32);
+        EXPECT_EQ(detail->palette().color(QPalette::Base), Theme::field());
+        EXPECT_EQ(detail->palette().color(QPalette::Text), Theme::ink());
+        auto *headline = box.findChild<QLabel *>(QStringLiteral("qt_msgbox_label"));
+        ASSERT_NE(headline, nullptr);
+        EXPECT_EQ(headline->palette().color(QPalette::WindowText), Theme::ink());
+        EXPECT_EQ(headline->font().weight(), QFont::Bold);
+    }
+}
+
+TEST_F(PanelKitTest, AConfirmWithItsExactDataIsDressedAndWrapsInBothThemes)
+{
+    // The install dialog's shape: a warning, then the file to install in the
+    // exact-data box, its long lines wrapped.
+    const QString data = QStringLiteral("---\nname: gst-reco\n---\nVelto will follow these instructions in client "
+                                        "work, so install only from a source you trust. Match the purchase register "
+                                        "against GSTR-2B and list every difference by supplier and invoice.\n");
+    Dialogs::Hooks::confirm = &Dialogs::Hooks::defaultConfirm;
+    Dialogs::Hooks::dress = &PanelKit::dressDialog;
+    const QString shot = qEnvironmentVariable("VELTO_DEMO_SHOT");
+    for (bool dark : {false, true}) {
+        scheme(dark);
+        bool checked = false;
+        QTimer poll;
+        poll.setInterval(10);
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            poll.stop();
+            auto *view = box->findChild<QPlainTextEdit *>(QStringLiteral("detail"));
+            EXPECT_NE(view, nullptr);
+            if (view) {
+                EXPECT_EQ(box->palette().color(QPalette::Window), Theme::bg());
+                EXPECT_EQ(view->palette().color(QPalette::Base), Theme::field());
+                EXPECT_EQ(view->horizontalScrollBar()->maximum(), 0);
+                EXPECT_GT(view->document()->findBlockByNumber(3).layout()->lineCount(), 1);
+                for (QAbstractButton *b : box->buttons())
+                    EXPECT_TRUE(b->styleSheet().contains(QStringLiteral("border-radius:%1px").arg(b->height() / 2.0)))
+                        << b->text().toStdString() << " is a pill";
+                if (!shot.isEmpty())
+                    box->grab().save(QFileInfo(shot).path() + QStringLiteral("/confirm-") +
+                                     (dark ? QStringLiteral("dark.png") : QStringLiteral("light.png")));
+                checked = true;
+            }
+            for (QAbstractButton *b : box->buttons())
+                if (TestKit::shown(b->text()) == QLatin1String("Cancel"))
+                    b->click();
+        });
+        poll.start();
+        const bool yes = Dialogs::confirm(Dialogs::Confirm{QStringLiteral("Install the skill \u201cgst-reco\u201d?"),
+                                                           QStringLiteral("Read what it tells Velto to do."),
+                                                           QStringLiteral("Install"), QStringLiteral("Cancel"),
+                                                           Dialogs::Style::Warning, data});
+        EXPECT_TRUE(checked);
+        EXPECT_FALSE(yes);
+    }
+    Dialogs::Hooks::dress = nullptr;
+    TestKit::installFailingDialogs();
 }
 
 TEST_F(PanelKitTest, RowsDrawTheirSelectionAndSeparator)

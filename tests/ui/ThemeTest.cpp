@@ -14,6 +14,7 @@
 #include <QRawFont>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <functional>
 
 using namespace UiTestKit;
 
@@ -324,6 +325,37 @@ TEST_F(ThemeTest, StylesKeepAnExplicitTitleSizeAndFallBackWithoutHeight)
     EXPECT_EQ(chip.font().weight(), QFont::Medium);
     Theme::chip(&chip, false);
     EXPECT_EQ(chip.font().weight(), QFont::Normal);
+}
+
+TEST_F(ThemeTest, ButtonsStayPillsAtTheHeightTheyAreGivenLater)
+{
+    // Styled first and placed later, as the panels do; a caller's own
+    // addition to the style sheet stays.
+    const QList<std::pair<const char *, std::function<void(QAbstractButton *)>>> styles{
+        {"primary", [](QAbstractButton *b) { Theme::primaryButton(b); }},
+        {"secondary", [](QAbstractButton *b) { Theme::secondaryButton(b); }},
+        {"chip", [](QAbstractButton *b) { Theme::chip(b, true); }},
+    };
+    for (const auto &[name, style] : styles) {
+        QWidget host;
+        host.resize(200, 100);
+        host.show();
+        QPushButton b(QStringLiteral("Save"), &host);
+        style(&b);
+        b.setStyleSheet(b.styleSheet() + QStringLiteral("QAbstractButton{padding:0 4px}"));
+        for (const auto &[height, radius] : {std::pair{28, "14"}, std::pair{32, "16"}, std::pair{21, "10.5"}}) {
+            b.setGeometry(10, 10, 120, height);
+            QCoreApplication::sendPostedEvents();
+            EXPECT_TRUE(b.styleSheet().contains(QStringLiteral("border-radius:%1px").arg(radius)))
+                << name << " at " << height << ": " << b.styleSheet().toStdString();
+            EXPECT_FALSE(b.styleSheet().contains(QStringLiteral("border-radius:15px"))) << name;
+            EXPECT_TRUE(b.styleSheet().endsWith(QStringLiteral("QAbstractButton{padding:0 4px}"))) << name;
+        }
+        // Restyled at its height, it keeps the one watch and the radius.
+        style(&b);
+        b.setGeometry(10, 10, 120, 30);
+        EXPECT_TRUE(b.styleSheet().contains(QStringLiteral("border-radius:15px"))) << name;
+    }
 }
 
 TEST_F(ThemeTest, ChipShowsItsState)
