@@ -2,6 +2,7 @@
 #include "core/EnvFile.h"
 #include "core/Globals.h"
 #include "core/OcConfig.h"
+#include "core/Workspace.h"
 #include "platform/Dispatch.h"
 #include "platform/Files.h"
 #include "platform/Http.h"
@@ -9,6 +10,7 @@
 #include "skills/SkillInstall.h"
 #include "skills/SkillText.h"
 
+#include <QDebug>
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -230,6 +232,30 @@ void applyReply(const QByteArray &body)
               QString::fromUtf8(QJsonDocument(QJsonArray::fromStringList(managed)).toJson(QJsonDocument::Compact)));
 }
 
+// The firm's rules reach the engine through the clients folder's copy: it
+// follows each sync unless the CA made it their own.
+void layRulesInClientsFolder(const std::optional<QByteArray> &before)
+{
+    const QString work = readEnvFile(WORK_ENV).value(QStringLiteral("VELTO_WORK"));
+    if (work.isEmpty() || !QFileInfo(work).isDir())
+        return;
+    const QString target = joinPath(work, QStringLiteral("AGENTS.md"));
+    switch (placeFirmRules(work, before)) {
+    case FirmRules::KeptEdited:
+        qInfo().noquote() << target + QStringLiteral(" has been edited here, so it is kept as it is; the firm's "
+                                                     "rules from this sync are in ")
+                                 + joinPath(VELTO_HOME, QStringLiteral("AGENTS.md")) + QLatin1Char('.');
+        break;
+    case FirmRules::Failed:
+        qWarning().noquote() << QStringLiteral("Could not write the firm's rules to ") + target + QLatin1Char('.');
+        break;
+    case FirmRules::Written:
+    case FirmRules::Current:
+    case FirmRules::None:
+        break;
+    }
+}
+
 } // namespace
 
 void syncHarness(std::function<void()> done)
@@ -253,7 +279,9 @@ void syncHarness(std::function<void()> done)
     // off the main thread; only done comes back to it.
     Http::request(req, [done = std::move(done)](const Http::Response &reply) {
         Dispatch::runInBackground([body = reply.body, done] {
+            const std::optional<QByteArray> before = Files::readAll(joinPath(VELTO_HOME, QStringLiteral("AGENTS.md")));
             applyReply(body);
+            layRulesInClientsFolder(before);
             Dispatch::onMain(done);
         });
     });

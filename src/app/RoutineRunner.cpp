@@ -348,6 +348,10 @@ void RoutineRunner::watch(qint64 runId, int port, const QString &sessionId,
             return;
         if (messages && !messages->isEmpty() && messages->last().isObject()) {
             const QJsonObject last = messages->last().toObject();
+            if (const std::optional<QString> error = answerError(last)) {
+                self->finishRun(runId, false, QString(), *error);
+                return;
+            }
             if (answerCompleted(last)) {
                 self->finishRun(runId, true, textOf(last), QString());
                 return;
@@ -368,6 +372,35 @@ bool RoutineRunner::answerCompleted(const QJsonObject &lastMessage)
     const QJsonValue completed = time.value(QStringLiteral("completed"));
     return role.isString() && role.toString() == QLatin1String("assistant") && !completed.isUndefined() &&
            !completed.isNull();
+}
+
+std::optional<QString> RoutineRunner::answerError(const QJsonObject &lastMessage)
+{
+    const QJsonValue info = lastMessage.value(QStringLiteral("info"));
+    const QJsonObject descriptor = info.isObject() ? info.toObject() : lastMessage;
+    if (descriptor.value(QStringLiteral("role")) != QJsonValue(QStringLiteral("assistant")))
+        return std::nullopt;
+    const QJsonValue error = descriptor.value(QStringLiteral("error"));
+    if (error.isUndefined() || error.isNull() || error == QJsonValue(false))
+        return std::nullopt;
+    const auto textAt = [](const QJsonObject &o, const char *key) {
+        const QJsonValue v = o.value(QLatin1String(key));
+        return v.isString() ? Characters::trimSpacesTabs(v.toString()) : QString();
+    };
+    QString text;
+    if (error.isString()) {
+        text = Characters::trimSpacesTabs(error.toString());
+    } else if (error.isObject()) {
+        const QJsonObject o = error.toObject();
+        text = textAt(o.value(QStringLiteral("data")).toObject(), "message");
+        if (text.isEmpty())
+            text = textAt(o, "message");
+        if (text.isEmpty())
+            text = textAt(o, "name");
+    }
+    if (text.isEmpty())
+        text = QStringLiteral("The engine ended the routine's answer with an error.");
+    return Characters::left(text, summaryLimit);
 }
 
 QString RoutineRunner::textOf(const QJsonObject &message)

@@ -78,6 +78,11 @@ public:
     static QString promptText(const QString &name, const QString &prompt);
     // True when the last of the engine's messages is a completed answer.
     static bool answerCompleted(const QJsonObject &lastMessage);
+    // The error the last of the engine's messages carries when the engine
+    // ended its answer on one (an aborted answer, a model or tool failure):
+    // the error's message, else its name; nothing when the message is not
+    // the assistant's or carries no error. Such a run failed, completed or not.
+    static std::optional<QString> answerError(const QJsonObject &lastMessage);
 
 private:
     struct Retirement;

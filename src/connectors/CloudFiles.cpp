@@ -7,6 +7,7 @@
 #include "erp/ErpTools.h"
 #include "erp/WorkPaths.h"
 #include "platform/Dispatch.h"
+#include "platform/Files.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -28,9 +29,10 @@ const QString kSearch = QStringLiteral("cloud_search");
 const QString kFetch = QStringLiteral("cloud_fetch");
 
 const QString kNoCloud = QStringLiteral(
-    "No cloud folder is set up on this computer. Google Drive, OneDrive and Dropbox appear as folders of those names "
-    "in the home folder once the CA sets up that vendor's own sync app. Velto reads them as folders \u2014 it does "
-    "not sign in to anything itself.");
+    "No cloud folder is set up on this computer. Velto looks in the home folder for the folders the Linux sync apps "
+    "make: Dropbox (and team folders such as \"Dropbox (Team)\"), OneDrive (and \"OneDrive - Organisation\"), Google "
+    "Drive and OneDrive through Insync, Nextcloud and pCloud. Velto reads them as folders \u2014 it does not sign in "
+    "to anything itself.");
 
 // Runs the work off the main thread and answers on it.
 void inBackground(std::function<QPair<QString, bool>()> work, Tool::Done done)
@@ -154,34 +156,6 @@ void search(const QJsonObject &args, const Tool::Done &done)
     inBackground([s, roots] { return runSearch(s, roots); }, done);
 }
 
-// Something is at the path, even a link that leads nowhere.
-bool taken(const QString &path)
-{
-    const QFileInfo info(path);
-    return info.exists() || info.isSymLink();
-}
-
-// The first free name: the source's own, else "name (n).ext" for n = 2 ... 99;
-// when all are taken, the 99th, which the copy then refuses to replace.
-QString freeTarget(const QString &folder, const QString &sourceName)
-{
-    const QString first = folder + QLatin1Char('/') + sourceName;
-    if (!taken(first))
-        return first;
-    const qsizetype dot = sourceName.lastIndexOf(QLatin1Char('.'));
-    const bool hasExtension = dot > 0 && dot < sourceName.size() - 1;
-    const QString stem = hasExtension ? sourceName.left(dot) : sourceName;
-    const QString extension = hasExtension ? sourceName.mid(dot) : QString();
-    QString candidate;
-    for (int n = 2; n <= 99; ++n) {
-        candidate = folder + QLatin1Char('/') + stem + QStringLiteral(" (") + QString::number(n) + QLatin1Char(')') +
-                    extension;
-        if (!taken(candidate))
-            break;
-    }
-    return candidate;
-}
-
 // Copies a file, or a folder whole, never over anything. Links inside a
 // copied folder are left behind: they could lead anywhere on this computer;
 // so are pipes, sockets and devices, whose reading could wait for ever.
@@ -249,7 +223,12 @@ void fetch(const QJsonObject &args, const Tool::Done &done)
     // The clients folder is read once: the client's folder is found in it and
     // the copy must stay inside it.
     const QString workRoot = WorkPaths::rootOf(CloudFiles::workspace());
-    const std::optional<QString> folder = ErpTools::clientFolderIn(workRoot, client);
+    const ErpTools::ClientFolder named = ErpTools::clientFolderIn(workRoot, client);
+    if (!named.refusal.isEmpty()) {
+        done(named.refusal + QStringLiteral(" Nothing was copied."), true);
+        return;
+    }
+    const std::optional<QString> folder = named.path;
     if (!folder) {
         done(QStringLiteral("No folder for ") + client +
                  QStringLiteral(" in the workspace. Use the client's folder name as it is on disk."),
@@ -287,14 +266,12 @@ void fetch(const QJsonObject &args, const Tool::Done &done)
         return;
     }
     destination = WorkPaths::resolved(destination);
-    const QString target = freeTarget(destination, QFileInfo(source).fileName());
+    const QString target = Files::freeName(destination, QFileInfo(source).fileName());
     inBackground(
         [source, target]() -> QPair<QString, bool> {
             const QString failure = copyInto(source, target);
             if (!failure.isEmpty())
-                return {QStringLiteral("Could not copy it: ") + failure +
-                            QStringLiteral(". An online-only file needs the network before it can be read."),
-                        true};
+                return {QStringLiteral("Could not copy it: ") + failure + QLatin1Char('.'), true};
             const QFileInfo copy(target);
             return {pretty(QJsonObject{
                         {QStringLiteral("copied_to"), target},
@@ -318,15 +295,14 @@ QJsonArray CloudFiles::definitions(Tool::Obj obj)
     const QString str = QStringLiteral("string");
     return QJsonArray{
         descriptor(kDrives,
-             QStringLiteral("The cloud folders synced to this computer \u2014 Google Drive, OneDrive, Dropbox, Box, "
-                            "iCloud Drive \u2014 with the account each belongs to. Call this before cloud_search so you "
-                            "know what the CA actually has."),
+             QStringLiteral("The cloud folders synced to this computer \u2014 Dropbox, OneDrive, Google Drive through "
+                            "Insync, Nextcloud, pCloud \u2014 with the team, organisation or account each belongs to. "
+                            "Call this before cloud_search so you know what the CA actually has."),
              obj({}, {})),
         descriptor(kSearch,
              QStringLiteral("Find a client's documents in those cloud folders by name: 2B, Form 16, a GSTIN, an invoice "
-                            "number. Returns the path, size, when it changed and whether the file is on this computer "
-                            "or still online only. Use it before asking a client for a document they may already have "
-                            "shared."),
+                            "number. Returns the path, size and when it changed. Use it before asking a client for a "
+                            "document they may already have shared."),
              obj(QJsonObject{
                      {QStringLiteral("query"),
                       property(str, QStringLiteral("part of a file or folder name, e.g. GSTR2B 24AAQFK or 'Form 16'"))},
@@ -338,7 +314,7 @@ QJsonArray CloudFiles::definitions(Tool::Obj obj)
         descriptor(kFetch,
              QStringLiteral("Copy one file from a cloud folder into the client's folder in the Velto workspace, so the "
                             "rest of the job can work on it. Never overwrites: an existing file of the same name gets a "
-                            "numbered copy. An online-only file is downloaded first, which needs the network."),
+                            "numbered copy."),
              obj(QJsonObject{
                      {QStringLiteral("path"), property(str, QStringLiteral("the path cloud_search returned"))},
                      {QStringLiteral("client"), property(str, QStringLiteral("the client folder to put it in"))},

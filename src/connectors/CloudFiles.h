@@ -12,8 +12,12 @@
 #include <functional>
 
 struct CloudFiles {
-    // The synced folders under the home folder, in a fixed order: the iCloud
-    // Drive folder, "Google Drive", "OneDrive", "Dropbox" (those that exist).
+    // The synced folders the Linux sync apps make in the home folder, in this
+    // order (those that are folders): "Google Drive", Insync's
+    // "Insync/<account>/Google Drive" and "Insync/<account>/OneDrive",
+    // "OneDrive", the organisations' "OneDrive - Org", "Dropbox", the team
+    // folders "Dropbox (Team)", "Nextcloud", "pCloudDrive"; several of a kind
+    // sorted by name.
     static QStringList defaultRoots();
     static inline std::function<QStringList()> roots = &CloudFiles::defaultRoots;
 
@@ -32,8 +36,10 @@ struct CloudFiles {
         QString service;
         QString account;  // empty when the folder name carries none
     };
-    // A root named by its last path component: "GoogleDrive-ca@firm.in" is
-    // Google Drive of that account; a name without a hyphen is its own service.
+    // A root named by its service: "Dropbox (Asha & Co)" is Dropbox of that
+    // team, "OneDrive - Asha & Co" OneDrive of that organisation,
+    // "Insync/ca@firm.in/Google Drive" Google Drive of that account,
+    // "pCloudDrive" pCloud; any other folder is named by its own name.
     static Label label(const QString &root);
 
     static QSet<QString> names();

@@ -26,40 +26,69 @@ QString CloudFiles::defaultWorkspace()
     return ErpTools::workRoot();
 }
 
+namespace {
+
+// The sub-folders of `folder` whose names `keep` accepts, sorted, folders
+// (or links to folders) only.
+QStringList foldersIn(const QString &folder, const std::function<bool(const QString &)> &keep)
+{
+    QStringList out;
+    const QStringList names = QDir(folder).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
+    for (const QString &name : names)
+        if (keep(name))
+            out.append(QDir::cleanPath(folder + QLatin1Char('/') + name));
+    return out;
+}
+
+const QString kDropboxTeam = QStringLiteral("Dropbox (");
+const QString kOneDriveOrg = QStringLiteral("OneDrive - ");
+const QString kInsync = QStringLiteral("Insync");
+const QString kGoogleDrive = QStringLiteral("Google Drive");
+const QString kOneDrive = QStringLiteral("OneDrive");
+
+} // namespace
+
 QStringList CloudFiles::defaultRoots()
 {
-    // The sync apps keep their folders at these fixed places; each one found
-    // now counts, so a drive set up while the app runs is seen at the next call.
-    static const QStringList places{QStringLiteral("Library/Mobile Documents/com~apple~CloudDocs"),
-                                    QStringLiteral("Google Drive"), QStringLiteral("OneDrive"),
-                                    QStringLiteral("Dropbox")};
+    // Where the Linux sync apps keep their folders; each one found now
+    // counts, so a drive set up while the app runs is seen at the next call.
     const QString home = homePath();
     QStringList roots;
-    for (const QString &place : places) {
-        const QString path = QDir::cleanPath(home + QLatin1Char('/') + place);
+    const auto fixed = [&](const QString &name) {
+        const QString path = QDir::cleanPath(home + QLatin1Char('/') + name);
         if (QFileInfo(path).isDir())
             roots.append(path);
-    }
+    };
+    fixed(kGoogleDrive);
+    // Insync keeps one folder per account, each drive a folder inside it.
+    for (const QString &account : foldersIn(home + QLatin1Char('/') + kInsync, [](const QString &) { return true; }))
+        roots += foldersIn(account, [](const QString &name) { return name == kGoogleDrive || name == kOneDrive; });
+    fixed(kOneDrive);
+    roots += foldersIn(home, [](const QString &name) {
+        return name.startsWith(kOneDriveOrg) && name.size() > kOneDriveOrg.size();
+    });
+    fixed(QStringLiteral("Dropbox"));
+    roots += foldersIn(home, [](const QString &name) {
+        return name.startsWith(kDropboxTeam) && name.endsWith(QLatin1Char(')')) && name.size() > kDropboxTeam.size() + 1;
+    });
+    fixed(QStringLiteral("Nextcloud"));
+    fixed(QStringLiteral("pCloudDrive"));
     return roots;
 }
 
 CloudFiles::Label CloudFiles::label(const QString &root)
 {
-    const QString name = QFileInfo(QDir::cleanPath(root)).fileName();
-    if (name == QLatin1String("com~apple~CloudDocs"))
-        return {QStringLiteral("iCloud Drive"), QString()};
-    qsizetype start = 0;
-    while (start < name.size() && name.at(start) == QLatin1Char('-'))
-        ++start;
-    Label out;
-    if (start == name.size()) {
-        out.service = name;
-    } else {
-        const QString rest = name.mid(start);
-        const qsizetype hyphen = rest.indexOf(QLatin1Char('-'));
-        out.service = hyphen < 0 ? rest : rest.left(hyphen);
-        out.account = hyphen < 0 ? QString() : rest.mid(hyphen + 1);
-    }
-    out.service.replace(QStringLiteral("GoogleDrive"), QStringLiteral("Google Drive"));
-    return out;
+    const QString path = QDir::cleanPath(root);
+    const QString name = QFileInfo(path).fileName();
+    const QString account = QFileInfo(QFileInfo(path).path()).fileName();
+    const QString above = QFileInfo(QFileInfo(QFileInfo(path).path()).path()).fileName();
+    if (above == kInsync && (name == kGoogleDrive || name == kOneDrive))
+        return {name, account};
+    if (name.startsWith(kDropboxTeam) && name.endsWith(QLatin1Char(')')) && name.size() > kDropboxTeam.size() + 1)
+        return {QStringLiteral("Dropbox"), name.mid(kDropboxTeam.size(), name.size() - kDropboxTeam.size() - 1)};
+    if (name.startsWith(kOneDriveOrg) && name.size() > kOneDriveOrg.size())
+        return {kOneDrive, name.mid(kOneDriveOrg.size())};
+    if (name == QLatin1String("pCloudDrive"))
+        return {QStringLiteral("pCloud"), QString()};
+    return {name, QString()};
 }

@@ -4,7 +4,10 @@
 #include "platform/Dialogs.h"
 #include "platform/Files.h"
 
+#include <QCryptographicHash>
 #include <QDir>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QFile>
 #include <QFileInfo>
 
@@ -27,15 +30,63 @@ QString workspaceReadme()
     return lines.join(QLatin1Char('\n'));
 }
 
+namespace {
+
+// Which text Velto last wrote as each clients folder's "AGENTS.md": the
+// folder's path to the text's SHA-256, in hex.
+QString rulesRecord()
+{
+    return joinPath(VELTO_HOME, QStringLiteral("workspace-rules.json"));
+}
+
+QString digest(const QByteArray &text)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(text, QCryptographicHash::Sha256).toHex());
+}
+
+} // namespace
+
+FirmRules placeFirmRules(const QString &root, const std::optional<QByteArray> &before)
+{
+    const std::optional<QByteArray> rules = Files::readAll(joinPath(VELTO_HOME, QStringLiteral("AGENTS.md")));
+    if (!rules)
+        return FirmRules::None;
+    const QString folder = QDir::cleanPath(root);
+    const QString target = joinPath(folder, QStringLiteral("AGENTS.md"));
+    QJsonObject record = QJsonDocument::fromJson(Files::readAll(rulesRecord()).value_or(QByteArray())).object();
+    const QString lastWritten = record.value(folder).toString();
+    const auto remember = [&] {
+        record.insert(folder, digest(*rules));
+        Files::writeAtomic(rulesRecord(), QJsonDocument(record).toJson(QJsonDocument::Indented), 0644);
+    };
+    const QFileInfo there(target);
+    if (there.exists() || there.isSymLink()) {
+        // A link, a folder or anything else in its place is the CA's.
+        const std::optional<QByteArray> current =
+            there.isFile() && !there.isSymLink() ? Files::readAll(target) : std::nullopt;
+        if (!current)
+            return FirmRules::KeptEdited;
+        if (*current == *rules) {
+            if (lastWritten != digest(*rules))
+                remember();
+            return FirmRules::Current;
+        }
+        const bool ours = lastWritten.isEmpty() ? before && *current == *before : digest(*current) == lastWritten;
+        if (!ours)
+            return FirmRules::KeptEdited;
+    }
+    if (!Files::writeAtomic(target, *rules, 0644))
+        return FirmRules::Failed;
+    remember();
+    return FirmRules::Written;
+}
+
 void buildStructure(const QString &root)
 {
     for (const QString &dir : ROOT_DIRS)
         QDir().mkpath(joinPath(root, dir)); // a failure is ignored; the loop goes on
 
-    const QString homeAgents = joinPath(VELTO_HOME, QStringLiteral("AGENTS.md"));
-    const QString agents = joinPath(root, QStringLiteral("AGENTS.md"));
-    if (QFileInfo::exists(homeAgents) && !QFileInfo::exists(agents))
-        QFile::copy(homeAgents, agents);
+    placeFirmRules(root);
 
     const QString readme = joinPath(root, QStringLiteral("README-Velto.md"));
     if (!QFileInfo::exists(readme))

@@ -10,6 +10,8 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 
+#include <algorithm>
+
 namespace {
 
 // A walk of the clients folder looks at no more than this many entries, so a
@@ -80,26 +82,58 @@ std::optional<QString> newest(const QString &folder, const QString &root,
 
 } // namespace
 
-std::optional<QString> ErpTools::clientFolder(const QString &name)
+ErpTools::ClientFolder ErpTools::clientFolder(const QString &name)
 {
     return clientFolderIn(WorkPaths::root(), name);
 }
 
-std::optional<QString> ErpTools::clientFolderIn(const QString &root, const QString &name)
+ErpTools::ClientFolder ErpTools::clientFolderIn(const QString &root, const QString &name)
 {
-    const QString wanted = Characters::trimSpacesTabs(name).toLower();
+    const QString given = Characters::trimSpacesTabs(name);
+    const QString wanted = given.toLower();
     if (wanted.isEmpty())
-        return std::nullopt;
+        return {};
     const QFileInfoList folders = QDir(root).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Unsorted);
     for (const QFileInfo &folder : folders)
         if (folder.fileName().toLower() == wanted)
-            return folder.absoluteFilePath();
+            return {folder.absoluteFilePath(), QString()};
+    QList<QFileInfo> fits;
     for (const QFileInfo &folder : folders) {
         const QString have = folder.fileName().toLower();
         if (wanted.startsWith(have) || have.startsWith(wanted))
-            return folder.absoluteFilePath();
+            fits.append(folder);
     }
-    return std::nullopt;
+    if (fits.size() == 1)
+        return {fits.first().absoluteFilePath(), QString()};
+    if (fits.isEmpty())
+        return {};
+    // The listing order is the disk's, not the CA's: never let it choose.
+    QStringList names;
+    for (const QFileInfo &folder : fits)
+        names.append(folder.fileName());
+    std::sort(names.begin(), names.end(), [](const QString &a, const QString &b) {
+        const int folded = a.compare(b, Qt::CaseInsensitive);
+        return folded != 0 ? folded < 0 : a < b;
+    });
+    const QString last = names.takeLast();
+    return {std::nullopt, QLatin1Char('\'') + given + QStringLiteral("' could be ") + names.join(QStringLiteral(", "))
+                              + QStringLiteral(" or ") + last + QStringLiteral(" \u2014 say which.")};
+}
+
+std::optional<QString> ErpTools::clientHolding(const QString &path)
+{
+    const QString root = WorkPaths::root();
+    const QString resolved = WorkPaths::resolved(WorkPaths::standard(path, root));
+    if (!WorkPaths::inside(resolved, root))
+        return std::nullopt;
+    const QString first = relativeTo(resolved, root).section(QLatin1Char('/'), 0, 0);
+    // A file lying directly in the clients folder belongs to no client.
+    if (first.isEmpty() || first == relativeTo(resolved, root) || first.startsWith(QLatin1Char('.')))
+        return std::nullopt;
+    for (const QString &standard : ROOT_DIRS)
+        if (standard.section(QLatin1Char('/'), 0, 0).compare(first, Qt::CaseInsensitive) == 0)
+            return std::nullopt;
+    return first;
 }
 
 std::optional<QString> ErpTools::inWork(const QString &path)
@@ -160,7 +194,10 @@ ErpTools::Found ErpTools::fileIn(const QString &client, const QString &words, co
     const QString root = WorkPaths::root();
     if (Characters::trimSpacesTabs(client).isEmpty())
         return {std::nullopt, QStringLiteral(" Name the client or the file.")};
-    const auto folder = clientFolder(client);
+    const ClientFolder named = clientFolder(client);
+    if (!named.refusal.isEmpty())
+        return {std::nullopt, QStringLiteral(" ") + named.refusal};
+    const std::optional<QString> folder = named.path;
     if (!folder)
         return {std::nullopt, QStringLiteral(" No folder named ") + client + QStringLiteral(" in the clients folder.")};
 

@@ -566,9 +566,25 @@ void ErpTools::gstr2b(const QJsonObject &args, const Tool::Done &done)
 
     // Where the purchase register comes from.
     QString booksFile = argText(args, "books_file").trimmed();
-    const QString client = argText(args, "client");
-    std::optional<ErpConnection> connection = ErpVault::pick(client).first;
+    QString client = argText(args, "client");
     const QString gstinGiven = ErpText::bare(argText(args, "gstin"));
+    if (!booksFile.isEmpty() && Characters::trimSpacesTabs(client).isEmpty() && gstinGiven.isEmpty()) {
+        // A register is reconciled for the client whose folder holds it,
+        // never for whichever client's ERP happens to be connected.
+        const Found found = locate(booksFile);
+        if (!found.url)
+            return done(QStringLiteral("books_file ") + booksFile +
+                            QStringLiteral(" is not a file inside the clients folder.") + found.note,
+                        true);
+        const std::optional<QString> holder = clientHolding(*found.url);
+        if (!holder)
+            return done(QStringLiteral("books_file ") + booksFile +
+                            QStringLiteral(" is in no client's folder \u2014 which client is it for? Pass client (the "
+                                           "client's folder name) or gstin. Nothing was sent."),
+                        true);
+        client = *holder;
+    }
+    std::optional<ErpConnection> connection = ErpVault::pick(client).first;
     bool fromErp = false;
     QString searchNote;
     if (!booksFile.isEmpty()) {
@@ -606,8 +622,10 @@ void ErpTools::gstr2b(const QJsonObject &args, const Tool::Done &done)
         label = connection->company;
     } else {
         const QString trimmed = client.trimmed();
-        const std::optional<QString> own = clientFolder(trimmed);
-        label = own ? QFileInfo(*own).fileName() : trimmed;
+        const ClientFolder own = clientFolder(trimmed);
+        if (!own.refusal.isEmpty())
+            return done(own.refusal + QStringLiteral(" Nothing was sent."), true);
+        label = own.path ? QFileInfo(*own.path).fileName() : trimmed;
     }
     r->label = folderName(label).trimmed();
     const QString shownName = r->label.isEmpty() ? r->gstin : r->label;

@@ -103,12 +103,21 @@ struct ErpTools {
     };
 
     // The client's folder: a direct, visible sub-folder of the clients folder
-    // whose name equals the trimmed name (case ignored), else the first whose
-    // name and the wanted name begin one with the other. None for an empty
-    // name or an unreadable root.
-    static std::optional<QString> clientFolder(const QString &name);
+    // whose name equals the trimmed name (case ignored), else the one whose
+    // name and the wanted name begin one with the other. When several begin
+    // so, none is chosen: `refusal` names them all, sorted, for the engine to
+    // say which. Nothing for an empty name or an unreadable root.
+    struct ClientFolder {
+        std::optional<QString> path;
+        QString refusal;
+    };
+    static ClientFolder clientFolder(const QString &name);
     // The same lookup under another root, given in WorkPaths::rootOf form.
-    static std::optional<QString> clientFolderIn(const QString &root, const QString &name);
+    static ClientFolder clientFolderIn(const QString &root, const QString &name);
+    // The direct sub-folder of the clients folder that holds `path` (a path
+    // inside it), unless that is one of the clients folder's own standard
+    // folders ("00 Firm", "01 Inbox", ...): the client the file belongs to.
+    static std::optional<QString> clientHolding(const QString &path);
 
     // A path the engine gave (absolute, or relative to the clients folder),
     // made standard with its symbolic links resolved; none when that leaves

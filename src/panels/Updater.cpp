@@ -149,14 +149,20 @@ void checkAndOffer(QWidget *window)
         // The version names a file and is shown: digits and dots only.
         if (!plainVersion(version) || compare(version, current()) != 1)
             return;
+        // A release with no package for this computer is not offered: the CA
+        // could only say yes to nothing. Only a package fetched over https is
+        // opened.
+        const QString package = PanelCloud::string(
+            PanelCloud::objectOf(reply->value(QStringLiteral("downloads"))).value_or(QJsonObject{}).value(
+                QStringLiteral("linux_deb")));
+        const QUrl url(package, QUrl::StrictMode);
+        if (package.isEmpty() || !url.isValid() || url.scheme() != QStringLiteral("https") || url.host().isEmpty())
+            return;
         if (offered().contains(version))
             return;
         offered().insert(version);
         const bool mandatory = reply->value(QStringLiteral("mandatory")) == QJsonValue(true);
         const QString notes = PanelCloud::string(reply->value(QStringLiteral("notes")));
-        const QString package = PanelCloud::string(
-            PanelCloud::objectOf(reply->value(QStringLiteral("downloads"))).value_or(QJsonObject{}).value(
-                QStringLiteral("linux_deb")));
         Dialogs::Alert offer;
         offer.title = QStringLiteral("Velto ") + version + QStringLiteral(" is available");
         offer.text = (notes.isEmpty() ? QStringLiteral("You are on ") + current() + QStringLiteral(".") : notes) +
@@ -166,10 +172,6 @@ void checkAndOffer(QWidget *window)
         if (!mandatory)
             offer.buttons << QStringLiteral("Later");
         if (Dialogs::ask(offer) != 0)
-            return;
-        // Only a package fetched over https is opened.
-        const QUrl url(package, QUrl::StrictMode);
-        if (package.isEmpty() || !url.isValid() || url.scheme() != QStringLiteral("https") || url.host().isEmpty())
             return;
         download(url, version, withWindow ? win.data() : nullptr);
     });

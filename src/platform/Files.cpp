@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <cerrno>
+#include <cstdio>
 #include <fcntl.h>
 #include <random>
 #include <sys/stat.h>
@@ -134,6 +135,55 @@ std::optional<QByteArray> readUpTo(int fd, qint64 max)
         data.append(chunk.data(), n);
     }
     return data;
+}
+
+bool taken(const QString &path)
+{
+    const QFileInfo info(path);
+    return info.exists() || info.isSymLink();
+}
+
+QString freeName(const QString &folder, const QString &name)
+{
+    const QString first = folder + QLatin1Char('/') + name;
+    if (!taken(first))
+        return first;
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    const bool hasExtension = dot > 0 && dot < name.size() - 1;
+    const QString stem = hasExtension ? name.left(dot) : name;
+    const QString extension = hasExtension ? name.mid(dot) : QString();
+    QString candidate;
+    for (int n = 2; n <= 99; ++n) {
+        candidate = folder + QLatin1Char('/') + stem + QStringLiteral(" (") + QString::number(n) + QLatin1Char(')') +
+                    extension;
+        if (!taken(candidate))
+            break;
+    }
+    return candidate;
+}
+
+bool renameNoReplace(const QString &from, const QString &to)
+{
+    const QByteArray source = QFile::encodeName(from);
+    const QByteArray target = QFile::encodeName(to);
+    if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS)
+        return false;
+    // A file system without the no-replace rename: a hard link fails on an
+    // existing name just the same, and the old name then goes.
+    if (::link(source.constData(), target.constData()) == 0) {
+        ::unlink(source.constData());
+        return true;
+    }
+    if (errno != EPERM && errno != ENOTSUP)
+        return false;
+    // Neither: the narrow check-then-rename is the best left.
+    if (taken(to)) {
+        errno = EEXIST;
+        return false;
+    }
+    return std::rename(source.constData(), target.constData()) == 0;
 }
 
 } // namespace Files

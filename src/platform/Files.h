@@ -42,4 +42,16 @@ ssize_t readSome(int fd, char *into, size_t most);
 // Up to max bytes from the descriptor; nothing when a read fails.
 std::optional<QByteArray> readUpTo(int fd, qint64 max);
 
+// Something is at the path, even a link that leads nowhere.
+bool taken(const QString &path);
+
+// The first free name in `folder` for a file called `name`: the name itself,
+// else "stem (n).ext" for n = 2 ... 99; when all are taken, the 99th, which a
+// caller that never replaces then refuses.
+QString freeName(const QString &folder, const QString &name);
+
+// Renames `from` to `to` only when nothing is at `to`: answers false with
+// errno EEXIST when something is, and leaves both as they were.
+bool renameNoReplace(const QString &from, const QString &to);
+
 } // namespace Files

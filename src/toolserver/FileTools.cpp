@@ -2,6 +2,7 @@
 #include "browser/Downloads.h"
 #include "core/Globals.h"
 #include "platform/Dispatch.h"
+#include "platform/Files.h"
 #include "toolserver/WorkPaths.h"
 
 #include <QDeadlineTimer>
@@ -41,14 +42,13 @@ QString temporaryBeside(const QString &path)
                                              QUuid::createUuid().toString(QUuid::Id128).left(8));
 }
 
-// Moves a file over whatever file is at `to` in one step: the old file is
-// there until the new one takes its place. Across file systems the file is
-// first copied beside the destination. Answers an error text, or nothing.
+// Moves a file to `to` only when nothing is there: a filed download never
+// replaces a client's file. Across file systems the file is first copied
+// beside the destination. Answers an error text, or nothing; errno EEXIST
+// tells a name taken meanwhile.
 std::optional<QString> moveFile(const QString &from, const QString &to)
 {
-    const QByteArray source = QFile::encodeName(from);
-    const QByteArray target = QFile::encodeName(to);
-    if (std::rename(source.constData(), target.constData()) == 0)
+    if (Files::renameNoReplace(from, to))
         return std::nullopt;
     if (errno != EXDEV)
         return errorText(errno);
@@ -57,9 +57,10 @@ std::optional<QString> moveFile(const QString &from, const QString &to)
         QFile::remove(temporary);
         return QStringLiteral("it could not be copied to ") + QFileInfo(to).absolutePath();
     }
-    if (std::rename(QFile::encodeName(temporary).constData(), target.constData()) != 0) {
+    if (!Files::renameNoReplace(temporary, to)) {
         const int code = errno;
         QFile::remove(temporary);
+        errno = code;
         return errorText(code);
     }
     QFile::remove(from);
@@ -137,29 +138,46 @@ void attempt(const std::shared_ptr<Filing> &job)
     // A folder: named so, without an extension, or one that exists already.
     const bool intoFolder = job->moveTo.endsWith(QLatin1Char('/')) || QFileInfo(job->target).suffix().isEmpty() ||
                             QFileInfo(job->target).isDir();
-    const QString destination =
+    QString destination =
         WorkPaths::resolved(intoFolder ? joinPath(job->target, sourceName) : job->target);
     if (!WorkPaths::inside(destination, job->root)) {
         fail(job, refusedOutside(destination));
         return;
     }
 
+    QString keptName;
     if (destination != WorkPaths::resolved(source)) {
         const QString folder = QFileInfo(destination).absolutePath();
+        const QString wantedName = QFileInfo(destination).fileName();
         errno = 0;
         if (!QDir().mkpath(folder)) {
             fail(job, QStringLiteral("Could not move ") + sourceName + QStringLiteral(": ") +
                           (errno ? errorText(errno) : QStringLiteral("the folder ") + folder + " could not be made"));
             return;
         }
-        if (const auto error = moveFile(source, destination)) {
-            fail(job, QStringLiteral("Could not move ") + sourceName + QStringLiteral(": ") + *error);
+        // The next free " (n)" name; another writer may take it between the
+        // look and the move, so a taken name is looked past again.
+        std::optional<QString> error;
+        for (int tries = 0; tries < 5; ++tries) {
+            destination = Files::freeName(folder, wantedName);
+            error = moveFile(source, destination);
+            if (!error || errno != EEXIST)
+                break;
+        }
+        if (error) {
+            fail(job, QStringLiteral("Could not move ") + sourceName + QStringLiteral(": ") + *error +
+                          QStringLiteral(". Nothing was replaced."));
             return;
         }
+        if (QFileInfo(destination).fileName() != wantedName)
+            keptName = wantedName;
     }
     Downloads::shared().moveItem(id, destination);
+    const QString kept = keptName.isEmpty() ? QString()
+                                            : QStringLiteral(" ") + keptName +
+                                                  QStringLiteral(" was there already and is kept as it was.");
     job->done(BrowserMCP::text(QStringLiteral("Filed download #%1 as ").arg(id) + BrowserMCP::relative(destination) +
-                                   QStringLiteral(" (%1 bytes).").arg(bytes),
+                                   QStringLiteral(" (%1 bytes).").arg(bytes) + kept,
                                false));
 }
 

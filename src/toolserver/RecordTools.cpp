@@ -95,11 +95,13 @@ Folder recordFolder(const QJsonObject &args)
     if (client.isEmpty() || lower == QLatin1String("00 firm") || lower == QLatin1String("firm")) {
         base = QDir(root).filePath(QStringLiteral("00 Firm"));
     } else {
-        const std::optional<QString> found = ErpTools::clientFolder(client);
-        if (!found)
+        const ErpTools::ClientFolder found = ErpTools::clientFolder(client);
+        if (!found.refusal.isEmpty())
+            return {std::nullopt, found.refusal};
+        if (!found.path)
             return {std::nullopt, QStringLiteral("No client folder called \"") + client +
                                       QStringLiteral("\" in the workspace. Use the exact folder name, or 00 Firm.")};
-        base = *found;
+        base = *found.path;
     }
     const QString folder = QDir(base).filePath(QStringLiteral("Videos/") + name);
     // A client folder (or its Videos folder) that is a link leading out of

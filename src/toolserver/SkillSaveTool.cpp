@@ -39,6 +39,15 @@ QString systemError(const QString &path)
            (code ? QString::fromLocal8Bit(std::strerror(code)) : QStringLiteral("the write failed"));
 }
 
+QString dashesCollapsed(const QString &name)
+{
+    QString out;
+    for (const QChar c : name)
+        if (c != QLatin1Char('-') || !out.endsWith(QLatin1Char('-')))
+            out.append(c);
+    return out;
+}
+
 } // namespace
 
 void skillSave(QObject &, const QJsonObject &args, const BrowserMCP::Done &done)
@@ -50,7 +59,7 @@ void skillSave(QObject &, const QJsonObject &args, const BrowserMCP::Done &done)
                               true));
         return;
     }
-    const QString name = SkillInstall::safeName(stringArg(args, "name"));
+    QString name = SkillInstall::safeName(stringArg(args, "name"));
     QString description = stringArg(args, "description");
     description.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
     description.replace(QLatin1Char('\n'), QLatin1Char(' '));
@@ -63,12 +72,25 @@ void skillSave(QObject &, const QJsonObject &args, const BrowserMCP::Done &done)
         return;
     }
 
+    // The maker's skill names keep one dash for each character the cloud's
+    // name had outside a-z and 0-9 ("gst---recon" for "GST & Recon"); the
+    // name the engine gives back is that skill however its dashes run.
+    const QStringList managed = SkillInstall::defaultManaged();
+    bool isManaged = false;
+    for (const QString &entry : managed) {
+        if (entry.startsWith(QLatin1String("skill/")) && dashesCollapsed(entry.mid(6)) == dashesCollapsed(name)) {
+            name = entry.mid(6);
+            isManaged = true;
+            break;
+        }
+    }
+
     const QString folder = joinPath(joinPath(OC_DIR, QStringLiteral("skills")), name);
     const QString file = joinPath(folder, QStringLiteral("SKILL.md"));
 
     // The maker's skills are rewritten at every sync: what the engine learned
     // about one is kept beside it as a correction instead.
-    if (SkillInstall::defaultManaged().contains(QStringLiteral("skill/") + name)) {
+    if (isManaged) {
         if (!QFileInfo::exists(file)) {
             done(BrowserMCP::text(
                 name + QStringLiteral(" is a Hallix skill but is not installed here, so there is nothing to correct."),

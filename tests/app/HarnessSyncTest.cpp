@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QMutex>
 
 using namespace AppTestKit;
 using TestKit::FakeHttpServer;
@@ -227,6 +228,66 @@ TEST_F(HarnessSyncTest, WebSearchAndSkillPermissions)
     ASSERT_EQ(sync(), 1);
     EXPECT_FALSE(QFile::exists(OC_JSON));
     EXPECT_EQ(text(oc("skills/s/SKILL.md")), "x");
+}
+
+// What the program logged while a test ran.
+QStringList &logged()
+{
+    static QStringList lines;
+    return lines;
+}
+QMutex loggedLock;
+
+void keepLogLine(QtMsgType, const QMessageLogContext &, const QString &text)
+{
+    QMutexLocker lock(&loggedLock);
+    logged().append(text);
+}
+
+TEST_F(HarnessSyncTest, TheFirmRulesFollowEachSyncIntoTheClientsFolderUnlessTheCaEditedThem)
+{
+    const QString work = home->path() + "/Clients";
+    QDir().mkpath(work);
+    home->write(".velto/velto.env", ("VELTO_WORK=\"" + work + "\"\n").toUtf8());
+    const QString agents = work + "/AGENTS.md";
+    const QString header = "# Velto \u2014 firm rules from Hallix\n\n";
+
+    // A copy made before any record was kept, of the rules as they were then.
+    home->write(".velto/AGENTS.md", "Old rules.");
+    home->write("Clients/AGENTS.md", "Old rules.");
+    serve(harness({item("instruction", "one", "Rule one.")}));
+    sync();
+    EXPECT_EQ(text(agents), header + "Rule one.");
+
+    // A change in the cloud arrives at the next start.
+    serve(harness({item("instruction", "one", "Rule two.")}));
+    sync();
+    EXPECT_EQ(text(agents), header + "Rule two.");
+
+    // The CA's own edit is kept, and the log says so.
+    home->write("Clients/AGENTS.md", "Our firm's rules, edited by the CA.");
+    logged().clear();
+    const QtMessageHandler previous = qInstallMessageHandler(keepLogLine);
+    serve(harness({item("instruction", "one", "Rule three.")}));
+    sync();
+    qInstallMessageHandler(previous);
+    EXPECT_EQ(text(agents), "Our firm's rules, edited by the CA.");
+    EXPECT_EQ(text(joinPath(VELTO_HOME, "AGENTS.md")), header + "Rule three.");
+    {
+        QMutexLocker lock(&loggedLock);
+        ASSERT_EQ(logged().size(), 1);
+        EXPECT_EQ(logged().first(), agents + " has been edited here, so it is kept as it is; the firm's rules from "
+                                             "this sync are in " + joinPath(VELTO_HOME, "AGENTS.md") + ".");
+    }
+    // A failed sync changes nothing of it either.
+    reply = "not json";
+    sync();
+    EXPECT_EQ(text(agents), "Our firm's rules, edited by the CA.");
+
+    // Gone: the rules are laid again.
+    QFile::remove(agents);
+    sync();
+    EXPECT_EQ(text(agents), header + "Rule three.");
 }
 
 TEST_F(HarnessSyncTest, EveryFailureEndsQuietlyWithDoneOnce)

@@ -102,6 +102,39 @@ TEST(RoutineTexts, CompletedAnswer)
         EXPECT_EQ(RoutineRunner::answerCompleted(cases[i].last), cases[i].done) << "case " << i;
 }
 
+// The same message with an error in its descriptor.
+QJsonObject withError(QJsonObject message, const QJsonValue &error)
+{
+    QJsonObject info = message.value("info").toObject();
+    info.insert("error", error);
+    message.insert("info", info);
+    return message;
+}
+
+TEST(RoutineTexts, AnswerError)
+{
+    const QJsonObject answered = message("assistant", 5, {textPart("Half done.")});
+    const QJsonObject aborted = message("assistant", QJsonValue::Undefined);
+    const QJsonObject apiError{{"name", "APIError"},
+                               {"data", QJsonObject{{"message", "Rate limited by the model provider"}}}};
+    const struct {
+        QJsonObject last;
+        std::optional<QString> error;
+    } cases[] = {
+        {answered, std::nullopt},
+        {withError(answered, QJsonValue()), std::nullopt},
+        {withError(answered, apiError), "Rate limited by the model provider"},
+        {withError(aborted, QJsonObject{{"name", "MessageAbortedError"}, {"data", QJsonObject{}}}),
+         "MessageAbortedError"},
+        {withError(aborted, QJsonObject{{"message", "  tool crashed "}}), "tool crashed"},
+        {withError(aborted, "out of credit"), "out of credit"},
+        {withError(aborted, QJsonObject{}), "The engine ended the routine's answer with an error."},
+        {withError(message("user", 5), apiError), std::nullopt},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(RoutineRunner::answerError(c.last), c.error) << QJsonDocument(c.last).toJson().toStdString();
+}
+
 // One fake on loopback plays both the cloud (/cli/...) and the engine
 // (/session...). By default one routine is due, it is claimed, the engine
 // starts session "ses_r" and its answer is complete at the first check.
@@ -445,6 +478,23 @@ TEST_F(RoutineRunnerTest, TheSessionIsWatchedEvery20SecondsUntilTheAnswerComplet
     EXPECT_FALSE(runner->isBusy());
     TestKit::spin(500);
     EXPECT_EQ(to("/session/ses_r/message").size(), 6) << "watching ends with the report";
+}
+
+TEST_F(RoutineRunnerTest, AnAnswerThatEndedOnAnErrorIsReportedFailed)
+{
+    // Completed or not, an answer carrying an error is a failed run.
+    for (const QJsonValue &completed : {QJsonValue(99), QJsonValue(QJsonValue::Undefined)}) {
+        answerWith(QJsonArray{message("user", QJsonValue::Undefined, {textPart("p")}),
+                              withError(message("assistant", completed, {textPart("Looking at the 2B")}),
+                                        QJsonObject{{"name", "APIError"},
+                                                    {"data", QJsonObject{{"message", "Model not available"}}}})});
+        fake.clearRequests();
+        makeRunner();
+        runner->start();
+        const auto report = finished();
+        ASSERT_TRUE(report);
+        EXPECT_EQ(*report, failed(41, "Model not available"));
+    }
 }
 
 TEST_F(RoutineRunnerTest, ARunPastTheCeilingIsReportedFailedAndLeftOpen)

@@ -53,7 +53,7 @@ protected:
     }
 };
 
-TEST_F(CloudTest, RootsAreTheFixedPlacesThatAreFolders)
+TEST_F(CloudTest, RootsAreWhereTheLinuxSyncAppsPutThem)
 {
     EXPECT_TRUE(CloudFiles::roots().isEmpty());
     Reply r = run("cloud_drives");
@@ -64,44 +64,61 @@ TEST_F(CloudTest, RootsAreTheFixedPlacesThatAreFolders)
     EXPECT_EQ(r.text, "That path is not inside a synced cloud folder. cloud_search returns paths this tool will take.");
 
     file("Dropbox", "a plain file is not a drive");
-    QDir().mkpath(home->file("OneDrive"));
-    QDir().mkpath(home->file("Library/CloudStorage/GoogleDrive-ca@firm.in"));
-    QDir().mkpath(home->file("Library/Mobile Documents/com~apple~CloudDocs"));
+    for (const char *folder : {"Dropbox (Asha & Co)", "Dropbox (Team)", "Dropbox ()", "OneDrive - Asha & Co",
+                               "OneDrive", "Insync/ca@firm.in/Google Drive", "Insync/ca@firm.in/OneDrive",
+                               "Insync/ca@firm.in/Shared with me", "Insync/audit@firm.in/Google Drive", "Nextcloud",
+                               "pCloudDrive", "Library/CloudStorage/GoogleDrive-ca@firm.in", "Box"})
+        QDir().mkpath(home->file(folder));
     // A link to a folder counts as the folder.
-    ASSERT_TRUE(QFile::link(home->file("Library/CloudStorage/GoogleDrive-ca@firm.in"), home->file("Google Drive")));
-    EXPECT_EQ(CloudFiles::roots(), (QStringList{home->file("Library/Mobile Documents/com~apple~CloudDocs"),
-                                                home->file("Google Drive"), home->file("OneDrive")}));
+    ASSERT_TRUE(QFile::link(home->file("Insync/audit@firm.in/Google Drive"), home->file("Google Drive")));
+    EXPECT_EQ(CloudFiles::roots(),
+              (QStringList{home->file("Google Drive"), home->file("Insync/audit@firm.in/Google Drive"),
+                           home->file("Insync/ca@firm.in/Google Drive"), home->file("Insync/ca@firm.in/OneDrive"),
+                           home->file("OneDrive"), home->file("OneDrive - Asha & Co"),
+                           home->file("Dropbox (Asha & Co)"), home->file("Dropbox (Team)"), home->file("Nextcloud"),
+                           home->file("pCloudDrive")}));
     r = run("cloud_drives");
     EXPECT_FALSE(r.isError);
-    EXPECT_EQ(r.json(), (QJsonObject{{"count", 3},
-                                     {"drives", QJsonArray{QJsonObject{{"drive", "iCloud Drive"},
-                                                                       {"path", home->file("Library/Mobile Documents/com~apple~CloudDocs")}},
-                                                           QJsonObject{{"drive", "Google Drive"}, {"path", home->file("Google Drive")}},
-                                                           QJsonObject{{"drive", "OneDrive"}, {"path", home->file("OneDrive")}}}}}));
+    const QJsonArray drives = r.json()["drives"].toArray();
+    ASSERT_EQ(drives.size(), 10);
+    EXPECT_EQ(drives[0].toObject(), (QJsonObject{{"drive", "Google Drive"}, {"path", home->file("Google Drive")}}));
+    EXPECT_EQ(drives[3].toObject(), (QJsonObject{{"drive", "OneDrive"},
+                                                 {"account", "ca@firm.in"},
+                                                 {"path", home->file("Insync/ca@firm.in/OneDrive")}}));
+    EXPECT_EQ(drives[6].toObject(), (QJsonObject{{"drive", "Dropbox"},
+                                                 {"account", "Asha & Co"},
+                                                 {"path", home->file("Dropbox (Asha & Co)")}}));
     EXPECT_FALSE(r.text.contains("\\/")) << "slashes stay as they are";
+
+    // A team's folder is found by its team's name.
+    file("Dropbox (Asha & Co)/Quenby/Form 16.pdf");
+    file("Dropbox (Team)/Quenby/Form 16 old.pdf");
+    r = run("cloud_search", {{"query", "form 16"}, {"drive", "asha"}});
+    EXPECT_EQ(names(r), QStringList{"Form 16.pdf"});
 }
 
-TEST(CloudLabels, ServiceAndAccountFromTheFolderName)
+TEST(CloudLabels, EachFolderIsNamedByItsService)
 {
     struct Case {
-        const char *name, *service, *account;
+        const char *path, *service, *account;
     };
     const Case cases[] = {
-        {"com~apple~CloudDocs", "iCloud Drive", ""},
-        {"GoogleDrive-ca@firm.in", "Google Drive", "ca@firm.in"},
-        {"OneDrive-Kelvar Associates", "OneDrive", "Kelvar Associates"},
-        {"Dropbox", "Dropbox", ""},
-        {"Google Drive", "Google Drive", ""},
-        {"Box-Box", "Box", "Box"},
-        {"OneDrive-Firm-Shared-2", "OneDrive", "Firm-Shared-2"},
-        {"-Dropbox-ca", "Dropbox", "ca"},
-        {"Dropbox-", "Dropbox", ""},
-        {"---", "---", ""},
+        {"/home/ca/Dropbox", "Dropbox", ""},
+        {"/home/ca/Dropbox (Asha & Co)", "Dropbox", "Asha & Co"},
+        {"/home/ca/Dropbox (Team)/", "Dropbox", "Team"},
+        {"/home/ca/OneDrive", "OneDrive", ""},
+        {"/home/ca/OneDrive - Asha & Co", "OneDrive", "Asha & Co"},
+        {"/home/ca/Insync/ca@firm.in/Google Drive", "Google Drive", "ca@firm.in"},
+        {"/home/ca/Insync/ca@firm.in/OneDrive", "OneDrive", "ca@firm.in"},
+        {"/home/ca/Google Drive", "Google Drive", ""},
+        {"/home/ca/Nextcloud", "Nextcloud", ""},
+        {"/home/ca/pCloudDrive", "pCloud", ""},
+        {"/home/ca/Elsewhere/Google Drive", "Google Drive", ""},
     };
     for (const Case &c : cases) {
-        const CloudFiles::Label label = CloudFiles::label(QString("/home/ca/x/") + c.name);
-        EXPECT_EQ(label.service, c.service) << c.name;
-        EXPECT_EQ(label.account, c.account) << c.name;
+        const CloudFiles::Label label = CloudFiles::label(QString::fromUtf8(c.path));
+        EXPECT_EQ(label.service, c.service) << c.path;
+        EXPECT_EQ(label.account, c.account) << c.path;
     }
 }
 
@@ -214,8 +231,23 @@ TEST_F(CloudTest, FetchCopiesIntoTheClientFolderAndNeverOverwrites)
     r = run("cloud_fetch", {{"path", source}, {"client", "Quenby"}});
     EXPECT_TRUE(r.isError);
     EXPECT_TRUE(r.text.startsWith("Could not copy it: ")) << r.text.toStdString();
-    EXPECT_TRUE(r.text.endsWith(". An online-only file needs the network before it can be read."));
+
     EXPECT_EQ(readFile(work + "/Quenby/2B April (99).json"), "keep");
+}
+
+TEST_F(CloudTest, FetchRefusesAClientNameTwoFoldersFit)
+{
+    QDir().mkpath(work + "/Shah Traders");
+    QDir().mkpath(work + "/Shah & Co");
+    const QString source = file("Dropbox/Shah/2B April.json", "2b");
+    Reply r = run("cloud_fetch", {{"path", source}, {"client", "shah"}});
+    EXPECT_TRUE(r.isError);
+    EXPECT_EQ(r.text, "'shah' could be Shah & Co or Shah Traders \u2014 say which. Nothing was copied.");
+    EXPECT_FALSE(QFileInfo::exists(work + "/Shah & Co/2B April.json"));
+    EXPECT_FALSE(QFileInfo::exists(work + "/Shah Traders/2B April.json"));
+
+    r = run("cloud_fetch", {{"path", source}, {"client", "shah & co"}});
+    EXPECT_EQ(r.json()["copied_to"], work + "/Shah & Co/2B April.json");
 }
 
 TEST_F(CloudTest, FetchNeverOpensAPipe)

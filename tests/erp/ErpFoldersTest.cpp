@@ -64,21 +64,60 @@ TEST_F(ErpFoldersTest, ClientFolderMatchesExactlyFirstThenByPrefix)
     folder(".hidden client");
     folder("02 Clients/Deep Client");
     file("Plain File");
-    EXPECT_EQ(ErpTools::clientFolder("  QUENBY TRADERS\t"), root + "/quenby traders");
-    EXPECT_EQ(ErpTools::clientFolder("Quenby"), root + "/quenby traders") << "the first word finds the folder";
-    EXPECT_EQ(ErpTools::clientFolder("beta exports pvt ltd"), root + "/Beta Exports") << "extra words after it";
-    for (const QString none : {"", "   ", ".hidden client", "Deep Client", "plain file", "Gamma"})
-        EXPECT_FALSE(ErpTools::clientFolder(none)) << none.toStdString();
-
-    folder("Quenby");
-    folder("Quenby India");
-    EXPECT_EQ(ErpTools::clientFolder("quenby india"), root + "/Quenby India") << "an exact match wins";
-    const auto either = ErpTools::clientFolder("quenby i");
-    ASSERT_TRUE(either);
-    EXPECT_TRUE(*either == root + "/Quenby" || *either == root + "/Quenby India") << either->toStdString();
+    const auto path = [](const QString &name) { return ErpTools::clientFolder(name).path; };
+    EXPECT_EQ(path("  QUENBY TRADERS\t"), root + "/quenby traders");
+    EXPECT_EQ(path("Quenby"), root + "/quenby traders") << "the first word finds the folder";
+    EXPECT_EQ(path("beta exports pvt ltd"), root + "/Beta Exports") << "extra words after it";
+    for (const QString none : {"", "   ", ".hidden client", "Deep Client", "plain file", "Gamma"}) {
+        const auto found = ErpTools::clientFolder(none);
+        EXPECT_FALSE(found.path) << none.toStdString();
+        EXPECT_TRUE(found.refusal.isEmpty()) << none.toStdString();
+    }
 
     ErpTools::workRoot = [this] { return home->path() + "/missing"; };
-    EXPECT_FALSE(ErpTools::clientFolder("Quenby"));
+    EXPECT_FALSE(path("Quenby"));
+}
+
+// Two clients sharing a first word: a short name never picks one of them by
+// the order the disk lists them in; the exact name still wins.
+TEST_F(ErpFoldersTest, ClientFolderRefusesANameSeveralFoldersFit)
+{
+    // Made in reverse order so that the disk order is unlikely to be sorted.
+    folder("Shah Traders");
+    folder("Shah & Co");
+    folder("shah");
+    folder("Sharma Textiles");
+    const struct {
+        QString name;
+        std::optional<QString> path;
+        QString refusal;
+    } cases[] = {
+        {"Shah & Co", root + "/Shah & Co", {}},
+        {" shah traders ", root + "/Shah Traders", {}},
+        {"SHAH", root + "/shah", {}},
+        {"Shah &", std::nullopt, "'Shah &' could be shah or Shah & Co \u2014 say which."},
+        {"Shah T", std::nullopt, "'Shah T' could be shah or Shah Traders \u2014 say which."},
+        {"Sha", std::nullopt, "'Sha' could be shah, Shah & Co, Shah Traders or Sharma Textiles \u2014 say which."},
+        {"Sharma", root + "/Sharma Textiles", {}},
+    };
+    for (const auto &c : cases) {
+        const ErpTools::ClientFolder found = ErpTools::clientFolder(c.name);
+        EXPECT_EQ(found.path, c.path) << c.name.toStdString();
+        EXPECT_EQ(found.refusal, c.refusal) << c.name.toStdString();
+    }
+}
+
+TEST_F(ErpFoldersTest, ClientHoldingIsTheTopFolderUnlessItIsAStandardOne)
+{
+    file("Shah & Co/2025/purchases.csv");
+    file("01 Inbox/purchases.csv");
+    file("02 Clients/Shah & Co/purchases.csv");
+    file("loose.csv");
+    EXPECT_EQ(ErpTools::clientHolding("Shah & Co/2025/purchases.csv"), QString("Shah & Co"));
+    EXPECT_EQ(ErpTools::clientHolding(linked + "/Shah & Co/2025/purchases.csv"), QString("Shah & Co"));
+    for (const QString none : {"01 Inbox/purchases.csv", "02 Clients/Shah & Co/purchases.csv", "loose.csv",
+                               "/etc/passwd", ""})
+        EXPECT_FALSE(ErpTools::clientHolding(none)) << none.toStdString();
 }
 
 TEST_F(ErpFoldersTest, InWorkKeepsEveryPathInsideTheResolvedRoot)

@@ -410,6 +410,52 @@ TEST_F(GstToolsTest, AConnectedErpOfAnotherGstinIsNeverReconciledInItsPlace)
         << a.text.toStdString();
 }
 
+TEST_F(GstToolsTest, ARegisterIsReconciledForTheClientWhoseFolderHoldsIt)
+{
+    connect();
+    put("Bharat Steels/purchases.csv", "b");
+    put("Quenby Foods/GST/2026-08/2B.json", "{}");
+    put("Quenby Foods/purchases.csv", "q");
+    put("01 Inbox/purchases.csv", "i");
+    put("loose.csv", "l");
+    put("Shah & Co/purchases.csv", "s");
+    put("Shah Traders/purchases.csv", "t");
+    const QString noClient = " is in no client's folder — which client is it for? Pass client (the client's folder "
+                             "name) or gstin. Nothing was sent.";
+    const struct {
+        QJsonObject args;
+        QString text;
+    } refused[] = {
+        // Bharat Steels' register is never reconciled as Quenby Foods', the
+        // one client whose ERP is connected.
+        {{{"books_file", "Bharat Steels/purchases.csv"}}, "gstin is needed — the client's 15-character GSTIN."},
+        {{{"books_file", "loose.csv"}}, "books_file loose.csv" + noClient},
+        {{{"books_file", "01 Inbox/purchases.csv"}}, "books_file 01 Inbox/purchases.csv" + noClient},
+        {{{"books_file", "Shah & Co/purchases.csv"}, {"client", "Shah"}, {"gstin", kOther}},
+         "'Shah' could be Shah & Co or Shah Traders — say which. Nothing was sent."},
+        {{{"client", "shah"}},
+         " 'shah' could be Shah & Co or Shah Traders — say which. Without a connected ERP, pass books_file (the "
+         "purchase register in the clients folder) and gstin."},
+    };
+    for (const auto &c : refused) {
+        QJsonObject args = c.args;
+        args.insert("month", "2026-08");
+        const Answer a = run("gstr2b_reconcile", args);
+        EXPECT_TRUE(a.isError) << a.text.toStdString();
+        EXPECT_EQ(a.text, c.text);
+    }
+    EXPECT_TRUE(erp->server.requests().isEmpty());
+    EXPECT_TRUE(sent(k2b).isEmpty());
+    EXPECT_FALSE(exists("Shah/GST")) << "nothing written under a name no folder has";
+
+    // The register in the connected client's own folder is that client's.
+    engine(k2b, {{"summary", "Matched."}});
+    const Answer a = run("gstr2b_reconcile", {{"month", "2026-08"}, {"books_file", "Quenby Foods/purchases.csv"}});
+    ASSERT_FALSE(a.isError) << a.text.toStdString();
+    EXPECT_EQ(lastBody(k2b).value("gstin").toString(), kGstin);
+    EXPECT_EQ(lastBody(k2b).value("books").toObject(), file("purchases.csv", "q"));
+}
+
 TEST_F(GstToolsTest, AMissing2bFileIsANextStepNotAnError)
 {
     // The label splits at slash and colon; the missing books file is looked

@@ -109,7 +109,8 @@ TEST_F(UpdaterTest, TheRunningVersionIsThePackageVersionElseTheVersionFile)
 TEST_F(UpdaterTest, AsksWithoutAuthorisationAndOffersANewerVersionOnce)
 {
     seat(QStringLiteral("secret-token"));
-    versionReply(offer(QStringLiteral("1.3.0")));
+    const QString package = QStringLiteral("https://downloads.invalid/velto.deb");
+    versionReply(offer(QStringLiteral("1.3.0"), package));
     answers->alert(1); // "Later"
     checkOnce();
     const TestKit::RecordedRequest req = cloud->requestsTo(QStringLiteral("/cli/version")).first();
@@ -127,11 +128,11 @@ TEST_F(UpdaterTest, AsksWithoutAuthorisationAndOffersANewerVersionOnce)
     // mandatory without "Later", with its notes.
     checkOnce();
     EXPECT_EQ(answers->shownAlerts.size(), 1u);
-    QJsonObject newer = offer(QStringLiteral("1.4.0"));
+    QJsonObject newer = offer(QStringLiteral("1.4.0"), package);
     newer.insert(QStringLiteral("mandatory"), true);
     newer.insert(QStringLiteral("notes"), QStringLiteral("GSTR-1 fixes."));
     versionReply(newer);
-    answers->alert(0); // "Update now", without a package address: nothing more
+    answers->alert(-1); // closed without a choice: nothing more
     checkOnce();
     ASSERT_EQ(answers->shownAlerts.size(), 2u);
     EXPECT_EQ(answers->shownAlerts[1].buttons, QStringList{QStringLiteral("Update now")});
@@ -149,6 +150,13 @@ TEST_F(UpdaterTest, IgnoresRepliesThatOfferNothingUsable)
         offer(QStringLiteral("1.2.0")),
         offer(QStringLiteral("9.0/../../evil")),
         offer(QStringLiteral("9.0-beta")),
+        // No package for this computer, or none fetched over https.
+        offer(QStringLiteral("1.3.0")),
+        offer(QStringLiteral("1.3.0"), QStringLiteral("   ")),
+        offer(QStringLiteral("1.3.0"), QStringLiteral("http://downloads.invalid/velto.deb")),
+        QJsonObject{{QStringLiteral("success"), true},
+                    {QStringLiteral("version"), QStringLiteral("1.3.0")},
+                    {QStringLiteral("downloads"), QJsonObject{{QStringLiteral("mac_pkg"), QStringLiteral("https://x/y.pkg")}}}},
     };
     for (const QJsonObject &r : replies) {
         versionReply(r);
@@ -157,6 +165,12 @@ TEST_F(UpdaterTest, IgnoresRepliesThatOfferNothingUsable)
     cloud->on("GET", QStringLiteral("/cli/version"), FakeReply::text("<html>oops</html>", 200));
     checkOnce();
     EXPECT_TRUE(answers->shownAlerts.empty());
+
+    // Once the release has its package, it is offered after all.
+    versionReply(offer(QStringLiteral("1.3.0"), QStringLiteral("https://downloads.invalid/velto.deb")));
+    answers->alert(1); // "Later"
+    checkOnce();
+    EXPECT_EQ(answers->shownAlerts.size(), 1u);
 }
 
 TEST_F(UpdaterTest, DownloadsChecksAndOpensThePackage)
@@ -202,12 +216,13 @@ TEST_F(UpdaterTest, OpensNothingThatFailedOrIsNotAPackage)
     EXPECT_TRUE(opened.isEmpty());
     EXPECT_TRUE(progressShown.isEmpty());
 
-    // A package offered over plain http is not fetched at all.
+    // A package offered over plain http is neither offered nor fetched.
     const TestKit::FakeHttpServer plain;
     versionReply(offer(QStringLiteral("1.9.0"), plain.baseUrl() + QStringLiteral("/velto.deb")));
-    answers->alert(0);
+    const size_t shown = answers->shownAlerts.size();
     checkOnce();
     TestKit::spin(150);
+    EXPECT_EQ(answers->shownAlerts.size(), shown);
     EXPECT_TRUE(plain.requests().isEmpty());
     EXPECT_TRUE(opened.isEmpty());
 }

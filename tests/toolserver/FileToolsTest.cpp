@@ -76,7 +76,7 @@ TEST_F(FileToolsTest, TheListNewestFirst)
     EXPECT_EQ(FileTools::downloadList(), a.text);
 }
 
-TEST_F(FileToolsTest, FilesIntoFoldersAndOverFiles)
+TEST_F(FileToolsTest, FilesIntoFoldersBesideFilesOfTheSameName)
 {
     stage("GSTR2B.json", "done", "first");
     stage("notice.pdf", "done", "second!");
@@ -91,12 +91,18 @@ TEST_F(FileToolsTest, FilesIntoFoldersAndOverFiles)
     EXPECT_EQ(filed.state, "filed");
     EXPECT_EQ(filed.url, root + "/Quenby/GST/2024-25/notice.pdf");
 
-    // An exact file name replaces the older file there, in one step.
+    // A client's file of that name is never replaced: the next free name is.
     put("Quenby/GST/GSTR2B_082026.json", "old 2B");
+    put("Quenby/GST/GSTR2B_082026 (2).json", "older 2B");
     a = file("Quenby/GST/GSTR2B_082026.json", 1.0);
-    EXPECT_EQ(a.text, "Filed download #1 as Quenby/GST/GSTR2B_082026.json (5 bytes).");
-    EXPECT_EQ(readFile(root + "/Quenby/GST/GSTR2B_082026.json"), "first");
-    EXPECT_EQ(QDir(root + "/Quenby/GST").entryList(QDir::Files | QDir::Hidden).size(), 1) << "nothing left behind";
+    EXPECT_EQ(a.text, "Filed download #1 as Quenby/GST/GSTR2B_082026 (3).json (5 bytes). GSTR2B_082026.json was "
+                      "there already and is kept as it was.");
+    EXPECT_FALSE(a.isError);
+    EXPECT_EQ(readFile(root + "/Quenby/GST/GSTR2B_082026.json"), "old 2B");
+    EXPECT_EQ(readFile(root + "/Quenby/GST/GSTR2B_082026 (2).json"), "older 2B");
+    EXPECT_EQ(readFile(root + "/Quenby/GST/GSTR2B_082026 (3).json"), "first");
+    EXPECT_EQ(Downloads::shared().items().front().url, root + "/Quenby/GST/GSTR2B_082026 (3).json");
+    EXPECT_EQ(QDir(root + "/Quenby/GST").entryList(QDir::Files | QDir::Hidden).size(), 3) << "nothing left behind";
 
     // A filed download is not filed twice.
     a = file("Quenby/", 1);
@@ -113,20 +119,22 @@ TEST_F(FileToolsTest, NeverDeletesAFolderNorLosesAFile)
     EXPECT_EQ(file("Quenby/FY.2024").text, "Filed download #1 as Quenby/FY.2024/ret.pdf (3 bytes).");
     EXPECT_EQ(readFile(root + "/Quenby/FY.2024/keep.txt"), "keep");
 
-    // A folder standing where the file would go stays, and so does the download.
+    // A folder standing where the file would go stays; the download goes beside it.
     stage("ack.pdf", "done", "two");
     put("Quenby/ack.pdf/inside.txt", "inside");
     const ToolAnswer a = file("Quenby/");
-    EXPECT_EQ(a.text, "Could not move ack.pdf: Is a directory");
-    EXPECT_TRUE(a.isError);
+    EXPECT_EQ(a.text, "Filed download #2 as Quenby/ack (2).pdf (3 bytes). ack.pdf was there already and is kept as "
+                      "it was.");
+    EXPECT_FALSE(a.isError);
     EXPECT_EQ(readFile(root + "/Quenby/ack.pdf/inside.txt"), "inside");
-    EXPECT_EQ(readFile(root + "/01 Inbox/ack.pdf"), "two");
-    EXPECT_EQ(Downloads::shared().items().back().state, "done");
+    EXPECT_EQ(readFile(root + "/Quenby/ack (2).pdf"), "two");
+    EXPECT_EQ(Downloads::shared().items().back().state, "filed");
 
     // Filing a download where it already is moves nothing.
-    EXPECT_EQ(file("01 Inbox/", 2).text, "Filed download #2 as 01 Inbox/ack.pdf (3 bytes).");
-    EXPECT_EQ(file("01 Inbox/ack.pdf", 2).text.left(16), "Download #2 is f");
-    EXPECT_EQ(readFile(root + "/01 Inbox/ack.pdf"), "two");
+    stage("reply.pdf", "done", "three");
+    EXPECT_EQ(file("01 Inbox/", 3).text, "Filed download #3 as 01 Inbox/reply.pdf (5 bytes).");
+    EXPECT_EQ(file("01 Inbox/reply.pdf", 3).text.left(16), "Download #3 is f");
+    EXPECT_EQ(readFile(root + "/01 Inbox/reply.pdf"), "three");
 }
 
 TEST_F(FileToolsTest, RefusesEverythingOutsideTheClientsFolder)

@@ -48,6 +48,7 @@ TEST_F(RecordToolsTest, FolderRule)
 {
     QDir().mkpath(home->file("Outside"));
     ASSERT_TRUE(QFile::link(home->file("Outside"), home->file("Clients/Linked Co")));
+    QDir().mkpath(root + "/Acme Exports");
     const QString acme = root + "/Acme Traders/Videos/";
     const QString firm = root + "/00 Firm/Videos/";
     const struct {
@@ -57,7 +58,7 @@ TEST_F(RecordToolsTest, FolderRule)
         QString error;
     } cases[] = {
         {"Acme Traders", "GSTR-3B: filing (March)", acme + "GSTR-3B filing March", {}},
-        {"  acme\t", "x_y", acme + "x_y", {}},
+        {"  acme traders\t", "x_y", acme + "x_y", {}},
         {"Acme Traders", QString::fromUtf8("जीएसटी  रिटर्न\nमार्च"), acme + QString::fromUtf8("जीएसटी रिटर्न मार्च"), {}},
         {"Acme Traders", QString(70, 'a'), acme + QString(60, 'a'), {}},
         {"00 FIRM", "Intro", firm + "Intro", {}},
@@ -70,6 +71,9 @@ TEST_F(RecordToolsTest, FolderRule)
          "No client folder called \"Nobody\" in the workspace. Use the exact folder name, or 00 Firm."},
         {"Linked Co", "Intro", {},
          "The folder for \"Intro\" leads outside the workspace. Use a client folder inside it, or 00 Firm."},
+        // Two clients begin with "Acme": neither is chosen by chance.
+        {"Acme", "Intro", {}, "'Acme' could be Acme Exports or Acme Traders \u2014 say which."},
+        {"acme exports", "Intro", root + "/Acme Exports/Videos/Intro", {}},
     };
     for (const auto &c : cases) {
         QJsonObject args{{"client", c.client}};

@@ -160,6 +160,28 @@ TEST_F(SkillSaveTest, TheMakersSkillsGetCorrectionsNotReplacements)
     }
 }
 
+TEST_F(SkillSaveTest, AManagedSkillIsFoundWhateverItsRunsOfDashes)
+{
+    // The cloud's "GST & 2B Recon" is kept as gst---2b-recon; the engine says
+    // it back as "GST 2B Recon" or "gst-2b--recon".
+    home->write(".velto/harness.json", R"(["skill/gst---2b-recon"])");
+    const QString managed = "---\nname: GST & 2B Recon\n---\n\nReconcile.\n";
+    home->write(".velto/hallix/skills/gst---2b-recon/SKILL.md", managed.toUtf8());
+    writeConfig(R"({"permission":{"skill":{"gst---2b-recon":"allow"}}})");
+    for (const QString name : {"GST 2B Recon", "gst-2b--recon", "GST & 2B Recon"}) {
+        const ToolAnswer fixed = run("skill_save", args(name, "2B recon", "Match on invoice number first. " + body));
+        EXPECT_FALSE(fixed.isError) << fixed.text.toStdString();
+        EXPECT_TRUE(fixed.text.startsWith("gst---2b-recon is a Hallix skill, so this was saved as a correction"))
+            << fixed.text.toStdString();
+    }
+    EXPECT_EQ(QDir(OC_DIR + "/skills").entryList(QDir::Dirs | QDir::NoDotAndDotDot), QStringList{"gst---2b-recon"})
+        << "no second folder";
+    EXPECT_EQ(readText(OC_JSON), R"({"permission":{"skill":{"gst---2b-recon":"allow"}}})") << "no second allow entry";
+
+    // A name that differs by more than its dashes is a skill of its own.
+    EXPECT_EQ(run("skill_save", args("gst-2b-recons", "other", body)).text.left(5), "Saved");
+}
+
 TEST_F(SkillSaveTest, AFailedWriteSaysSoAndTouchesNoConfiguration)
 {
     writeConfig(R"({"model":"m"})");
