@@ -14,6 +14,7 @@
 #include "platform/Process.h"
 #include "platform/WebView.h"
 #include "toolserver/BrowserMCP.h"
+#include "toolserver/DocText.h"
 #include "ui/Busy.h"
 #include "ui/Mascot.h"
 #include "ui/Theme.h"
@@ -372,6 +373,7 @@ bool AppDelegate::confirmStep(const QString &title, const QString &detail)
 
 void AppDelegate::applicationWillTerminate()
 {
+    DocText::cancelAll(); // a document read under way must not hold up the exit
     if (terminated_)
         return;
     terminated_ = true;
