@@ -16,6 +16,7 @@
 #include "platform/WebView.h"
 #include "recorder/PaneRecorder.h"
 #include "toolserver/BrowserMCP.h"
+#include "toolserver/DocText.h"
 #include "ui/Busy.h"
 #include "ui/Mascot.h"
 #include "ui/Theme.h"
@@ -428,6 +429,7 @@ bool AppDelegate::confirmStep(const QString &title, const QString &detail)
 
 void AppDelegate::applicationWillTerminate()
 {
+    DocText::cancelAll(); // a document read under way must not hold up the exit
     if (terminated_)
         return;
     terminated_ = true;

@@ -22,14 +22,25 @@ QByteArray Response::header(const QByteArray &name) const
 
 namespace {
 
+QNetworkAccessManager *nam = nullptr;
+
+// The manager goes while the application still exists: its HTTP thread, when
+// it ends, closes its TLS connections, and that needs the application (gone
+// by the time the application's children are deleted).
+void endManager()
+{
+    delete nam;
+    nam = nullptr;
+}
+
 QNetworkAccessManager &manager()
 {
-    // Lives on the GUI thread for the life of the process.
-    static auto *nam = [] {
-        auto *m = new QNetworkAccessManager(QCoreApplication::instance());
-        m->setAutoDeleteReplies(false);
-        return m;
-    }();
+    // Lives on the GUI thread for the life of the application.
+    if (!nam) {
+        nam = new QNetworkAccessManager;
+        nam->setAutoDeleteReplies(false);
+        qAddPostRoutine(endManager);
+    }
     return *nam;
 }
 

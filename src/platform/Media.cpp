@@ -278,6 +278,9 @@ std::unique_ptr<VideoWriter> VideoWriter::open(const QString &path, const VideoS
         // Screen content changes little between frames; while recording, the
         // fastest preset keeps encoding a few milliseconds a frame on one thread.
         av_dict_set(&encOpts, "preset", settings.preset.toUtf8().constData(), 0);
+        // The encoder's own statistics at its close are no one's business:
+        // errors only, whatever level the libraries log at.
+        av_dict_set(&encOpts, "x264-params", "log=0", 0);
         if (settings.lowLatency)
             av_dict_set(&encOpts, "tune", "zerolatency", 0);
         if (settings.quality >= 0)

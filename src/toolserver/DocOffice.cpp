@@ -52,7 +52,7 @@ QString joined(QString text)
 
 } // namespace
 
-std::optional<QString> readDocx(const QString &path)
+std::optional<QString> readDocx(const QString &path, Bound &bound)
 {
     const auto xml = zipMember(path, "word/document.xml");
     if (!xml)
@@ -61,8 +61,12 @@ std::optional<QString> readDocx(const QString &path)
     QString text;
     QStringList open; // local names of the open elements
     while (!reader.atEnd()) {
+        if (bound.exceeded())
+            return std::nullopt;
         const QXmlStreamReader::TokenType token = reader.readNext();
         if (token == QXmlStreamReader::StartElement) {
+            if (bound.deeper(open.size() + 1))
+                return std::nullopt;
             const QString name = reader.name().toString();
             const QString parent = open.isEmpty() ? QString() : open.last();
             // The fallback repeats, for older readers, what its choice shows.
@@ -97,7 +101,7 @@ std::optional<QString> readDocx(const QString &path)
     return joined(text);
 }
 
-std::optional<QString> readOdt(const QString &path)
+std::optional<QString> readOdt(const QString &path, Bound &bound)
 {
     const auto xml = zipMember(path, "content.xml");
     if (!xml)
@@ -109,13 +113,19 @@ std::optional<QString> readOdt(const QString &path)
     // at its start or end; spaces written as <text:s/> are kept as they are.
     bool afterSpace = true;
     qsizetype foldedSpace = -1; // where the last run of white space was written
+    qsizetype depth = 0;
     while (!reader.atEnd()) {
+        if (bound.exceeded())
+            return std::nullopt;
         const QXmlStreamReader::TokenType token = reader.readNext();
         if (token == QXmlStreamReader::StartElement) {
+            if (bound.deeper(++depth))
+                return std::nullopt;
             const QStringView name = reader.name();
             if (name == QLatin1String("note") || name == QLatin1String("annotation") ||
                 name == QLatin1String("tracked-changes")) {
                 reader.skipCurrentElement();
+                --depth;
             } else if (name == QLatin1String("p") || name == QLatin1String("h")) {
                 ++inParagraph;
                 afterSpace = true;
@@ -135,6 +145,7 @@ std::optional<QString> readOdt(const QString &path)
                 afterSpace = true;
             }
         } else if (token == QXmlStreamReader::EndElement) {
+            --depth;
             const QStringView name = reader.name();
             if ((name == QLatin1String("p") || name == QLatin1String("h")) && inParagraph) {
                 --inParagraph;

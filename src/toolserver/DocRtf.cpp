@@ -41,7 +41,7 @@ struct Group {
 
 class RtfText {
 public:
-    explicit RtfText(const QByteArray &data) : in_(data) {}
+    RtfText(const QByteArray &data, Bound &bound) : in_(data), bound_(bound) {}
 
     std::optional<QString> run()
     {
@@ -52,11 +52,15 @@ public:
         qsizetype i = 0;
         const qsizetype n = in_.size();
         while (i < n) {
+            if (bound_.exceeded())
+                return std::nullopt;
             const char c = in_.at(i);
             if (c == '{') {
                 flush();
                 fallback_ = 0;
                 stack.push_back(group);
+                if (bound_.deeper(qsizetype(stack.size())))
+                    return std::nullopt;
                 ++i;
             } else if (c == '}') {
                 flush();
@@ -216,6 +220,7 @@ private:
     }
 
     const QByteArray &in_;
+    Bound &bound_;
     QByteArray bytes_;
     QString out_;
     int codePage_ = 1252;
@@ -224,9 +229,9 @@ private:
 
 } // namespace
 
-std::optional<QString> readRtf(const QByteArray &data)
+std::optional<QString> readRtf(const QByteArray &data, Bound &bound)
 {
-    return RtfText(data).run();
+    return RtfText(data, bound).run();
 }
 
 } // namespace DocText

@@ -7,12 +7,13 @@
 #include <QPdfDocument>
 #include <QPdfSelection>
 #include <QStringDecoder>
-#include <QTextDocument>
 #include <vector>
 
 namespace DocText {
 
 namespace {
+
+std::atomic<quint64> cancelGeneration{0};
 
 // White space and line breaks of every kind, at both ends.
 QString trimmedPage(const QString &text)
@@ -50,7 +51,7 @@ struct PlainText {
 // The start of a UTF-8 text file, read only as far as the answer can use:
 // reading stops once the text holds more than the length limit. Nothing when
 // the bytes read are not UTF-8 text (a NUL byte counts as not text).
-std::optional<PlainText> readPlainText(int fd)
+std::optional<PlainText> readPlainText(int fd, Bound &bound)
 {
     // Far more bytes than the limit in characters can ever need.
     constexpr qint64 kMostBytes = 64LL * 1024 * 1024;
@@ -59,6 +60,8 @@ std::optional<PlainText> readPlainText(int fd)
     qint64 total = 0;
     std::vector<char> chunk(kChunk);
     for (;;) {
+        if (bound.exceeded(256))
+            return std::nullopt;
         const ssize_t n = Files::readSome(fd, chunk.data(), kChunk);
         if (n < 0)
             return std::nullopt;
@@ -92,16 +95,16 @@ QString megabytes(qint64 bytes)
            QStringLiteral(" MB");
 }
 
-std::optional<QString> readHtml(const QByteArray &bytes)
+std::optional<QString> readHtmlFile(const QByteArray &bytes, Bound &bound)
 {
     const auto encoding = QStringConverter::encodingForHtml(bytes);
     QStringDecoder decoder(encoding.value_or(QStringConverter::Utf8));
-    QTextDocument document;
-    document.setHtml(decoder.decode(bytes));
-    return document.toPlainText();
+    const QString html = decoder.decode(bytes);
+    // A little past the limit, so that the answer can say it was cut.
+    return readHtml(html, bound, cap + 1);
 }
 
-std::pair<QString, bool> readPdf(const QString &path, const QString &name, int from, int to)
+std::pair<QString, bool> readPdf(const QString &path, const QString &name, int from, int to, Bound &bound)
 {
     QPdfDocument document;
     const QPdfDocument::Error error = document.load(path);
@@ -121,6 +124,8 @@ std::pair<QString, bool> readPdf(const QString &path, const QString &name, int f
     QList<int> blank;
     std::optional<int> stop;
     for (int i = first; i <= last; ++i) {
+        if (bound.exceeded(256))
+            return {};
         const QString text = trimmedPage(document.getAllText(i - 1).text());
         if (text.isEmpty())
             blank.append(i);
@@ -152,10 +157,72 @@ std::pair<QString, bool> readPdf(const QString &path, const QString &name, int f
     return {header + QLatin1Char('\n') + body, false};
 }
 
+// The answer for a read stopped by its bound.
+std::pair<QString, bool> stopped(const QString &name, Bound::Stop stop)
+{
+    const QString simpler = QStringLiteral(" Ask the CA for a simpler copy, such as a PDF or plain text.");
+    switch (stop) {
+    case Bound::Stop::TooDeep:
+        return {name + QStringLiteral(" is too complex to read: its parts nest more than %1 levels deep.").arg(maxDepth) +
+                    simpler,
+                true};
+    case Bound::Stop::TooLong:
+        return {name + QStringLiteral(" is too complex to read: reading it took longer than %1 seconds.")
+                           .arg(timeLimitMs.load() / 1000.0) +
+                    simpler,
+                true};
+    case Bound::Stop::Cancelled:
+    case Bound::Stop::None:
+        break;
+    }
+    return {name + QStringLiteral(" was not read: Velto is quitting."), true};
+}
+
 } // namespace
 
-std::pair<QString, bool> read(const QString &path, int from, int to)
+void cancelAll()
 {
+    cancelGeneration.fetch_add(1);
+}
+
+Bound::Bound() : generation_(cancelGeneration.load())
+{
+    clock_.start();
+}
+
+void Bound::start()
+{
+    clock_.start();
+    work_ = 0;
+    nextClock_ = 0;
+}
+
+bool Bound::exceeded(unsigned work)
+{
+    if (stop_ != Stop::None)
+        return true;
+    if (cancelGeneration.load(std::memory_order_relaxed) != generation_) {
+        stop_ = Stop::Cancelled;
+    } else if (work_ >= nextClock_) {
+        // The clock is read after every 256 units of work, not at every character.
+        nextClock_ = work_ + 256;
+        if (clock_.elapsed() >= timeLimitMs.load(std::memory_order_relaxed))
+            stop_ = Stop::TooLong;
+    }
+    work_ += work;
+    return stop_ != Stop::None;
+}
+
+bool Bound::deeper(qsizetype depth)
+{
+    if (depth > maxDepth && stop_ == Stop::None)
+        stop_ = Stop::TooDeep;
+    return stop_ != Stop::None;
+}
+
+std::pair<QString, bool> read(const QString &path, int from, int to, Bound bound)
+{
+    bound.start();
     const QString name = QFileInfo(path).fileName();
     const QString ext = QFileInfo(path).suffix().toLower();
     const QString EXT = ext.toUpper();
@@ -185,7 +252,10 @@ std::pair<QString, bool> read(const QString &path, int from, int to)
     if (ext == QLatin1String("pdf")) {
         if (const auto refused = tooLarge(maxPdfBytes))
             return *refused;
-        return readPdf(path, name, from, to);
+        auto answer = readPdf(path, name, from, to, bound);
+        if (bound.stop() != Bound::Stop::None)
+            return stopped(name, bound.stop());
+        return answer;
     }
 
     static const QStringList known = {QStringLiteral("docx"), QStringLiteral("doc"),  QStringLiteral("rtf"),
@@ -203,7 +273,7 @@ std::pair<QString, bool> read(const QString &path, int from, int to)
     std::optional<QString> text;
     bool more = false;
     if (ext == QLatin1String("txt") || ext == QLatin1String("md")) {
-        auto plain = readPlainText(file.fd);
+        auto plain = readPlainText(file.fd, bound);
         if (plain) {
             text = std::move(plain->text);
             more = plain->more;
@@ -211,17 +281,19 @@ std::pair<QString, bool> read(const QString &path, int from, int to)
     } else if (const auto refused = tooLarge(maxDocumentBytes)) {
         return *refused;
     } else if (ext == QLatin1String("docx")) {
-        text = readDocx(path);
+        text = readDocx(path, bound);
     } else if (ext == QLatin1String("odt")) {
-        text = readOdt(path);
+        text = readOdt(path, bound);
     } else if (const auto bytes = Files::readUpTo(file.fd, maxDocumentBytes)) {
         if (ext == QLatin1String("doc"))
-            text = readWord97(*bytes);
+            text = readWord97(*bytes, bound);
         else if (ext == QLatin1String("rtf"))
-            text = readRtf(*bytes);
+            text = readRtf(*bytes, bound);
         else
-            text = readHtml(*bytes);
+            text = readHtmlFile(*bytes, bound);
     }
+    if (bound.stop() != Bound::Stop::None)
+        return stopped(name, bound.stop());
     if (!text)
         return unreadable;
 

@@ -49,8 +49,10 @@ void docText(QObject &, const QJsonObject &args, const BrowserMCP::Done &done)
 
     // A long document, a slow disk or a file that is not what its name says
     // must not hold up the window or the other tool calls.
-    Dispatch::runInBackground([file, from, to, done] {
-        const auto [text, isError] = DocText::read(file, from, to);
+    // Bounded from now: a quit while the read still waits for a thread stops it too.
+    const DocText::Bound bound;
+    Dispatch::runInBackground([file, from, to, bound, done] {
+        const auto [text, isError] = DocText::read(file, from, to, bound);
         Dispatch::onMain([done, text = text, isError = isError] { done(BrowserMCP::text(text, isError)); });
     });
 }

@@ -228,33 +228,46 @@ std::optional<QString> pieces(const QByteArray &word, const QByteArray &table, q
                 return std::nullopt;
             text += QString::fromUtf16(reinterpret_cast<const char16_t *>(word.constData() + offset), chars);
         }
+        // Pieces cover the text once; more text than that is a damaged table.
+        if (text.size() > qsizetype(textLength))
+            return std::nullopt;
     }
     return text;
 }
 
 // Word's marks to plain text: paragraph, line and page breaks to line
 // breaks, cell ends to tabs; of a field, only its shown result.
-QString plain(const QString &stored)
+std::optional<QString> plain(const QString &stored, Bound &bound)
 {
     QString out;
     std::vector<bool> inCode; // per open field: still in its code part
+    qsizetype codes = 0;      // how many of them are
     for (QChar c : stored) {
+        if (bound.exceeded())
+            return std::nullopt;
         const char16_t u = c.unicode();
         if (u == 0x13) {
             inCode.push_back(true);
+            ++codes;
+            if (bound.deeper(qsizetype(inCode.size())))
+                return std::nullopt;
             continue;
         }
         if (u == 0x14) {
-            if (!inCode.empty())
+            if (!inCode.empty() && inCode.back()) {
                 inCode.back() = false;
+                --codes;
+            }
             continue;
         }
         if (u == 0x15) {
-            if (!inCode.empty())
+            if (!inCode.empty()) {
+                codes -= inCode.back() ? 1 : 0;
                 inCode.pop_back();
+            }
             continue;
         }
-        if (std::find(inCode.begin(), inCode.end(), true) != inCode.end())
+        if (codes > 0)
             continue;
         if (u == 0x0D || u == 0x0B || u == 0x0C)
             out += QLatin1Char('\n');
@@ -272,7 +285,7 @@ QString plain(const QString &stored)
 
 } // namespace
 
-std::optional<QString> readWord97(const QByteArray &data)
+std::optional<QString> readWord97(const QByteArray &data, Bound &bound)
 {
     CompoundFile file(data);
     if (!file.open())
@@ -298,7 +311,7 @@ std::optional<QString> readWord97(const QByteArray &data)
     const auto stored = pieces(*word, *table, textLength);
     if (!stored)
         return std::nullopt;
-    return plain(*stored);
+    return plain(*stored, bound);
 }
 
 } // namespace DocText
