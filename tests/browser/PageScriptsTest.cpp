@@ -132,12 +132,12 @@ TEST_F(PageScriptsTest, AFieldWithALabelIsNamedByIt)
          "<label for='pw'>Portal password</label><input type='password' id='pw' value='hunter2'>");
     const QStringList l = lines(snap(true));
     const QStringList expected{
-        "r1 input "GSTIN of the client" value="27AAAAA0000A1Z5"",
-        "r2 select "State"",
-        "r3 textarea "Remarks" value="paid in cash"",
-        "r4 input "Legal name" value="Shah & Co"",
-        "r5 input "AAAPA1234A" value="AAAPA1234A"",
-        "r6 input[password] "Portal password"",
+        R"(r1 input "GSTIN of the client" value="27AAAAA0000A1Z5")",
+        R"(r2 select "State")",
+        R"(r3 textarea "Remarks" value="paid in cash")",
+        R"(r4 input "Legal name" value="Shah & Co")",
+        R"(r5 input "AAAPA1234A" value="AAAPA1234A")",
+        R"(r6 input[password] "Portal password")",
     };
     ASSERT_EQ(l.size(), expected.size()) << l.join('\n').toStdString();
     for (int i = 0; i < expected.size(); ++i)

@@ -295,7 +295,7 @@ TEST_F(PageToolsTest, FindNumbersTheControlsAfreshAndListsTheMatches)
                  "(V.refs.get('r1')===document.querySelector('[role=tab]'))",
                  [&](const QString &o) { refs = o; });
     ASSERT_TRUE(waitFor([&] { return refs.has_value(); }));
-    EXPECT_EQ(*refs, "53 1");
+    EXPECT_EQ(*refs, "53 true");
 }
 
 TEST_F(PageToolsTest, NavigationToolsSettleForTheirOwnTime)

@@ -6,12 +6,14 @@
 #include "core/EnvFile.h"
 #include "core/Globals.h"
 #include "recorder/PaneRecorder.h"
+#include "toolserver/Families.h"
 #include "toolserver/RecordTools.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QScopeGuard>
 
 using namespace McpTest;
 using namespace TestKit;
@@ -171,6 +173,37 @@ TEST_F(RecordToolsTest, DeclinedConsentRecordsNothing)
     EXPECT_EQ(call("record_start", {{"client", "Acme Traders"}, {"name", "**"}}),
               textOf("Give the video a short name.", true));
     EXPECT_EQ(answers.shownAlerts.size(), 1u);
+}
+
+TEST_F(RecordToolsTest, AnOpenConsentHoldsOnlyCallsThatMayAsk)
+{
+    // While the CA reads the recording question, status reads answer; a
+    // write that would ask its own question waits for this one.
+    const std::vector<ToolFamily> saved = Families::routed;
+    const auto guard = qScopeGuard([&] { Families::routed = saved; });
+    Families::routed = {ToolFamily{[] { return QSet<QString>{"erp_connections", "tally_status", "erp_commit"}; },
+                                   [](Tool::Obj) { return QJsonArray(); },
+                                   [](const QString &name, const QJsonObject &, const Tool::Done &done) {
+                                       done(name + " answered", false);
+                                   }}};
+    std::shared_ptr<std::optional<QJsonObject>> commit;
+    bool checkedInside = false;
+    Dialogs::Hooks::alert = [&](const Dialogs::Alert &a) {
+        EXPECT_EQ(a.title, "Record the Browser pane?");
+        EXPECT_EQ(call("erp_connections"), textOf("erp_connections answered"));
+        EXPECT_EQ(call("tally_status"), textOf("tally_status answered"));
+        commit = start("erp_commit");
+        spin(100);
+        EXPECT_FALSE(commit->has_value()) << "a write waits for the open question";
+        checkedInside = true;
+        return 1;
+    };
+    EXPECT_EQ(call("record_start", {{"client", "Acme Traders"}, {"name", "GST filing"}}),
+              textOf("The CA chose not to record. Carry on without a recording."));
+    installFailingDialogs();
+    EXPECT_TRUE(checkedInside);
+    ASSERT_TRUE(commit);
+    EXPECT_EQ(result(commit), textOf("erp_commit answered"));
 }
 
 TEST_F(RecordToolsTest, StartMarkStatusStopAndRender)
