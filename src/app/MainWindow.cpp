@@ -13,6 +13,7 @@
 #include "platform/Dispatch.h"
 #include "platform/WebView.h"
 #include "recorder/PaneRecorder.h"
+#include "toolserver/BrowserMCP.h"
 #include "ui/Busy.h"
 #include "ui/Mascot.h"
 #include "ui/Symbols.h"

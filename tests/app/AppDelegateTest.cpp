@@ -206,7 +206,7 @@ TEST_F(AppDelegateTest, TheChatPageOpensReadyOnASlowEngine)
     home->write(".velto/seat.env", "PAVI_SEAT_TOKEN=seat-token\n");
     app->setWork(clients);
     QStringList paths;
-    connect(app->chat(), &QWebEngineView::urlChanged, app->chat(), [&](const QUrl &u) { paths << u.path(); });
+    QObject::connect(app->chat(), &QWebEngineView::urlChanged, app->chat(), [&](const QUrl &u) { paths << u.path(); });
 
     app->startEngineNow();
     ASSERT_TRUE(app->engine().proc());
