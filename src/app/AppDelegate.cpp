@@ -330,7 +330,37 @@ void AppDelegate::engineReady(bool ready, const QString &work)
 
 void AppDelegate::engineStarted(const QString &work)
 {
-    sessions_.deepLinkTries = 0;void AppDelegate::loadAccount()
+    sessions_.deepLinkTries = 0;
+    QStringList folders{work};
+    for (const QString &f : std::as_const(recentFolders_))
+        if (f != work)
+            folders << f;
+    recentFolders_ = folders;
+    sidebar_->setFolders(recentFolders_, work);
+    loadAccount();
+    scheduleUpdateCheck();
+    QPointer<AppDelegate> self(this);
+    openNewestSession(work, engine_.port());
+    syncClients();
+    if (routines_)
+        routines_->retire();
+    routines_ = std::make_unique<RoutineRunner>();
+    routines_->enginePort = [self] { return self ? self->engine_.port() : 0; };
+    routines_->routineWorkingDirectory = [self] {
+        return self ? self->sessions_.routineWorkingDirectory() : HOME;
+    };
+    routines_->openSession = [self](const SessionRow &row) {
+        if (self)
+            self->sessions_.openSession(row);
+    };
+    routines_->refreshSessions = [self](int port) {
+        if (self)
+            self->sidebar_->refreshSessions(port, nullptr);
+    };
+    routines_->start();
+}
+
+void AppDelegate::loadAccount()
 {
     const std::optional<QString> token = seatToken();
     if (!token)

@@ -13,6 +13,7 @@
 #include "platform/Dispatch.h"
 #include "platform/WebView.h"
 #include "recorder/PaneRecorder.h"
+#include "toolserver/BrowserMCP.h"
 #include "ui/Busy.h"
 #include "ui/Mascot.h"
 #include "ui/Symbols.h"
@@ -521,10 +522,6 @@ void AppDelegate::showBrowser()
 {
     showingBrowser_ = true;
     chat_->hide();
-    // The chat page keeps following the agent while the browser covers it: a
-    // page the web view counts as hidden has its timers and frames held
-    // back, and would stay at "thinking" after the agent is done.
-    chat_->page()->setVisible(true);
     browser_->show();
     BrowserTab *tab = browser_->activeTab();
     statusLabel_->setText(tab ? browser_->web()->title() : QStringLiteral("Velto Browser"));

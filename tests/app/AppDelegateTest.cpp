@@ -21,7 +21,6 @@
 #include <QSignalSpy>
 #include <QLabel>
 #include <QPushButton>
-#include <QWebEnginePage>
 
 using TestKit::HomeTest;
 using TestKit::waitFor;
@@ -118,7 +117,6 @@ TEST_F(AppDelegateTest, WindowLayoutTabsAndSidebarToggle)
     app->showBrowser();
     EXPECT_TRUE(app->showingBrowser());
     EXPECT_TRUE(app->chat()->isHidden());
-    EXPECT_TRUE(app->chat()->page()->isVisible()) << "the chat page keeps following the agent under the browser";
     app->showChat();
     app->paintTabs(false);
     app->paintTabs(false);
@@ -206,7 +204,7 @@ TEST_F(AppDelegateTest, TheChatPageOpensReadyOnASlowEngine)
     home->write(".velto/seat.env", "PAVI_SEAT_TOKEN=seat-token\n");
     app->setWork(clients);
     QStringList paths;
-    connect(app->chat(), &QWebEngineView::urlChanged, app->chat(), [&](const QUrl &u) { paths << u.path(); });
+    QObject::connect(app->chat(), &QWebEngineView::urlChanged, app->chat(), [&](const QUrl &u) { paths << u.path(); });
 
     app->startEngineNow();
     ASSERT_TRUE(app->engine().proc());
