@@ -11,6 +11,9 @@
 //           text is found only by recognition, which reads each whole
 //   clicks  clicks since the last call: {t, x, y, text}
 //   focus   fields that took the focus since the last call: {label, t}
+//   scroll  where the page and its scrolled boxes stand; VeltoRecord.scroll()
+//           answers the same, so the recorder can tell whether the page moved
+//           between this call and its picture of the view
 // Event times are the page's wall clock in epoch milliseconds. Secrets never
 // leave the page: no field's value is ever reported.
 window.VeltoRecord = (function () {
@@ -163,6 +166,12 @@ window.VeltoRecord = (function () {
       reach.x = Math.max(reach.x, Math.abs(moves[i].dx));
       reach.y = Math.max(reach.y, Math.abs(moves[i].dy));
     }
+  }
+
+  function scrollSign() {
+    var s = window.scrollX + ',' + window.scrollY;
+    scrollers.forEach(function (was, e) { s += ';' + e.scrollLeft + ',' + e.scrollTop; });
+    return s;
   }
 
   function withEarlierPlaces(list) {
@@ -365,11 +374,13 @@ window.VeltoRecord = (function () {
         rects: onScreen(withEarlierPlaces(rects)),
         pixels: onScreen(withEarlierPlaces(drawn)).map(function (b) { return { x: b.x, y: b.y, w: b.w, h: b.h }; }),
         clicks: clicks,
-        focus: focus
+        focus: focus,
+        scroll: scrollSign()
       };
       clicks = [];
       focus = [];
       return reply;
-    }
+    },
+    scroll: scrollSign
   };
 })();

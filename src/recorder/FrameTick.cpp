@@ -121,10 +121,68 @@ void PaneRecorder::tick()
             self->inFlight_ = false;
             return;
         }
+        self->confirmPlaces(view, image, reply, t);
+    }, WebView::World::Isolated);
+}
+
+void PaneRecorder::confirmPlaces(QPointer<WebView> view, const QImage &image, const QJsonObject &reply, double t)
+{
+    // The page may have scrolled between its check and the picture (its own
+    // timer, the CA's wheel): the picture then shows values where the check
+    // saw none. When the page no longer stands where the check saw it, it is
+    // checked again and the frame hides both sets of places.
+    QPointer<PaneRecorder> self(this);
+    auto rec = rec_;
+    auto queue = [self, rec, image, t](const QJsonObject &r, const QJsonArray &rects, const QJsonArray &pixels) {
+        if (!self || self->rec_ != rec)
+            return;
         self->inFlight_ = false;
-        const double vw = num(reply, "vw", view->width());
-        const double vh = num(reply, "vh", view->height());
-        self->queueFrame(image, objects(reply, "rects"), vw, vh, t, objects(reply, "pixels"));
+        if (!self->isRecording_)
+            return;
+        self->queueFrame(image, rects, num(r, "vw", image.width()), num(r, "vh", image.height()), t, pixels);
+    };
+    const QString before = str(reply, "scroll");
+    if (!view) {
+        queue(reply, objects(reply, "rects"), objects(reply, "pixels"));
+        return;
+    }
+    view->evaluate(QStringLiteral("window.VeltoRecord ? VeltoRecord.scroll() : ''"),
+                   [self, rec, view, reply, before, queue](const WebView::ScriptResult &r) {
+        if (!self || self->rec_ != rec)
+            return;
+        if (r.ok() && r.value.toString() == before && !before.isEmpty()) {
+            queue(reply, objects(reply, "rects"), objects(reply, "pixels"));
+            return;
+        }
+        if (!view || !self->isRecording_) {
+            self->inFlight_ = false;
+            if (self->isRecording_)
+                ++rec->dropped;
+            return;
+        }
+        const QString script = pageCheck(self->privacySource_, markedSelectors(view->url().host()));
+        view->evaluate(script, [self, rec, reply, queue](const WebView::ScriptResult &again) {
+            if (!self || self->rec_ != rec)
+                return;
+            const QJsonObject second = again.ok() && again.value.typeId() == QMetaType::QVariantMap
+                                           ? QJsonObject::fromVariantMap(again.value.toMap())
+                                           : QJsonObject();
+            if (second.value(QStringLiteral("ok")) != QJsonValue(true)) {
+                // No second check: the picture is not written unchecked.
+                self->inFlight_ = false;
+                ++rec->dropped;
+                self->tellTick();
+                return;
+            }
+            if (self->isRecording_)
+                self->log(second);
+            QJsonArray rects = objects(reply, "rects"), pixels = objects(reply, "pixels");
+            for (const QJsonValue &v : objects(second, "rects"))
+                rects.append(v);
+            for (const QJsonValue &v : objects(second, "pixels"))
+                pixels.append(v);
+            queue(reply, rects, pixels);
+        }, WebView::World::Isolated);
     }, WebView::World::Isolated);
 }
 

@@ -202,6 +202,9 @@ private:
     // Hands a frame to the writer; its answer is counted on the main thread.
     void queueFrame(const QImage &image, const QJsonArray &rects, double vw, double vh, double at,
                     const QJsonArray &pixels = {});
+    // Queues a pane frame once the page is known to stand where its check
+    // saw it, or with the places of a second check added.
+    void confirmPlaces(QPointer<WebView> view, const QImage &image, const QJsonObject &reply, double t);
     void finish(const std::shared_ptr<Recording> &rec, double secs, bool ok, const QString &error);
     void settle(const std::shared_ptr<Recording> &rec, const Outcome &outcome);
     QString loadScript();

@@ -18,7 +18,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <condition_variable>
+#include <deque>
 #include <memory>
+#include <mutex>
+#include <thread>
 
 const QString RecordRender::BAD_TIME =
     QStringLiteral("every narration line needs a time between 0 and 86400 seconds");
@@ -152,11 +156,16 @@ public:
         drawn_.resize(cues.size());
     }
 
-    // The source shows `image` from time t on.
+    // The source shows `image` from time t on. A picture the same as the one
+    // already shown (a still page) adds no frame: the last one stands, and
+    // the time saved is most of a render of an ordinary recording.
     bool show(double t, const QImage &image, QString *error)
     {
         if (!until(t, error))
             return false;
+        // (Captions that came or went meanwhile were put by until().)
+        if (!current_.isNull() && image == current_)
+            return true;
         current_ = image;
         return put(t, error);
     }
@@ -251,6 +260,69 @@ private:
     QImage poster_;
 };
 
+// Reads the raw video's frames on a thread of its own, a few ahead, so that
+// decoding a frame overlaps composing and encoding the one before (each is
+// about half of a render's time).
+class FramesAhead {
+public:
+    explicit FramesAhead(Media::VideoReader &reader) : reader_(reader), thread_([this] { run(); }) {}
+    ~FramesAhead()
+    {
+        {
+            std::lock_guard g(m_);
+            stop_ = true;
+        }
+        cv_.notify_all();
+        thread_.join();
+    }
+    FramesAhead(const FramesAhead &) = delete;
+    FramesAhead &operator=(const FramesAhead &) = delete;
+
+    // The next frame and its time, in the reader's order; false at the end.
+    bool next(QImage *img, double *t)
+    {
+        std::unique_lock g(m_);
+        cv_.wait(g, [&] { return !queue_.empty() || done_; });
+        if (queue_.empty())
+            return false;
+        *img = std::move(queue_.front().first);
+        *t = queue_.front().second;
+        queue_.pop_front();
+        cv_.notify_all();
+        return true;
+    }
+
+private:
+    void run()
+    {
+        for (;;) {
+            QImage img;
+            double t = 0;
+            const bool got = reader_.next(&img, &t);
+            std::unique_lock g(m_);
+            if (!got || stop_) {
+                done_ = true;
+                cv_.notify_all();
+                return;
+            }
+            cv_.wait(g, [&] { return stop_ || queue_.size() < kAhead; });
+            if (stop_)
+                return;
+            queue_.emplace_back(std::move(img), t);
+            cv_.notify_all();
+        }
+    }
+
+    static constexpr size_t kAhead = 3;
+    Media::VideoReader &reader_;
+    std::mutex m_;
+    std::condition_variable cv_;
+    std::deque<std::pair<QImage, double>> queue_;
+    bool done_ = false;
+    bool stop_ = false;
+    std::thread thread_; // last: starts once the rest exists
+};
+
 // The last stretch of the recording, kept for holding it at the end.
 struct Tail {
     double from = 0;                           // rawLen - hold
@@ -341,7 +413,8 @@ RecordRender::Result build(const QString &raw, const QString &folder, const QStr
     bool first = true;
     QImage img;
     double t = 0;
-    while (ok && reader->next(&img, &t)) {
+    FramesAhead frames(*reader);
+    while (ok && frames.next(&img, &t)) {
         if (t >= rawLen && !first)
             break;
         const double at = first ? 0.0 : t;

@@ -256,3 +256,20 @@ TEST_F(PrivacyScriptTest, HidesBankAccountNumbersByTheirLabelOrShape)
     EXPECT_EQ(pixels[0].toObject(), (QJsonObject{{"x", 598}, {"y", 8}, {"w", 304}, {"h", 84}}));
     EXPECT_FALSE(QJsonDocument(r).toJson().contains("5010")) << "no value leaves the page";
 }
+
+TEST_F(PrivacyScriptTest, TellsWhetherThePageMovedSinceItsCheck)
+{
+    const QString sign = frame()["scroll"].toString();
+    ASSERT_FALSE(sign.isEmpty());
+    const auto now = [&] {
+        std::optional<QString> out;
+        view->evaluate("VeltoRecord.scroll()", [&](const WebView::ScriptResult &r) { out = r.value.toString(); },
+                       WebView::World::Isolated);
+        EXPECT_TRUE(waitFor([&] { return out.has_value(); }, 10000));
+        return out.value_or(QString());
+    };
+    EXPECT_EQ(now(), sign) << "standing still";
+    pageJs(view.get(), "window.scrollTo(0, 30); 'ok'");
+    EXPECT_NE(now(), sign) << "scrolled after the check";
+    EXPECT_EQ(frame()["scroll"].toString(), now()) << "a new check stands where the page stands";
+}
