@@ -5,6 +5,7 @@
 #include "support/TestKit.h"
 #include "UiTestKit.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
