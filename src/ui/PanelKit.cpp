@@ -289,6 +289,23 @@ QWidget *input(QWidget *field, const QRect &frame, QWidget *parent, std::optiona
                                             "color: %1; selection-background-color: transparent; "
                                             "selection-color: %1; }")
                                  .arg(Theme::ink().name(QColor::HexArgb)));
+        // The pop-up list is a window of its own: it gets the theme's opaque
+        // colours, not the clear ones the field takes inside its box (clear
+        // comes out black in a window).
+        QPalette list = Theme::palette();
+        const QColor mark = Theme::selected();
+        const QColor under = Theme::panel();
+        const qreal a = mark.alphaF();
+        const QColor opaqueMark = QColor::fromRgbF(mark.redF() * a + under.redF() * (1 - a),
+                                                   mark.greenF() * a + under.greenF() * (1 - a),
+                                                   mark.blueF() * a + under.blueF() * (1 - a));
+        for (QPalette::ColorGroup g : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+            list.setColor(g, QPalette::Base, under);
+            list.setColor(g, QPalette::Window, under);
+            list.setColor(g, QPalette::Highlight, opaqueMark);
+            list.setColor(g, QPalette::HighlightedText, Theme::ink());
+        }
+        combo->view()->setPalette(list);
     }
     const QFont f = font ? *font : Theme::font(12.5);
     field->setFont(f);

@@ -131,8 +131,10 @@ public:
 
     static void keep(QAbstractButton *button)
     {
-        if (!button->findChild<PillKeeper *>(QString(), Qt::FindDirectChildrenOnly))
-            new PillKeeper(button);
+        if (button->property("veltoPillKept").toBool())
+            return;
+        button->setProperty("veltoPillKept", true);
+        new PillKeeper(button);
     }
 
     bool eventFilter(QObject *watched, QEvent *event) override

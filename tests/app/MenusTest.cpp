@@ -47,7 +47,7 @@ namespace {
 QAction *findIn(QMenu *menu, const QString &title)
 {
     for (QAction *a : menu->actions()) {
-        if (a->text() == title)
+        if (TestKit::shown(a->text()) == title)
             return a;
         if (a->menu())
             if (QAction *inner = findIn(a->menu(), title))

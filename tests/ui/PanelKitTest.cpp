@@ -8,6 +8,7 @@
 #include "UiTestKit.h"
 
 #include <QCheckBox>
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
 #include <QFileInfo>
@@ -172,6 +173,11 @@ TEST_F(PanelKitTest, InputBoxesTheFieldAndKeepsItCentred)
     auto *combo = new QComboBox;
     PanelKit::input(combo, QRect(0, 40, 120, 30), &parent);
     EXPECT_FALSE(combo->hasFrame());
+    // Its pop-up list is a window: opaque colours, a light mark in the light theme.
+    const QPalette list = combo->view()->palette();
+    EXPECT_EQ(list.color(QPalette::Base), Theme::panel());
+    EXPECT_EQ(list.color(QPalette::Highlight).alpha(), 255);
+    EXPECT_GT(list.color(QPalette::Highlight).lightnessF(), 0.8);
 }
 
 TEST_F(PanelKitTest, TextAreaAndListCardWrapTheirViews)

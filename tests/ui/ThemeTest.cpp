@@ -5,6 +5,7 @@
 #include "support/TestKit.h"
 #include "UiTestKit.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -341,6 +342,7 @@ TEST_F(ThemeTest, ButtonsStayPillsAtTheHeightTheyAreGivenLater)
         host.resize(200, 100);
         host.show();
         QPushButton b(QStringLiteral("Save"), &host);
+        b.show();
         style(&b);
         b.setStyleSheet(b.styleSheet() + QStringLiteral("QAbstractButton{padding:0 4px}"));
         for (const auto &[height, radius] : {std::pair{28, "14"}, std::pair{32, "16"}, std::pair{21, "10.5"}}) {
