@@ -9,6 +9,7 @@
 
 #include <QHash>
 #include <QSet>
+#include <algorithm>
 #include <vector>
 
 namespace DocText {
@@ -312,6 +313,7 @@ private:
     {
         while (qsizetype(open_.size()) > at) {
             closed(open_.back());
+            --openCount_[open_.back()];
             open_.pop_back();
         }
     }
@@ -320,6 +322,9 @@ private:
     // boundaries; -1 when there is none.
     qsizetype findOpen(const QStringList &names, const QStringList &boundaries) const
     {
+        // Most often none is open at all: no walk down a deep stack then.
+        if (std::none_of(names.begin(), names.end(), [this](const QString &name) { return openCount_.value(name) > 0; }))
+            return -1;
         for (qsizetype k = qsizetype(open_.size()) - 1; k >= 0; --k) {
             if (names.contains(open_[k]))
                 return k;
@@ -384,6 +389,7 @@ private:
         if (isVoid(name) || selfClosing)
             return true;
         open_.push_back(name);
+        ++openCount_[name];
         if (bound_.deeper(qsizetype(open_.size())))
             return false;
         if (name == QLatin1String("tr"))
@@ -404,6 +410,8 @@ private:
             lineBreak(); // </p> without its start stands for an empty paragraph
             return;
         }
+        if (openCount_.value(name) <= 0)
+            return; // an end tag without its start
         for (qsizetype k = qsizetype(open_.size()) - 1; k >= 0; --k) {
             if (open_[k] == name) {
                 popTo(k);
@@ -435,6 +443,7 @@ private:
     bool space_ = false;
     int pre_ = 0;
     std::vector<QString> open_;
+    QHash<QString, int> openCount_; // per name: how many are open
     std::vector<int> rows_; // per open row: the cells begun so far
 };
 

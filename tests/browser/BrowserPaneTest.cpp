@@ -314,7 +314,7 @@ TEST_F(BrowserPaneTest, ANewerNoteKeepsItsOwnFullTime)
     if (clock.elapsed() - second < 550) {
         EXPECT_FALSE(note()->isHidden()) << "the first note's timer must not hide the second";
     }
-    EXPECT_TRUE(waitFor([&] { return note()->isHidden(); }, 3000));
+    EXPECT_TRUE(waitFor([&] { return note()->isHidden(); }, 20000));
     EXPECT_TRUE(note()->text().startsWith("127.0.0.3 is outside"));
     Dispatch::timeScale = savedScale;
 }

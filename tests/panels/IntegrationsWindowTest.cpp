@@ -217,7 +217,7 @@ TEST_F(IntegrationsWindowTest, ThemeChangeKeepsWhatTheCaTyped)
 
     dark(true);
     ThemeBroadcast::postThemeDidChange();
-    ASSERT_TRUE(TestKit::waitFor([&] { return w.palette().color(QPalette::Window) == Theme::bg(); }, 3000));
+    ASSERT_TRUE(TestKit::waitFor([&] { return w.palette().color(QPalette::Window) == Theme::bg(); }, 20000));
     EXPECT_EQ(w.titleField()->text(), QStringLiteral("half typed"));
     // The rebuilt form sits where the first one did.
     EXPECT_EQ(w.status()->geometry().topLeft(), QPoint(336, 668));

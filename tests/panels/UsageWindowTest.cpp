@@ -72,6 +72,7 @@ TEST_F(UsageWindowTest, AsksWithTheTokenOfTheMomentAndNothingWithout)
     cloud->on("GET", QStringLiteral("/cli/whoami"), FakeReply::json(account()));
     window = std::make_unique<UsageWindow>();
     // No seat: nothing is sent, the orb stops and the window says why.
+    EXPECT_TRUE(TestKit::waitFor([&] { return !window->orb()->busy(); }, 20000));
     TestKit::spin(100);
     EXPECT_TRUE(cloud->requests().isEmpty());
     EXPECT_FALSE(window->orb()->busy());

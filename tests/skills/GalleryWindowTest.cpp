@@ -331,8 +331,7 @@ TEST_F(GalleryWindowTest, BothLooks)
 
     dark(true);
     ThemeBroadcast::postThemeDidChange();
-    spin(50);
-    EXPECT_TRUE(paintedIn(shot(&w, "gallery-dark"), true));
+    EXPECT_TRUE(waitFor([&] { return paintedIn(shot(&w, "gallery-dark"), true); }, 20000));
     // The chips are drawn after the repaint too.
     for (QPushButton *b : w.chips())
         EXPECT_TRUE(b->isVisible() && b->parentWidget()->rect().contains(b->geometry())) << b->text().toStdString();

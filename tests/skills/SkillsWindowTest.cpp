@@ -289,8 +289,7 @@ TEST_F(SkillsWindowTest, AThemeChangeKeepsUnsavedText)
     EXPECT_TRUE(paintedIn(shot(&w, "skills-light"), false));
     dark(true);
     ThemeBroadcast::postThemeDidChange();
-    spin(50);
-    EXPECT_TRUE(paintedIn(shot(&w, "skills-dark"), true));
+    EXPECT_TRUE(waitFor([&] { return paintedIn(shot(&w, "skills-dark"), true); }, 20000));
     EXPECT_EQ(w.editor()->toPlainText(), "owner: firm\nunsaved edit");
     EXPECT_EQ(w.current(), "itr");
     EXPECT_EQ(w.table()->selectionModel()->selectedRows().at(0).row(), 1);

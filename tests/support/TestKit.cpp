@@ -51,14 +51,17 @@ void Environment::SetUp()
 bool waitFor(const std::function<bool()> &pred, int ms)
 {
     QDeadlineTimer deadline(ms);
-    while (!pred()) {
-        if (deadline.hasExpired())
-            return pred();
+    // Events are handled at least once, however late this thread got to run:
+    // on a loaded machine the deadline may have passed before the first look.
+    for (;;) {
+        if (pred())
+            return true;
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        if (deadline.hasExpired())
+            return pred();
         QThread::msleep(1);
     }
-    return true;
 }
 
 void spin(int ms)

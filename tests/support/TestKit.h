@@ -33,7 +33,7 @@ public:
 void installFailingDialogs();
 
 // Spins the event loop until pred() holds or ms pass; answers pred().
-bool waitFor(const std::function<bool()> &pred, int ms = 5000);
+bool waitFor(const std::function<bool()> &pred, int ms = 30000);
 
 // Spins the event loop for about ms (for "nothing more happens" checks).
 void spin(int ms);

@@ -273,7 +273,7 @@ TEST_F(ServerTest, OversizedOrSilentPeersAreClosedWithoutReply)
         client.send("POST /mcp HTTP/1.1\r\n");
         QElapsedTimer clock;
         clock.start();
-        const Reply r = client.read(5000);
+        const Reply r = client.read(20000);
         EXPECT_TRUE(r.closed);
         EXPECT_TRUE(r.raw.isEmpty());
         EXPECT_GE(clock.elapsed(), Dispatch::scaledMs(30) - 50);
@@ -288,7 +288,7 @@ TEST_F(ServerTest, BodiesWithoutTheTokenAreNeverHeld)
         // Answered from the headers alone: no body byte has been sent.
         RawClient client(port());
         client.send(head);
-        const Reply r = client.read(3000);
+        const Reply r = client.read(20000);
         EXPECT_EQ(r.status, "401 Unauthorized");
         EXPECT_TRUE(r.closed);
     }
@@ -309,7 +309,7 @@ TEST_F(ServerTest, BodiesWithoutTheTokenAreNeverHeld)
     const qint64 grown = residentKiB() - before;
     EXPECT_LT(grown, 40 * 1024) << "resident memory grew by " << grown << " KiB";
     for (const auto &attacker : attackers)
-        EXPECT_TRUE(attacker->read(3000).closed);
+        EXPECT_TRUE(attacker->read(20000).closed);
 }
 
 TEST_F(ServerTest, TricklingPeersAreClosedAtTheRequestTime)
@@ -326,7 +326,7 @@ TEST_F(ServerTest, TricklingPeersAreClosedAtTheRequestTime)
     std::vector<bool> closed(slow.size(), false);
     QElapsedTimer clock;
     clock.start();
-    while (clock.elapsed() < 10 * limit && std::count(closed.begin(), closed.end(), true) < qsizetype(slow.size())) {
+    while (clock.elapsed() < 100 * limit && std::count(closed.begin(), closed.end(), true) < qsizetype(slow.size())) {
         for (size_t i = 0; i < slow.size(); ++i) {
             if (closed[i])
                 continue;
@@ -357,7 +357,7 @@ TEST_F(ServerTest, ConnectionsBeyondTheBoundAreClosedAtOnce)
     }
     {
         RawClient extra(port());
-        const Reply r = extra.read(3000);
+        const Reply r = extra.read(20000);
         EXPECT_TRUE(r.closed) << "one over the bound is closed at once";
         EXPECT_TRUE(r.raw.isEmpty());
     }

@@ -80,7 +80,7 @@ TEST(AppearanceTest, FollowsTheDesktopPortal)
 
     announce(QStringLiteral("org.freedesktop.appearance"), QStringLiteral("color-scheme"),
              QVariant::fromValue(uint(first ? 2 : 1)));
-    ASSERT_TRUE(TestKit::waitFor([&] { return scheme.count() == 1; }, 3000));
+    ASSERT_TRUE(TestKit::waitFor([&] { return scheme.count() == 1; }, 20000));
     EXPECT_EQ(Appearance::Hooks::desktopPrefersDark(), !first);
 
     // "No preference" falls back to GNOME's own word, read from the portal too.
@@ -91,11 +91,11 @@ TEST(AppearanceTest, FollowsTheDesktopPortal)
     EXPECT_TRUE(Appearance::Hooks::desktopPrefersDark());
 
     announce(QStringLiteral("org.gnome.desktop.interface"), QStringLiteral("enable-animations"), false);
-    ASSERT_TRUE(TestKit::waitFor([&] { return motion.count() == 1; }, 3000));
+    ASSERT_TRUE(TestKit::waitFor([&] { return motion.count() == 1; }, 20000));
     EXPECT_TRUE(Appearance::Hooks::desktopReduceMotion());
     announce(QStringLiteral("org.gnome.desktop.interface"), QStringLiteral("enable-animations"), false);
     announce(QStringLiteral("org.gnome.desktop.interface"), QStringLiteral("enable-animations"), true);
-    ASSERT_TRUE(TestKit::waitFor([&] { return motion.count() >= 2; }, 3000));
+    ASSERT_TRUE(TestKit::waitFor([&] { return motion.count() >= 2; }, 20000));
     EXPECT_EQ(motion.count(), 2) << "an unchanged value is not announced";
     EXPECT_FALSE(Appearance::Hooks::desktopReduceMotion());
 

@@ -146,7 +146,7 @@ TEST_F(BusyTest, DockMascotAnimatesTheWindowIconWhileBusy)
     EXPECT_TRUE(DockMascot::busy());
     EXPECT_NE(QGuiApplication::windowIcon().cacheKey(), normalKey) << "the mark shows at once";
     const int startTick = DockMascot::view()->tick;
-    ASSERT_TRUE(TestKit::waitFor([&] { return DockMascot::view()->tick >= startTick + 2; }, 2000));
+    ASSERT_TRUE(TestKit::waitFor([&] { return DockMascot::view()->tick >= startTick + 2; }, 20000));
     const qint64 animatedKey = QGuiApplication::windowIcon().cacheKey();
 
     DockMascot::setBusy(true); // no second timer
@@ -162,7 +162,7 @@ TEST_F(BusyTest, DockMascotAnimatesTheWindowIconWhileBusy)
 
     DockMascot::setBusy(true);
     EXPECT_EQ(DockMascot::view()->tick, stopTick) << "the phase carries on";
-    ASSERT_TRUE(TestKit::waitFor([&] { return DockMascot::view()->tick > stopTick; }, 2000));
+    ASSERT_TRUE(TestKit::waitFor([&] { return DockMascot::view()->tick > stopTick; }, 20000));
     DockMascot::setBusy(false);
     const int last = DockMascot::view()->tick;
     TestKit::spin(200);

@@ -176,8 +176,11 @@ TEST_F(MascotTest, HappyEyesLastUntilTheLatestCallEnds)
     mark.happy(30);
     const qint64 second = clock.elapsed();
     TestKit::waitFor([&] { return clock.elapsed() > 380; }, 1000);
-    EXPECT_TRUE(mark.happyEyesShown()) << "the first call's end does not restore the eyes";
-    EXPECT_TRUE(TestKit::waitFor([&] { return !mark.happyEyesShown(); }, 2000));
+    // Only a look between the first call's end and the second's tells; on a
+    // loaded machine this thread may get there too late.
+    if (second < 280 && clock.elapsed() < second + 280)
+        EXPECT_TRUE(mark.happyEyesShown()) << "the first call's end does not restore the eyes";
+    EXPECT_TRUE(TestKit::waitFor([&] { return !mark.happyEyesShown(); }, 20000));
     EXPECT_GE(clock.elapsed(), second + 280);
 }
 
@@ -192,7 +195,7 @@ TEST_F(MascotTest, GlowPulsesAndSteadyGlowFollowsTheAccent)
     EXPECT_DOUBLE_EQ(glow->seconds, 0.5);
     EXPECT_EQ(glow->values, QVariantList({0.0, 1.0, 1.0, 0.0}));
     EXPECT_EQ(glow->keyTimes, QList<qreal>({0, 0.15, 0.6, 1}));
-    EXPECT_TRUE(TestKit::waitFor([&] { return mark.animation("glow") == nullptr; }, 3000))
+    EXPECT_TRUE(TestKit::waitFor([&] { return mark.animation("glow") == nullptr; }, 20000))
         << "the pulse is removed when it ends";
     EXPECT_EQ(mark.shadowOpacity(), 0);
 

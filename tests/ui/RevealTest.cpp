@@ -112,7 +112,7 @@ TEST_F(RevealTest, TheAnimationEndsOnce)
     QSignalSpy done(&overlay, &RevealOverlay::finished);
     overlay.show();
     overlay.start();
-    ASSERT_TRUE(waitFor([&] { return done.size() == 1; }, 3000));
+    ASSERT_TRUE(waitFor([&] { return done.size() == 1; }, 20000));
     TestKit::spin(50);
     EXPECT_EQ(done.size(), 1);
     EXPECT_DOUBLE_EQ(overlay.moment(), 1.1);

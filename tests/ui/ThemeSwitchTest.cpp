@@ -97,7 +97,7 @@ TEST_F(ThemeSwitchTest, ChangesAnimateOnlyWhenTheyChangeAndMotionIsAllowed)
     // It backs off first and overshoots before it settles.
     EXPECT_LT(change->timing.valueForProgress(0.1), 0.0);
     EXPECT_GT(change->timing.valueForProgress(0.85), 1.0);
-    EXPECT_TRUE(TestKit::waitFor([&] { return sw.animation("state") == nullptr; }, 3000));
+    EXPECT_TRUE(TestKit::waitFor([&] { return sw.animation("state") == nullptr; }, 20000));
     EXPECT_EQ(sw.currentLook().knob, QPointF(49, 17));
 
     desktopReduceMotion = true;
