@@ -305,9 +305,10 @@ TEST_F(EInvoiceToolsTest, GenerateReportsTheApprovedInvoiceAndAnswersItsIrn)
 
     ASSERT_EQ(dialogs.shownConfirms.size(), 1u);
     EXPECT_EQ(dialogs.shownConfirms[0].title, "Report this invoice to the LIVE IRP?");
-    EXPECT_TRUE(dialogs.shownConfirms[0].text.startsWith(
-        "Acme Ltd, ₹1,18,000\n\nThis is real. An IRN can be cancelled only within 24 hours, and not at all once a "
-        "return is filed against it.\n\n{"));
+    EXPECT_EQ(dialogs.shownConfirms[0].text,
+              "Acme Ltd, ₹1,18,000\n\nThis is real. An IRN can be cancelled only within 24 hours, and not at all once a "
+              "return is filed against it.");
+    EXPECT_TRUE(dialogs.shownConfirms[0].detail.startsWith("{"));
 }
 
 TEST_F(EInvoiceToolsTest, CancelChecksItsArgumentsBeforeAskingTheCa)

@@ -98,7 +98,7 @@ TEST(Dialogs, TheExactDataToBeSentShowsInAMonospacedBoxAboveTheButtons)
                 EXPECT_TRUE(view->isReadOnly());
                 EXPECT_EQ(view->size(), QSize(460, 240));
                 EXPECT_TRUE(QFontInfo(view->font()).fixedPitch());
-                const QTextBlock notes = view->document()->findBlockByNumber(4);
+                const QTextBlock notes = view->document()->findBlockByNumber(3);
                 EXPECT_TRUE(notes.text().endsWith("a source you trust\""));
                 EXPECT_GT(notes.layout()->lineCount(), 1) << "the long line wraps";
                 EXPECT_EQ(view->horizontalScrollBar()->maximum(), 0);

@@ -287,6 +287,31 @@ TEST_F(PanelKitTest, DressedDialogsWearTheThemeAndPillButtons)
     }
 }
 
+TEST_F(PanelKitTest, AFocusedComboBoxGainsNoDarkBar)
+{
+    scheme(false);
+    QWidget parent;
+    backdrop(parent, Theme::bg(), QSize(240, 60));
+    auto *combo = new QComboBox;
+    combo->addItems({QStringLiteral("GST"), QStringLiteral("Income tax")});
+    QWidget *box = PanelKit::input(combo, QRect(10, 10, 200, 30), &parent);
+    parent.show();
+    QApplication::setActiveWindow(&parent);
+    auto darkPixels = [&] {
+        const QImage shot = grab(box);
+        int dark = 0;
+        for (int y = 0; y < shot.height(); ++y)
+            for (int x = 0; x < shot.width(); ++x)
+                dark += shot.pixelColor(x, y).lightnessF() < 0.35 ? 1 : 0;
+        return dark;
+    };
+    combo->clearFocus();
+    const int plain = darkPixels();
+    combo->setFocus();
+    ASSERT_TRUE(TestKit::waitFor([&] { return combo->hasFocus(); }, 5000));
+    EXPECT_LE(darkPixels(), plain + 20) << "only the text is dark, focused or not";
+}
+
 TEST_F(PanelKitTest, AConfirmWithItsExactDataIsDressedAndWrapsInBothThemes)
 {
     // The install dialog's shape: a warning, then the file to install in the
