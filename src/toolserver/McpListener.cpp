@@ -80,19 +80,19 @@ public:
         --shared_->open;
     }
 
-    void send(const QByteArray &status, const std::optional<QJsonObject> &json)
+    void send(const QByteArray &status, const McpHttp::Body &body)
     {
         if (sent_ || fd_ < 0)
             return;
         sent_ = true;
-        out_ = McpHttp::reply(status, json);
+        out_ = McpHttp::reply(status, body);
         flush();
     }
 
     static McpListener::Reply replyFor(std::shared_ptr<ReplyGate> gate)
     {
-        return [gate = std::move(gate)](const std::optional<QJsonObject> &json) {
-            const QByteArray status = json ? QByteArrayLiteral("200 OK") : QByteArrayLiteral("202 Accepted");
+        return [gate = std::move(gate)](const McpHttp::Body &body) {
+            const QByteArray status = body.isEmpty() ? QByteArrayLiteral("202 Accepted") : QByteArrayLiteral("200 OK");
             QMutexLocker lock(&gate->mutex);
             if (gate->used)
                 return;
@@ -103,12 +103,12 @@ public:
             if (c->thread() == QThread::currentThread()) {
                 // Only this thread could delete it, so it outlives the lock.
                 lock.unlock();
-                c->send(status, json);
+                c->send(status, body);
                 return;
             }
             // Posted while the connection is certainly alive; Qt drops the
             // call if the connection goes before it runs.
-            QMetaObject::invokeMethod(c, [c, status, json] { c->send(status, json); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(c, [c, status, body] { c->send(status, body); }, Qt::QueuedConnection);
         };
     }
 
