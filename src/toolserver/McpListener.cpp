@@ -9,6 +9,7 @@
 #include <QSocketNotifier>
 #include <QThread>
 #include <QTimer>
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <fcntl.h>
@@ -86,6 +87,12 @@ public:
             return;
         sent_ = true;
         out_ = McpHttp::reply(status, body);
+        // A long reply (the tool list) goes out in one send rather than in
+        // pieces, each waiting for the socket to drain.
+        if (out_.size() > 16 * 1024) {
+            const int room = int(std::min<qsizetype>(out_.size(), 4 * 1024 * 1024));
+            ::setsockopt(fd_, SOL_SOCKET, SO_SNDBUF, &room, sizeof room);
+        }
         flush();
     }
 
