@@ -42,8 +42,8 @@ McpRpc::Tools fakeTools()
 {
     return McpRpc::Tools{
         [] {
-            return QJsonArray{QJsonObject{{QStringLiteral("name"), QStringLiteral("echo")},
-                                          {QStringLiteral("inputSchema"), QJsonObject()}}};
+            return McpRpc::listResult(QJsonArray{QJsonObject{{QStringLiteral("name"), QStringLiteral("echo")},
+                                                             {QStringLiteral("inputSchema"), QJsonObject()}}});
         },
         [](const QString &name, const QJsonObject &args, McpRpc::ToolDone done) {
             // Echoes what it was given, so odd names and arguments are serialised too.
@@ -68,15 +68,17 @@ void serve(const McpHttp::Request &request)
     const QJsonDocument doc = QJsonDocument::fromJson(request.body);
     const QJsonObject message = doc.isObject() ? doc.object() : QJsonObject();
     int replies = 0;
-    McpRpc::answer(message, fakeTools(), [&](const std::optional<QJsonObject> &json) {
+    McpRpc::answer(message, fakeTools(), [&](const McpHttp::Body &body) {
         ++replies;
+        const std::optional<QJsonObject> json = body.object();
+        check(body.isEmpty() == !json);
         if (json) {
             check(json->value(QStringLiteral("jsonrpc")) == QJsonValue(QStringLiteral("2.0")));
             check(json->value(QStringLiteral("id")) == message.value(QStringLiteral("id")));
         } else {
             check(!message.contains(QStringLiteral("id")));
         }
-        checkFraming(McpHttp::reply(json ? "200 OK" : "202 Accepted", json));
+        checkFraming(McpHttp::reply(json ? "200 OK" : "202 Accepted", body));
     });
     check(replies == 1);
 }

@@ -1,7 +1,10 @@
 // Load on the tool server: N concurrent loopback clients, each sending one
 // request per fresh connection as the engine does, for tools/list and for a
 // cheap tools/call (browser_read without a browser window: a full trip to
-// the main thread and back). Prints requests per second and p50/p99 latency.
+// the main thread and back). Prints requests per second and p50/p99 latency,
+// then the figures against the aims: tools/list at least half the throughput
+// of tools/call at every client count, and tools/call p99 under 5 ms at 16
+// clients (on 2 CPUs, as scripts/bench-mcp runs it).
 //
 //   mcp_load [--seconds S] [--clients 1,16,64]
 #include "toolserver/BrowserMCP.h"
@@ -19,6 +22,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
+#include <map>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -141,15 +145,31 @@ int main(int argc, char **argv)
                     QThread::idealThreadCount(), seconds);
         std::printf("%-11s %8s %12s %9s %9s %9s\n", "request", "clients", "requests/s", "p50 ms", "p99 ms", "failed");
         run(port, kinds[1].bytes, 4, 0.5); // warm up
-        for (const auto &kind : kinds) {
+        // requests per second and p99 by request kind and client count
+        std::map<std::pair<int, int>, std::pair<double, double>> figures;
+        for (int k = 0; k < 2; ++k) {
             for (int clients : clientCounts) {
-                const Result r = run(port, kind.bytes, clients, seconds);
-                std::printf("%-11s %8d %12.0f %9.3f %9.3f %9ld\n", kind.label, clients,
-                            double(r.latenciesMs.size()) / seconds, percentile(r.latenciesMs, 0.50),
-                            percentile(r.latenciesMs, 0.99), r.failures);
+                const Result r = run(port, kinds[k].bytes, clients, seconds);
+                const double rate = double(r.latenciesMs.size()) / seconds;
+                const double p99 = percentile(r.latenciesMs, 0.99);
+                figures[{k, clients}] = {rate, p99};
+                std::printf("%-11s %8d %12.0f %9.3f %9.3f %9ld\n", kinds[k].label, clients, rate,
+                            percentile(r.latenciesMs, 0.50), p99, r.failures);
                 std::fflush(stdout);
             }
         }
+        std::printf("\naims:\n");
+        for (int clients : clientCounts) {
+            const double list = figures[{0, clients}].first, call = figures[{1, clients}].first;
+            const double ratio = call > 0 ? list / call : 0;
+            std::printf("  %2d clients: tools/list %.2f x the throughput of tools/call (aim >= 0.50: %s)\n", clients,
+                        ratio, ratio >= 0.5 ? "met" : "missed");
+        }
+        if (figures.count({1, 16})) {
+            const double p99 = figures[{1, 16}].second;
+            std::printf("  16 clients: tools/call p99 %.3f ms (aim < 5 ms: %s)\n", p99, p99 < 5 ? "met" : "missed");
+        }
+        std::fflush(stdout);
         Dispatch::onMain([] { QCoreApplication::quit(); });
     });
     const int code = app.exec();

@@ -6,6 +6,10 @@
 //          (a slow ripple); anything else: at rest, breathing
 //   size   side in pixels (20 by default)
 //   theme  "dark" or "light": a soft glow on dark pages
+// At rest it breathes and blinks a few times and then keeps still. The other
+// motions repeat while the state lasts, but stop when the page says it is
+// idle (data-velto-idle on the root). Nothing moves with reduced motion,
+// whether the system says so or the page (data-velto-still on the root).
 // The drop is drawn in green: the chat page's style turns the element's own
 // green into the app's royal blue with a hue rotation, so a page without that
 // style still shows a complete mascot.
@@ -19,8 +23,8 @@
   var STYLE =
     ':host{display:inline-block;position:relative;width:var(--pavi-size,20px);height:var(--pavi-size,20px);flex:none;line-height:0}' +
     'svg{display:block;width:100%;height:100%;overflow:visible}' +
-    '.body{transform-box:view-box;transform-origin:50px 91px;animation:pavi-breathe 3.4s ease-in-out infinite}' +
-    '.eyes{transform-box:view-box;transform-origin:50px 52px;animation:pavi-blink 4.6s infinite}' +
+    '.body{transform-box:view-box;transform-origin:50px 91px;animation:pavi-breathe 3.4s ease-in-out 3}' +
+    '.eyes{transform-box:view-box;transform-origin:50px 52px;animation:pavi-blink 4.6s 2}' +
     '.ring,.spark,.ripple{display:none;transform-box:view-box;transform-origin:50px 55px}' +
     '.ring{fill:none;stroke:#0AA783;stroke-width:7;stroke-linecap:round;stroke-dasharray:150 80}' +
     '.spark{fill:#4CCAAD}' +
@@ -43,6 +47,12 @@
     '@keyframes pavi-nod{0%,100%{transform:rotate(-4deg)}50%{transform:rotate(4deg)}}' +
     '@keyframes pavi-squash{0%,100%{transform:scale(1,1)}50%{transform:scale(1.1,.88)}}' +
     '@keyframes pavi-ripple{0%{opacity:.8;transform:scale(.7)}100%{opacity:0;transform:scale(1.25)}}' +
+    ':host-context([data-velto-idle]) .body,:host-context([data-velto-idle]) .eyes,' +
+    ':host-context([data-velto-idle]) .ring,:host-context([data-velto-idle]) .spark,' +
+    ':host-context([data-velto-idle]) .ripple{animation-iteration-count:1!important}' +
+    ':host-context([data-velto-still]) .body,:host-context([data-velto-still]) .eyes,' +
+    ':host-context([data-velto-still]) .ring,:host-context([data-velto-still]) .spark,' +
+    ':host-context([data-velto-still]) .ripple{animation:none!important}' +
     '@media (prefers-reduced-motion: reduce){.body,.eyes,.ring,.spark,.ripple{animation:none!important}}';
 
   var count = 0;

@@ -3,6 +3,8 @@
 // the rings spin (the inner one the other way) and the dot pulses; without it
 // the orb rests, faint. "size" is the side in pixels (16 by default). The
 // colour is the page's --vo-royal when it has one, else the app's royal blue.
+// Nothing moves with reduced motion, whether the system says so or the page
+// (data-velto-still on the root).
 (function () {
   'use strict';
   // Pages where custom elements cannot be defined (an isolated script world)
@@ -22,6 +24,8 @@
     ':host([busy]) svg{filter:drop-shadow(0 0 3px rgba(50,87,224,.45))}' +
     '@keyframes orb-spin{to{transform:rotate(360deg)}}' +
     '@keyframes orb-pulse{0%,100%{opacity:.45;transform:scale(.86)}50%{opacity:1;transform:scale(1)}}' +
+    ':host-context([data-velto-still]) .ring,:host-context([data-velto-still]) .ring2,' +
+    ':host-context([data-velto-still]) .core{animation:none!important}' +
     '@media (prefers-reduced-motion: reduce){.ring,.ring2,.core{animation:none!important}}';
 
   var DRAWING =

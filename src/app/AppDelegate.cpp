@@ -1,5 +1,6 @@
 // Start-up and shutdown of AppDelegate; the main window is in MainWindow.cpp.
 #include "app/AppDelegate.h"
+#include "ui/Coalesce.h"
 #include "app/HarnessSync.h"
 #include "app/RoutineRunner.h"
 #include "app/Shutdown.h"
@@ -436,8 +437,19 @@ QString AppDelegate::confirmText(const QString &detail)
 
 void AppDelegate::toolActivity(const QString &name)
 {
-    barOrb_->setBusy(true);
-    statusLabel_->setText(activityLine(name));
+    // A burst of tool calls repaints the status line and the busy mark at
+    // most ten times a second, ending on the latest tool. An update held for
+    // the end of the interval is dropped when something else has set the
+    // line or the mark meanwhile (the page's word that it is idle, say).
+    if (!activityUpdates_)
+        activityUpdates_ = new Coalescer(0.1, this);
+    QPointer<AppDelegate> self(this);
+    activityUpdates_->post([self, line = activityLine(name), seen = statusLabel_->text(), busy = barOrb_->busy()] {
+        if (!self || self->statusLabel_->text() != seen || self->barOrb_->busy() != busy)
+            return;
+        self->barOrb_->setBusy(true);
+        self->statusLabel_->setText(line);
+    });
     if (activityShowsBrowser(name) && !showingBrowser_)
         showBrowser();
     if (activityActivates(name))

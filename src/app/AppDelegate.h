@@ -33,6 +33,7 @@
 
 class ActivityLogWindow;
 class BrowserMCP;
+class Coalescer;
 class ErpWindow;
 class GalleryWindow;
 class PortalLoginsWindow;
@@ -423,6 +424,7 @@ private:
     Engine engine_;
     Sessions sessions_;
     std::unique_ptr<BrowserMCP> mcp_;
+    Coalescer *activityUpdates_ = nullptr; // the tool calls' status line and busy mark
     std::unique_ptr<RoutineRunner> routines_;
     QPointer<LoginWindow> login_;
     // Bumped by every startEngine(): a sync answering for an earlier start

@@ -157,7 +157,7 @@ var told=null;
 function tell(){var busy=false;var sels=['button[aria-label*="Stop" i]','button[title*="Stop" i]','button[aria-label*="Interrupt" i]','[aria-busy="true"]','[data-status="working"]','[data-working="true"]'];
 for(var i=0;i<sels.length&&!busy;i++){try{if(document.querySelector(sels[i]))busy=true;}catch(e){}}
 if(!busy&&document.body){var t=(document.body.innerText||'');t=t.slice(-1500);busy=/esc to interrupt|stop generating|working…|thinking…/i.test(t);}
-if(busy!==told){told=busy;document.documentElement.toggleAttribute('data-velto-busy',busy);post({working:busy});}
+if(busy!==told){told=busy;document.documentElement.toggleAttribute('data-velto-busy',busy);document.documentElement.toggleAttribute('data-velto-idle',!busy);post({working:busy});}
 document.querySelectorAll('.animate-spin:not([data-velto-done])').forEach(function(s){s.setAttribute('data-velto-done','1');if(s.parentNode)s.parentNode.insertBefore(orb('working'),s);s.style.display='none';});}
 function dropReview(){document.querySelectorAll('button,a,[role=tab]').forEach(function(e){if((e.innerText||'').trim()==='Review'&&e.offsetParent&&e.getBoundingClientRect().height<60)e.style.display='none';});}
 function scrubLinks(){document.querySelectorAll('a[href]').forEach(function(a){if(/opencode|discord/i.test(a.getAttribute('href'))){a.setAttribute('href','https://hallix.in/ca/cli');a.setAttribute('target','_blank');}});}

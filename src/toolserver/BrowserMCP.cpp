@@ -20,11 +20,22 @@
 #include <QUuid>
 #include <algorithm>
 #include <atomic>
+#include <mutex>
 
 struct BrowserMCP::Core {
     QString token;
     std::atomic<quint16> port{0};
     QPointer<QObject> pane; // read on the main thread only
+
+    // The tools/list result, built and serialised by the first request that
+    // asks for it: the table does not change while the program runs.
+    std::once_flag listOnce;
+    QByteArray list;
+    const QByteArray &listResult()
+    {
+        std::call_once(listOnce, [this] { list = McpRpc::listResult(BrowserMCP::tools()); });
+        return list;
+    }
 };
 
 namespace {
@@ -243,13 +254,15 @@ void BrowserMCP::dispatch(std::weak_ptr<Core> server, const QString &name, const
         Modal::whenClosed(std::move(run));
 }
 
-void BrowserMCP::handle(std::weak_ptr<Core> server, const QJsonObject &message,
-                        const std::function<void(const std::optional<QJsonObject> &)> &reply)
+void BrowserMCP::handle(std::weak_ptr<Core> server, const QJsonObject &message, const McpRpc::Reply &reply)
 {
     McpRpc::answer(message,
-                   McpRpc::Tools{&BrowserMCP::tools,
-                                 [server = std::move(server)](const QString &name, const QJsonObject &args,
-                                                              McpRpc::ToolDone done) {
+                   McpRpc::Tools{[server] {
+                                     if (const std::shared_ptr<Core> core = server.lock())
+                                         return core->listResult();
+                                     return McpRpc::listResult(BrowserMCP::tools());
+                                 },
+                                 [server](const QString &name, const QJsonObject &args, McpRpc::ToolDone done) {
                                      dispatch(server, name, args, std::move(done));
                                  }},
                    reply);

@@ -3,6 +3,7 @@
 // HTTP/1.1 on the loopback interface, on a port the system picks, accepting
 // only requests that carry this launch's bearer token. One per launch.
 #include "recorder/PaneRecorder.h"
+#include "toolserver/McpRpc.h"
 
 #include <QByteArray>
 #include <QJsonArray>
@@ -61,6 +62,7 @@ public:
     // The tool result of a PNG image (the screenshot).
     static QJsonObject image(const QByteArray &png);
     // Everything tools/list announces: the 27 own tools, then the families.
+    // A running server serialises it once, at the first tools/list.
     static QJsonArray tools();
     // A path as the engine is shown it: below the clients folder, the part
     // after the folder; elsewhere, the last name; no path at all, "—".
@@ -73,8 +75,7 @@ public:
 
 private:
     static void dispatch(std::weak_ptr<Core> server, const QString &name, const QJsonObject &args, Done done);
-    static void handle(std::weak_ptr<Core> server, const QJsonObject &message,
-                       const std::function<void(const std::optional<QJsonObject> &)> &reply);
+    static void handle(std::weak_ptr<Core> server, const QJsonObject &message, const McpRpc::Reply &reply);
 
     std::shared_ptr<Core> core_;
     std::unique_ptr<McpListener> listener_;

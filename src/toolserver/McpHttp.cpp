@@ -98,9 +98,26 @@ bool asksForStream(const Request &request)
     return request.requestLine.startsWith(QLatin1String("GET "));
 }
 
-QByteArray reply(const QByteArray &status, const std::optional<QJsonObject> &json)
+QByteArray Body::bytes() const
 {
-    const QByteArray body = json ? QJsonDocument(*json).toJson(QJsonDocument::Compact) : QByteArray();
+    if (serialised_)
+        return bytes_;
+    return json_ ? QJsonDocument(*json_).toJson(QJsonDocument::Compact) : QByteArray();
+}
+
+std::optional<QJsonObject> Body::object() const
+{
+    if (!serialised_)
+        return json_;
+    const QJsonDocument doc = QJsonDocument::fromJson(bytes_);
+    if (!doc.isObject())
+        return std::nullopt;
+    return doc.object();
+}
+
+QByteArray reply(const QByteArray &status, const Body &content)
+{
+    const QByteArray body = content.bytes();
     QByteArray out;
     out.reserve(360 + body.size());
     out += "HTTP/1.1 " + status + "\r\n"

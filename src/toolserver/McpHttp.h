@@ -66,9 +66,38 @@ bool authorized(const QString &authorization, const QByteArray &expected);
 // HTTP transport says; a client then stops asking.
 bool asksForStream(const Request &request);
 
+// The body of a reply: none, a JSON object (serialised compact when the reply
+// is written, on the thread that writes it), or JSON text serialised before.
+class Body {
+public:
+    Body() = default;
+    Body(std::nullopt_t) {}
+    Body(std::optional<QJsonObject> json) : json_(std::move(json)) {}
+    Body(QJsonObject json) : json_(std::move(json)) {}
+    static Body serialised(QByteArray json)
+    {
+        Body b;
+        b.bytes_ = std::move(json);
+        b.serialised_ = true;
+        return b;
+    }
+
+    bool isEmpty() const { return !json_ && !serialised_; }
+    // The compact JSON text; empty when there is no body.
+    QByteArray bytes() const;
+    // The body as an object (parsed when it came serialised); none when empty
+    // or not an object.
+    std::optional<QJsonObject> object() const;
+
+private:
+    std::optional<QJsonObject> json_;
+    QByteArray bytes_;
+    bool serialised_ = false;
+};
+
 // The whole reply: status line, the fixed headers (the same on every reply,
 // with the allowed methods on a 405), and the compact JSON body, or no body
 // at all.
-QByteArray reply(const QByteArray &status, const std::optional<QJsonObject> &json);
+QByteArray reply(const QByteArray &status, const Body &body);
 
 } // namespace McpHttp

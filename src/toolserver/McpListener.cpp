@@ -9,6 +9,7 @@
 #include <QSocketNotifier>
 #include <QThread>
 #include <QTimer>
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <fcntl.h>
@@ -80,19 +81,25 @@ public:
         --shared_->open;
     }
 
-    void send(const QByteArray &status, const std::optional<QJsonObject> &json)
+    void send(const QByteArray &status, const McpHttp::Body &body)
     {
         if (sent_ || fd_ < 0)
             return;
         sent_ = true;
-        out_ = McpHttp::reply(status, json);
+        out_ = McpHttp::reply(status, body);
+        // A long reply (the tool list) goes out in one send rather than in
+        // pieces, each waiting for the socket to drain.
+        if (out_.size() > 16 * 1024) {
+            const int room = int(std::min<qsizetype>(out_.size(), 4 * 1024 * 1024));
+            ::setsockopt(fd_, SOL_SOCKET, SO_SNDBUF, &room, sizeof room);
+        }
         flush();
     }
 
     static McpListener::Reply replyFor(std::shared_ptr<ReplyGate> gate)
     {
-        return [gate = std::move(gate)](const std::optional<QJsonObject> &json) {
-            const QByteArray status = json ? QByteArrayLiteral("200 OK") : QByteArrayLiteral("202 Accepted");
+        return [gate = std::move(gate)](const McpHttp::Body &body) {
+            const QByteArray status = body.isEmpty() ? QByteArrayLiteral("202 Accepted") : QByteArrayLiteral("200 OK");
             QMutexLocker lock(&gate->mutex);
             if (gate->used)
                 return;
@@ -103,12 +110,12 @@ public:
             if (c->thread() == QThread::currentThread()) {
                 // Only this thread could delete it, so it outlives the lock.
                 lock.unlock();
-                c->send(status, json);
+                c->send(status, body);
                 return;
             }
             // Posted while the connection is certainly alive; Qt drops the
             // call if the connection goes before it runs.
-            QMetaObject::invokeMethod(c, [c, status, json] { c->send(status, json); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(c, [c, status, body] { c->send(status, body); }, Qt::QueuedConnection);
         };
     }
 

@@ -2,6 +2,8 @@
 // The tool server's loopback listener and its connections. Everything here
 // runs on a few I/O threads of its own, never on the main thread: requests
 // are read and checked there, and only the JSON-RPC message is handed on.
+#include "toolserver/McpHttp.h"
+
 #include <QByteArray>
 #include <QJsonObject>
 #include <functional>
@@ -14,10 +16,11 @@ class QObject;
 
 class McpListener {
 public:
-    // Answers one request: nothing gives "202 Accepted" without a body, an
-    // object gives "200 OK" with it. Callable from any thread; only the first
-    // call counts, and a connection that has gone meanwhile is left alone.
-    using Reply = std::function<void(const std::optional<QJsonObject> &json)>;
+    // Answers one request: no body gives "202 Accepted", a body (an object,
+    // or JSON text serialised before) gives "200 OK" with it. Callable from
+    // any thread; only the first call counts, and a connection that has gone
+    // meanwhile is left alone.
+    using Reply = std::function<void(const McpHttp::Body &body)>;
     // Receives each accepted JSON-RPC message (an object; an empty object
     // when the body was not one), on an I/O thread.
     using Handler = std::function<void(const QJsonObject &message, const Reply &reply)>;

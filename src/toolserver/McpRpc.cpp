@@ -1,6 +1,30 @@
 #include "toolserver/McpRpc.h"
 
+#include <QJsonDocument>
+
 namespace McpRpc {
+
+QByteArray listResult(const QJsonArray &tools)
+{
+    return QJsonDocument(QJsonObject{{QStringLiteral("tools"), tools}}).toJson(QJsonDocument::Compact);
+}
+
+QByteArray response(const QJsonValue &id, const QByteArray &result)
+{
+    // Any JSON value serialises as it would inside the object: as the one
+    // element of an array, without the brackets.
+    const QByteArray wrapped = QJsonDocument(QJsonArray{id}).toJson(QJsonDocument::Compact);
+    const QByteArrayView idText = QByteArrayView(wrapped).sliced(1, wrapped.size() - 2);
+    // The members in the order the serialiser writes an object's: sorted.
+    QByteArray out;
+    out.reserve(result.size() + idText.size() + 40);
+    out.append("{\"id\":");
+    out.append(idText);
+    out.append(",\"jsonrpc\":\"2.0\",\"result\":");
+    out.append(result);
+    out.append('}');
+    return out;
+}
 
 QJsonObject initializeResult(const QJsonObject &params)
 {
@@ -22,7 +46,7 @@ void answer(const QJsonObject &message, const Tools &tools, const Reply &reply)
 {
     // A notification (no "id"; a null id counts as one) is only acknowledged.
     if (!message.contains(QStringLiteral("id"))) {
-        reply(std::nullopt);
+        reply(McpHttp::Body());
         return;
     }
     const QJsonValue id = message.value(QStringLiteral("id"));
@@ -40,7 +64,8 @@ void answer(const QJsonObject &message, const Tools &tools, const Reply &reply)
     } else if (method == QLatin1String("ping")) {
         reply(respond(result, QJsonObject()));
     } else if (method == QLatin1String("tools/list")) {
-        reply(respond(result, QJsonObject{{QStringLiteral("tools"), tools.list()}}));
+        // The list is long and never changes: only the id is new.
+        reply(McpHttp::Body::serialised(response(id, tools.list())));
     } else if (method == QLatin1String("tools/call")) {
         const QJsonValue name = params.value(QStringLiteral("name"));
         // The reply waits for the tool, however long it takes.

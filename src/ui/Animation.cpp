@@ -1,9 +1,15 @@
 #include "ui/Animation.h"
 
 #include <QColor>
+#include <QElapsedTimer>
+#include <QEvent>
 #include <QPointF>
+#include <QScreen>
+#include <QWidget>
+#include <QWindow>
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace Timing {
 
@@ -38,6 +44,46 @@ bool isNumber(const QVariant &v)
         return true;
     default:
         return false;
+    }
+}
+
+qint64 monotonicNs()
+{
+    static const QElapsedTimer clock = [] {
+        QElapsedTimer c;
+        c.start();
+        return c;
+    }();
+    return clock.nsecsElapsed();
+}
+
+double stepped(double v, double step)
+{
+    return step > 0 ? std::round(v / step) * step : v;
+}
+
+// A value as it shows once drawn.
+QVariant shown(const QVariant &v, double step)
+{
+    if (!v.isValid())
+        return v;
+    if (isNumber(v))
+        return stepped(v.toDouble(), step);
+    switch (v.typeId()) {
+    case QMetaType::QColor:
+        return QVariant::fromValue(v.value<QColor>().rgba());
+    case QMetaType::QPointF: {
+        const QPointF p = v.toPointF();
+        return QPointF(stepped(p.x(), step), stepped(p.y(), step));
+    }
+    case QMetaType::QVariantList: {
+        QVariantList out;
+        for (const QVariant &e : v.toList())
+            out << shown(e, step);
+        return out;
+    }
+    default:
+        return v;
     }
 }
 
@@ -89,9 +135,19 @@ int LayerAnimation::duration() const
     return int(std::ceil((beginDelay + cycleLength()) * 1000.0));
 }
 
+void LayerAnimation::start()
+{
+    startedNs_ = monotonicNs();
+}
+
+double LayerAnimation::elapsed() const
+{
+    return startedNs_ < 0 ? 0.0 : double(monotonicNs() - startedNs_) / 1e9;
+}
+
 QVariant LayerAnimation::value() const
 {
-    return valueAt(currentTime() / 1000.0);
+    return valueAt(elapsed());
 }
 
 QVariant LayerAnimation::valueAt(double t) const
@@ -136,35 +192,140 @@ QVariant LayerAnimation::valueAt(double t) const
     return blend(values[i], values[i + 1], local);
 }
 
-AnimationSet::AnimationSet(QObject *owner, std::function<void()> changed)
-    : owner_(owner), changed_(std::move(changed))
+QVariant LayerAnimation::shownAt(double t) const
 {
+    return shown(valueAt(t), step);
+}
+
+double LayerAnimation::nextChange(double t, double frame, double horizon) const
+{
+    constexpr double never = std::numeric_limits<double>::infinity();
+    if (values.isEmpty() || finishedAt(t))
+        return never;
+    const double end = repeatsForever ? never : duration() / 1000.0;
+    const QVariant now = shownAt(t);
+    if (!now.isValid()) {
+        // Nothing is driven before the beginning or in the rest of a cycle:
+        // the next thing to show is the next beginning.
+        double next = beginDelay;
+        if (t >= beginDelay) {
+            const double c = cycleLength();
+            if (c <= 0)
+                return end;
+            next = beginDelay + (std::floor((t - beginDelay) / c) + 1) * c;
+        }
+        return std::min(next, end);
+    }
+    frame = std::max(frame, 0.001);
+    const int frames = int(std::ceil(horizon / frame));
+    for (int i = 1; i <= frames; ++i) {
+        const double u = t + i * frame;
+        if (u >= end)
+            return end;
+        if (shownAt(u) != now)
+            return u;
+    }
+    return std::min(t + frames * frame, end);
+}
+
+AnimationSet::AnimationSet(QObject *owner, std::function<void()> changed)
+    : owner_(owner), changed_(std::move(changed)), timer_(new QTimer(this))
+{
+    timer_->setSingleShot(true);
+    timer_->setTimerType(Qt::PreciseTimer);
+    connect(timer_, &QTimer::timeout, this, &AnimationSet::tick);
+    if (auto *w = qobject_cast<QWidget *>(owner_)) {
+        w->installEventFilter(this);
+        watchWindow();
+    }
 }
 
 AnimationSet::~AnimationSet()
 {
-    for (LayerAnimation *a : std::as_const(map_)) {
-        QObject::disconnect(a, nullptr, nullptr, nullptr);
+    timer_->stop();
+    if (owner_)
+        owner_->removeEventFilter(this);
+    if (watchedWindow_)
+        watchedWindow_->removeEventFilter(this);
+    for (LayerAnimation *a : std::as_const(map_))
         delete a;
+    map_.clear();
+}
+
+void AnimationSet::watchWindow()
+{
+    auto *w = qobject_cast<QWidget *>(owner_);
+    QWidget *window = w ? w->window() : nullptr;
+    if (window == w)
+        window = nullptr; // the owner's own events already come here
+    if (window == watchedWindow_)
+        return;
+    if (watchedWindow_) {
+        watchedWindow_->removeEventFilter(this);
+        disconnect(watchedWindow_, &QObject::destroyed, this, nullptr);
     }
+    watchedWindow_ = window;
+    if (window) {
+        window->installEventFilter(this);
+        connect(window, &QObject::destroyed, this, [this] { watchedWindow_ = nullptr; });
+    }
+}
+
+bool AnimationSet::eventFilter(QObject *watched, QEvent *event)
+{
+    switch (event->type()) {
+    case QEvent::ParentChange:
+        if (watched == owner_)
+            watchWindow();
+        [[fallthrough]];
+    case QEvent::Show:
+    case QEvent::Hide:
+    case QEvent::WindowStateChange:
+        // Shown again: draw where the animations are now, then carry on;
+        // hidden: stop waking up. Decided once the change has settled.
+        if (!map_.isEmpty())
+            QMetaObject::invokeMethod(this, &AnimationSet::tick, Qt::QueuedConnection);
+        break;
+    default:
+        break;
+    }
+    return false;
+}
+
+bool AnimationSet::ownerShown() const
+{
+    auto *w = qobject_cast<QWidget *>(owner_);
+    if (!w)
+        return true;
+    if (!w->isVisible())
+        return false;
+    const QWidget *window = w->window();
+    if (window->isMinimized())
+        return false;
+    if (const QWindow *handle = window->windowHandle())
+        if (handle->visibility() == QWindow::Hidden || handle->visibility() == QWindow::Minimized)
+            return false;
+    return true;
+}
+
+double AnimationSet::frameSeconds() const
+{
+    double hz = 60;
+    if (auto *w = qobject_cast<QWidget *>(owner_))
+        if (const QScreen *screen = w->screen(); screen && screen->refreshRate() >= 1)
+            hz = std::min(screen->refreshRate(), 240.0);
+    return 1.0 / hz;
 }
 
 LayerAnimation *AnimationSet::add(const QString &key, LayerAnimation *animation)
 {
     remove(key);
-    animation->setParent(owner_);
+    animation->setParent(this);
     map_.insert(key, animation);
-    QObject::connect(animation, &LayerAnimation::ticked, owner_, [this] {
-        if (changed_)
-            changed_();
-    });
-    QObject::connect(animation, &QAbstractAnimation::finished, owner_, [this, key, animation] {
-        if (animation->removedOnCompletion && map_.value(key) == animation)
-            remove(key);
-    });
     animation->start();
     if (changed_)
         changed_();
+    schedule();
     return animation;
 }
 
@@ -173,11 +334,10 @@ void AnimationSet::remove(const QString &key)
     LayerAnimation *a = map_.take(key);
     if (!a)
         return;
-    QObject::disconnect(a, nullptr, owner_, nullptr);
-    a->stop();
     a->deleteLater();
     if (changed_)
         changed_();
+    schedule();
 }
 
 void AnimationSet::removeAll(const QString &prefix)
@@ -186,6 +346,50 @@ void AnimationSet::removeAll(const QString &prefix)
     for (const QString &k : all)
         if (prefix.isEmpty() || k.startsWith(prefix))
             remove(k);
+}
+
+void AnimationSet::tick()
+{
+    // What has ended goes (when it is removed on completion) or rests at its
+    // end; either way it is drawn once more.
+    bool removed = false;
+    const QStringList all = map_.keys();
+    for (const QString &key : all) {
+        LayerAnimation *a = map_.value(key);
+        if (a->removedOnCompletion && a->finishedAt(a->elapsed())) {
+            map_.remove(key);
+            a->deleteLater();
+            removed = true;
+        }
+    }
+    const bool visible = ownerShown();
+    if (visible)
+        ++frames_;
+    if ((visible || removed) && changed_)
+        changed_();
+    schedule();
+}
+
+void AnimationSet::schedule()
+{
+    constexpr double never = std::numeric_limits<double>::infinity();
+    const bool visible = ownerShown();
+    const double frame = frameSeconds();
+    double wait = never;
+    for (const LayerAnimation *a : std::as_const(map_)) {
+        const double t = a->elapsed();
+        double next = never;
+        if (visible)
+            next = a->nextChange(t, frame, 2.0);
+        else if (!a->finishedAt(t) && !a->repeatsForever)
+            next = a->duration() / 1000.0; // only its end, unseen
+        wait = std::min(wait, next - t);
+    }
+    if (wait == never) {
+        timer_->stop();
+        return;
+    }
+    timer_->start(int(std::ceil(std::max(0.0, wait) * 1000.0)));
 }
 
 QVariant AnimationSet::value(const QString &key, const QVariant &own) const

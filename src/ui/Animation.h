@@ -3,10 +3,10 @@
 // colours) is driven by one keyed animation at a time, as on the marks, the
 // orb and the switch. Painting reads the animated value and falls
 // back to the property's own value when no animation drives it.
-#include <QAbstractAnimation>
 #include <QEasingCurve>
 #include <QHash>
 #include <QObject>
+#include <QTimer>
 #include <QVariant>
 #include <functional>
 
@@ -23,11 +23,12 @@ QEasingCurve cubic(qreal x1, qreal y1, qreal x2, qreal y2);
 // second; with more, through them as key frames at keyTimes (evenly spread when
 // empty). It may reverse itself, repeat without end, begin after a delay, and
 // sit in a longer cycle (a group whose duration exceeds the animation's: for the
-// rest of each cycle the property shows its own value).
-class LayerAnimation : public QAbstractAnimation {
+// rest of each cycle the property shows its own value). Its clock starts when
+// a set takes it; the set decides when it is looked at again.
+class LayerAnimation : public QObject {
     Q_OBJECT
 public:
-    explicit LayerAnimation(QObject *parent = nullptr) : QAbstractAnimation(parent) {}
+    explicit LayerAnimation(QObject *parent = nullptr) : QObject(parent) {}
 
     // An endless animation from one value to another, kept until removed.
     static LayerAnimation *loop(const QString &keyPath, const QVariant &from, const QVariant &to, double seconds,
@@ -43,22 +44,35 @@ public:
     bool repeatsForever = false;
     bool removedOnCompletion = true;
     QEasingCurve timing = Timing::linear();
+    // The smallest change of a number (or of each coordinate of a point) that
+    // shows once drawn; 0: every change shows. Colours show in 8-bit steps.
+    double step = 0;
 
     // The value to draw now; invalid while the animation does not drive its
     // property (before it begins, or in the rest of a cycle).
     QVariant value() const;
     // The value at a time in seconds from its start.
     QVariant valueAt(double t) const;
+    // The value at t as it shows once drawn: numbers in steps of `step`,
+    // colours in 8-bit channels.
+    QVariant shownAt(double t) const;
 
-    int duration() const override;
-
-signals:
-    void ticked();
-
-protected:
-    void updateCurrentTime(int) override { emit ticked(); }
+    // Milliseconds from start to end; -1 when it repeats forever.
+    int duration() const;
+    // Seconds since the set started it.
+    double elapsed() const;
+    bool finishedAt(double t) const { return !repeatsForever && t * 1000.0 >= duration(); }
+    // The first time after t, on a grid of frames of `frame` seconds, at which
+    // what is drawn differs from what is drawn at t; rests between cycles
+    // and before the beginning are skipped at once. Looks ahead at most
+    // `horizon` seconds and answers the end of that look when nothing changes
+    // in it; infinity once it has finished.
+    double nextChange(double t, double frame, double horizon = 1.0) const;
 
 private:
+    friend class AnimationSet;
+    void start();
+    qint64 startedNs_ = -1;
     double activeLength() const { return autoreverses ? 2 * seconds : seconds; }
     double cycleLength() const { return cycle > 0 ? cycle : activeLength(); }
 };
@@ -69,11 +83,17 @@ QVariant blend(const QVariant &a, const QVariant &b, double t);
 // The keyed animations of one drawn object. Adding under a key first removes
 // the animation under that key, so an animation is never doubled; an animation
 // that ends is dropped when it is removed on completion. `changed` runs on
-// every frame and on every add or remove (the owner repaints).
-class AnimationSet {
+// every add or remove and whenever what the animations draw has changed (the
+// owner repaints). The set wakes only for that: at the frames where a value
+// changes by a step that shows, at no more than the display's rate, not at all
+// while every animation rests between cycles, and never while its owner (when
+// a widget) is hidden or its window minimised, apart from ending the
+// animations that end meanwhile.
+class AnimationSet : public QObject {
+    Q_OBJECT
 public:
     explicit AnimationSet(QObject *owner, std::function<void()> changed);
-    ~AnimationSet();
+    ~AnimationSet() override;
     AnimationSet(const AnimationSet &) = delete;
     AnimationSet &operator=(const AnimationSet &) = delete;
 
@@ -89,8 +109,24 @@ public:
     double number(const QString &key, double own) const;
     QVariant value(const QString &key, const QVariant &own) const;
 
+    // How many times the set has woken its owner for a frame (for checks).
+    int frames() const { return frames_; }
+    // Whether the owner is where frames would be seen.
+    bool ownerShown() const;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
+    void tick();
+    void schedule();
+    void watchWindow();
+    double frameSeconds() const;
+
     QObject *owner_;
     std::function<void()> changed_;
     QHash<QString, LayerAnimation *> map_;
+    QTimer *timer_;
+    QObject *watchedWindow_ = nullptr;
+    int frames_ = 0;
 };

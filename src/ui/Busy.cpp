@@ -1,6 +1,8 @@
 #include "ui/Busy.h"
+#include "ui/FrameSurface.h"
 #include "ui/Mascot.h"
 #include "ui/Theme.h"
+#include "platform/Appearance.h"
 
 #include <QGuiApplication>
 #include <QIcon>
@@ -16,9 +18,13 @@
 // --- the orb -------------------------------------------------------------------
 
 OrbView::OrbView(const QRect &frame, QWidget *parent)
-    : QWidget(parent), anims_(this, [this] { update(); })
+    : QWidget(parent), anims_(this, [this] {
+          if (!surface_ || !surface_->present())
+              update();
+      })
 {
     setGeometry(frame);
+    surface_ = new FrameSurface(this);
     const QRectF b(0, 0, frame.width(), frame.height());
     g_.centre = b.center();
     g_.r = std::min(b.width(), b.height()) / 2;
@@ -29,6 +35,10 @@ OrbView::OrbView(const QRect &frame, QWidget *parent)
     g_.coreRadius = std::max(0.18 * g_.r, 2.0);
     retint();
     rest();
+    connect(Appearance::shared(), &Appearance::reduceMotionChanged, this, [this] {
+        startMotion();
+        update();
+    });
 }
 
 void OrbView::retint()
@@ -53,9 +63,10 @@ void OrbView::rest()
 
 void OrbView::spin(const QString &layer, double period, bool reversed)
 {
-    anims_.add(layer + QStringLiteral(".spin"),
-               LayerAnimation::loop(QStringLiteral("transform.rotation.z"), 0.0, reversed ? -2 * M_PI : 2 * M_PI,
-                                    Theme::reduceMotion() ? 3 * period : period, false));
+    auto *a = LayerAnimation::loop(QStringLiteral("transform.rotation.z"), 0.0, reversed ? -2 * M_PI : 2 * M_PI,
+                                   period, false);
+    a->step = 0.25 / std::max(g_.r, 1.0); // radians that move the rim a quarter pixel
+    anims_.add(layer + QStringLiteral(".spin"), a);
 }
 
 void OrbView::setBusy(bool busy)
@@ -68,15 +79,30 @@ void OrbView::setBusy(bool busy)
         return;
     }
     ringOpacity_ = ring2Opacity_ = coreOpacity_ = 1;
+    startMotion();
+    update();
+}
+
+// Busy with reduced motion: the orb shows busy at full strength and keeps
+// still; the motion starts or stops when the setting changes.
+void OrbView::startMotion()
+{
+    anims_.removeAll();
+    if (!busy_ || Theme::reduceMotion())
+        return;
     spin(QStringLiteral("ring"), 1.5, false);
     spin(QStringLiteral("ring2"), 2.4, true);
-    if (!Theme::reduceMotion())
-        anims_.add(QStringLiteral("core.pulse"), LayerAnimation::loop(QStringLiteral("opacity"), 0.35, 1.0, 0.85, true));
-    update();
+    auto *pulse = LayerAnimation::loop(QStringLiteral("opacity"), 0.35, 1.0, 0.85, true);
+    pulse->step = 1.0 / 128;
+    anims_.add(QStringLiteral("core.pulse"), pulse);
 }
 
 void OrbView::paintEvent(QPaintEvent *)
 {
+    if (surface_ && surface_->drawingBackdrop())
+        return;
+    if (surface_)
+        surface_->viewPainted();
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
     const QPointF c = g_.centre;
@@ -221,31 +247,60 @@ bool busy()
     return state().busy;
 }
 
+static void stopTimer()
+{
+    State &s = state();
+    if (s.timer) {
+        s.timer->stop();
+        s.timer->deleteLater();
+    }
+    s.timer = nullptr;
+}
+
+// The frames run only while busy and motion is not reduced; with reduced
+// motion the working mark stands still.
+static void startTimer()
+{
+    State &s = state();
+    if (s.timer || Theme::reduceMotion())
+        return;
+    auto *timer = new QTimer(QCoreApplication::instance());
+    timer->setInterval(1000 / 12);
+    QObject::connect(timer, &QTimer::timeout, [] {
+        DockMarkView *v = view();
+        ++v->tick;
+        v->update();
+        show();
+    });
+    timer->start();
+    s.timer = timer;
+}
+
 void setBusy(bool busy)
 {
     State &s = state();
     if (busy == s.busy)
         return;
     s.busy = busy;
-    if (busy) {
-        s.normalIcon = QGuiApplication::windowIcon();
-        auto *timer = new QTimer(QCoreApplication::instance());
-        timer->setInterval(1000 / 12);
-        QObject::connect(timer, &QTimer::timeout, [] {
-            DockMarkView *v = view();
-            ++v->tick;
-            v->update();
+    static const bool watching = [] {
+        QObject::connect(Appearance::shared(), &Appearance::reduceMotionChanged, QCoreApplication::instance(), [] {
+            if (!state().busy)
+                return;
+            if (Theme::reduceMotion())
+                stopTimer();
+            else
+                startTimer();
             show();
         });
-        timer->start();
-        s.timer = timer;
+        return true;
+    }();
+    Q_UNUSED(watching);
+    if (busy) {
+        s.normalIcon = QGuiApplication::windowIcon();
+        startTimer();
         show();
     } else {
-        if (s.timer) {
-            s.timer->stop();
-            s.timer->deleteLater();
-        }
-        s.timer = nullptr;
+        stopTimer();
         QGuiApplication::setWindowIcon(s.normalIcon);
     }
 }

@@ -10,6 +10,8 @@
 
 class QPainter;
 
+class FrameSurface;
+
 class OrbView : public QWidget {
     Q_OBJECT
 public:
@@ -18,7 +20,8 @@ public:
     explicit OrbView(const QRect &frame, QWidget *parent = nullptr);
 
     bool busy() const { return busy_; }
-    // true spins the rings and pulses the dot; false returns to rest.
+    // true spins the rings and pulses the dot (holds them still and strong
+    // when motion is reduced); false returns to rest.
     void setBusy(bool busy);
     // Recolours the rings and the dot from Theme::royal (after a theme change).
     void retint();
@@ -44,10 +47,12 @@ protected:
 
 private:
     void rest();
+    void startMotion();
     void spin(const QString &layer, double period, bool reversed);
 
     Geometry g_;
     AnimationSet anims_;
+    FrameSurface *surface_ = nullptr; // where the frames show
     bool busy_ = false;
     QColor ringColor_, ring2Color_, coreColor_;
     qreal ringOpacity_ = 0.22, ring2Opacity_ = 0.16, coreOpacity_ = 0.3;

@@ -1,4 +1,5 @@
 #include "ui/Mascot.h"
+#include "ui/FrameSurface.h"
 #include "ui/Theme.h"
 #include "platform/Appearance.h"
 #include "platform/Dispatch.h"
@@ -71,6 +72,10 @@ QPainterPath happyEyes(const QRectF &r)
 
 namespace {
 
+// The finest movement worth a new frame, in pixels: a quarter of one, as
+// antialiased edges show it.
+constexpr double kShowsPx = 0.25;
+
 double uniform(double lo, double hi)
 {
     return lo + (hi - lo) * QRandomGenerator::global()->generateDouble();
@@ -93,7 +98,8 @@ QColor turned(const QColor &c, double turn)
 PaviMarkView::PaviMarkView(const QRect &frame, QWidget *parent)
     : QWidget(parent), anims_(this, [this] {
           syncGlow();
-          update();
+          if (!surface_ || !surface_->present())
+              update();
       })
 {
     setGeometry(frame);
@@ -107,6 +113,7 @@ PaviMarkView::PaviMarkView(const QRect &frame, QWidget *parent)
     glowEffect_ = new QGraphicsDropShadowEffect(this);
     glowEffect_->setEnabled(false);
     setGraphicsEffect(glowEffect_);
+    surface_ = new FrameSurface(this);
     syncGlow();
 
     breathe();
@@ -156,9 +163,11 @@ void PaviMarkView::breathe()
     anims_.remove(QStringLiteral("breathe"));
     if (!breathes_ || Theme::reduceMotion())
         return;
-    anims_.add(QStringLiteral("breathe"),
-               LayerAnimation::loop(QStringLiteral("transform.scale"), 1.0, busy_ ? 1.07 : 1.04,
-                                    busy_ ? 0.55 : 1.7, true, Timing::easeInEaseOut()));
+    auto *a = LayerAnimation::loop(QStringLiteral("transform.scale"), 1.0, busy_ ? 1.07 : 1.04, busy_ ? 0.55 : 1.7,
+                                   true, Timing::easeInEaseOut());
+    // The tip, 0.8 of the height from the anchor, moves the most.
+    a->step = kShowsPx / std::max(0.8 * b_.height(), 1.0);
+    anims_.add(QStringLiteral("breathe"), a);
 }
 
 void PaviMarkView::dim()
@@ -186,11 +195,13 @@ void PaviMarkView::startLoops()
     auto *blink = LayerAnimation::loop(QStringLiteral("transform.scale.y"), 1.0, 1.0, period, false);
     blink->values = {1.0, 1.0, 0.12, 1.0};
     blink->keyTimes = {0, 1 - 2 * f, 1 - f, 1};
+    blink->step = kShowsPx / std::max(0.08 * b_.height(), 0.1); // each eye's edge, half its height off the centre
     anims_.add(QStringLiteral("blink"), blink);
 
     // The band crosses the body once in the first 1.4 s of every 5 to 7 s.
     auto *shine = LayerAnimation::loop(QStringLiteral("position.x"), -0.4 * b_.width(), 1.4 * b_.width(), 1.4,
                                        false, Timing::easeInEaseOut());
+    shine->step = 2 * kShowsPx; // a soft band
     shine->cycle = uniform(5, 7);
     shine->beginDelay = uniform(0.5, 3.5);
     anims_.add(QStringLiteral("shine"), shine);
@@ -234,6 +245,7 @@ void PaviMarkView::glow(bool toDark, double seconds)
     a->values = {0.0, 1.0, 1.0, 0.0};
     a->keyTimes = {0, 0.15, 0.6, 1};
     a->seconds = Theme::reduceMotion() ? 0.5 : seconds;
+    a->step = 1.0 / 128;
     anims_.add(QStringLiteral("glow"), a);
 }
 
@@ -257,6 +269,9 @@ void PaviMarkView::syncGlow()
     const bool on = opacity > 0.001;
     if (glowEffect_->isEnabled() != on)
         glowEffect_->setEnabled(on);
+    // The glow spreads beyond the view, past its surface.
+    if (surface_)
+        surface_->setInUse(!on);
     if (!on)
         return;
     if (glowEffect_->color() != c)
@@ -269,6 +284,10 @@ void PaviMarkView::syncGlow()
 
 void PaviMarkView::paintEvent(QPaintEvent *)
 {
+    if (surface_ && surface_->drawingBackdrop())
+        return;
+    if (surface_)
+        surface_->viewPainted();
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
     p.setOpacity(alpha_);

@@ -12,6 +12,7 @@
 #include <QString>
 #include <QWidget>
 
+class FrameSurface;
 class QGraphicsDropShadowEffect;
 
 namespace MascotShape {
@@ -61,6 +62,7 @@ public:
     // "blink", "shine", "hue", "glow"), the view's alpha, which eyes show, and
     // the glow's shadow.
     LayerAnimation *animation(const QString &key) const { return anims_.get(key); }
+    int frames() const { return anims_.frames(); }
     qreal alphaValue() const { return alpha_; }
     bool happyEyesShown() const { return happyShown_; }
     QColor shadowColor() const { return shadowColor_; }
@@ -82,6 +84,7 @@ private:
     QPainterPath body_, eyes_, happyEyes_;
     AnimationSet anims_;
     QGraphicsDropShadowEffect *glowEffect_ = nullptr;
+    FrameSurface *surface_ = nullptr; // where the frames show
     qint64 happyUntil_ = 0;
     bool happyShown_ = false;
     bool busy_ = false;

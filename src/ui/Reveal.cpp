@@ -1,6 +1,7 @@
 #include "ui/Reveal.h"
 #include "platform/Dispatch.h"
 #include "ui/Animation.h"
+#include "ui/FrameSurface.h"
 #include "ui/Theme.h"
 
 #include <QPainter>
@@ -34,9 +35,17 @@ RevealOverlay::RevealOverlay(QWidget *parent, const QImage &picture, QPointF cen
     if (parent)
         setGeometry(QRect(QPoint(0, 0), parent->size()));
     raise();
+    // Drawn over the whole window: the marks' own surfaces would show
+    // through it, so they stand aside until the overlay goes.
+    FrameSurface::hold();
     anim_ = new QVariantAnimation(this);
     connect(anim_, &QVariantAnimation::valueChanged, this, [this](const QVariant &v) { showMoment(v.toDouble()); });
     connect(anim_, &QVariantAnimation::finished, this, &RevealOverlay::finished);
+}
+
+RevealOverlay::~RevealOverlay()
+{
+    FrameSurface::release();
 }
 
 QEasingCurve RevealOverlay::curve()

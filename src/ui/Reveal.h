@@ -29,6 +29,7 @@ public:
     // Covers the whole of parent. centre: the switch's centre and switchFrame
     // its frame, both in parent coordinates. toDark: the look being revealed.
     RevealOverlay(QWidget *parent, const QImage &picture, QPointF centre, const QRectF &switchFrame, bool toDark);
+    ~RevealOverlay() override;
 
     // Runs the animation from its start.
     void start();

@@ -579,15 +579,18 @@ const QString &mascotCSS()
 {
     static const QString css = QStringList{
         QStringLiteral(".vo-mascot{display:block;overflow:visible}"),
-        QStringLiteral(".vo-body{transform-origin:50px 91px;transform-box:view-box;animation:vo-breathe 3.4s ease-in-out infinite}"),
-        QStringLiteral(".vo-eyes{transform-origin:50px 52px;transform-box:view-box;animation:vo-blink 4.6s infinite}"),
-        QStringLiteral(".vo-shine{animation:vo-shine 6s cubic-bezier(.22,1,.36,1) infinite}"),
-        QStringLiteral(".vo-hue{animation:vo-hue 16s ease-in-out infinite}"),
+        // It plays its loops a few times when it appears, then keeps still.
+        QStringLiteral(".vo-body{transform-origin:50px 91px;transform-box:view-box;animation:vo-breathe 3.4s ease-in-out 4}"),
+        QStringLiteral(".vo-eyes{transform-origin:50px 52px;transform-box:view-box;animation:vo-blink 4.6s 3}"),
+        QStringLiteral(".vo-shine{animation:vo-shine 6s cubic-bezier(.22,1,.36,1) 2}"),
+        QStringLiteral(".vo-hue{animation:vo-hue 16s ease-in-out 1}"),
         QStringLiteral("@keyframes vo-breathe{0%,100%{transform:scale(1)}50%{transform:scale(1.04)}}"),
         QStringLiteral("@keyframes vo-blink{0%,94%,100%{transform:scaleY(1)}96.5%{transform:scaleY(.12)}}"),
         QStringLiteral("@keyframes vo-shine{0%{transform:skewX(-18deg) translateX(0)}24%,100%{transform:skewX(-18deg) translateX(190px)}}"),
         QStringLiteral("@keyframes vo-hue{0%,45%{filter:hue-rotate(0deg) saturate(1.05)}100%{filter:hue-rotate(360deg) saturate(1.05)}}"),
-        QStringLiteral("@media (prefers-reduced-motion: reduce){.vo-body,.vo-hue,.vo-shine{animation:none}}"),
+        QStringLiteral("@media (prefers-reduced-motion: reduce){.vo-body,.vo-eyes,.vo-hue,.vo-shine{animation:none}}"),
+        QStringLiteral("[data-velto-still] .vo-body,[data-velto-still] .vo-eyes,[data-velto-still] .vo-hue,"
+                       "[data-velto-still] .vo-shine{animation:none}"),
     }.join(QLatin1Char('\n'));
     return css;
 }

@@ -1,4 +1,5 @@
 #include "ui/ThemeSwitch.h"
+#include "ui/FrameSurface.h"
 #include "ui/Theme.h"
 #include "platform/Appearance.h"
 
@@ -110,8 +111,24 @@ QAccessibleInterface *switchAccessible(const QString &className, QObject *object
 
 } // namespace
 
+namespace {
+// Where the stars and their glow are drawn in the night state.
+const QRect kStarsArea(8, 5, 31, 22);
+} // namespace
+
 ThemeSwitch::ThemeSwitch(const QRect &frame, QWidget *parent)
-    : QWidget(parent), anims_(this, [this] { update(); })
+    : QWidget(parent), anims_(this, [this] {
+          // The twinkle repaints the stars alone; a change of state, to its
+          // last frame, the whole switch.
+          const bool changing = anims_.get(QStringLiteral("state")) != nullptr;
+          if (surface_ && surface_->present()) {
+          } else if (changing || wasChanging_) {
+              update();
+          } else {
+              update(kStarsArea);
+          }
+          wasChanging_ = changing;
+      })
 {
     static const bool factory = [] {
         QAccessible::installFactory(switchAccessible);
@@ -125,6 +142,7 @@ ThemeSwitch::ThemeSwitch(const QRect &frame, QWidget *parent)
     setAccessibleName(QStringLiteral("Dark mode"));
     // Reached with the keyboard (Tab), not focused by a click.
     setFocusPolicy(Qt::TabFocus);
+    surface_ = new FrameSurface(this);
     apply(false);
     connect(Appearance::shared(), &Appearance::reduceMotionChanged, this, &ThemeSwitch::twinkle);
 }
@@ -226,6 +244,7 @@ void ThemeSwitch::twinkle()
         if (!on_ || Theme::reduceMotion())
             continue;
         auto *a = LayerAnimation::loop(QStringLiteral("opacity"), 1.0, 0.35, 1.3, true, Timing::easeInEaseOut());
+        a->step = 1.0 / 32; // a two-pixel star shows no finer shades
         a->beginDelay = delays[i % 3];
         anims_.add(key, a);
     }
@@ -233,6 +252,10 @@ void ThemeSwitch::twinkle()
 
 void ThemeSwitch::paintEvent(QPaintEvent *)
 {
+    if (surface_ && surface_->drawingBackdrop())
+        return;
+    if (surface_)
+        surface_->viewPainted();
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
     p.setPen(Qt::NoPen);

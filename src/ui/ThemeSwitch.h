@@ -10,6 +10,8 @@
 #include <QPointF>
 #include <QWidget>
 
+class FrameSurface;
+
 class ThemeSwitch : public QWidget {
     Q_OBJECT
 public:
@@ -63,6 +65,8 @@ private:
 
     bool on_ = false;
     bool pressed_ = false;
+    bool wasChanging_ = false;
     Look from_, to_;
     AnimationSet anims_;
+    FrameSurface *surface_ = nullptr; // where the frames show
 };

@@ -176,6 +176,30 @@ TEST_F(AppDelegateTest, ToolActivityAndConfirmHooks)
     EXPECT_TRUE(app->confirmStep(QStringLiteral("Pay"), QStringLiteral("₹100")));
 }
 
+// A burst of tool calls changes the status line at once for the first and
+// then once more, for the latest; an update held back is dropped when the
+// page has said meanwhile that it is idle.
+TEST_F(AppDelegateTest, ABurstOfToolCallsRepaintsTheStatusLineOnceMore)
+{
+    app->setWork(home->file("Clients"));
+    app->toolActivity(QStringLiteral("erp_list"));
+    EXPECT_EQ(app->statusLabel()->text(), QString::fromUtf8("ERP · list"));
+    EXPECT_TRUE(app->barOrb()->busy());
+    app->toolActivity(QStringLiteral("erp_get"));
+    app->toolActivity(QStringLiteral("erp_gst"));
+    EXPECT_EQ(app->statusLabel()->text(), QString::fromUtf8("ERP · list")) << "held for the interval";
+    ASSERT_TRUE(waitFor([&] { return app->statusLabel()->text() == QString::fromUtf8("ERP · gst"); }, 5000))
+        << app->statusLabel()->text().toStdString();
+
+    TestKit::spin(250); // a quiet interval
+    app->toolActivity(QStringLiteral("erp_list"));
+    app->toolActivity(QStringLiteral("erp_get"));
+    app->chatMessage(QJsonObject{{"working", false}});
+    TestKit::spin(400);
+    EXPECT_EQ(app->statusLabel()->text(), QStringLiteral("Clients"));
+    EXPECT_FALSE(app->barOrb()->busy());
+}
+
 // The engine brings up its instance for a folder slowly (it answers nothing
 // for 2.5 s) and its page gives its health probe 1.2 s: loaded at once, the
 // page would go to routes this engine does not serve. The app warms the

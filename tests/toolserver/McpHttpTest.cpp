@@ -125,6 +125,9 @@ TEST(McpHttp, EveryReplyCarriesTheSameHeaders)
     EXPECT_EQ(reply("200 OK", QJsonObject{{"id", 7}, {"text", QString::fromUtf8("₹ 1")}}),
               "HTTP/1.1 200 OK\r\n" + fixed + "Content-Length: 23\r\nConnection: close\r\n\r\n" +
                   QByteArray("{\"id\":7,\"text\":\"\xe2\x82\xb9 1\"}"));
+    // A body serialised beforehand goes out as it is.
+    EXPECT_EQ(reply("200 OK", Body::serialised("{\"a\":[1]}")),
+              "HTTP/1.1 200 OK\r\n" + fixed + "Content-Length: 9\r\nConnection: close\r\n\r\n{\"a\":[1]}");
 }
 
 } // namespace

@@ -430,6 +430,57 @@ TEST_F(ServerTest, UnknownMethodsGetMethodNotFound)
     }
 }
 
+// The list is serialised once per server and only the id is new in each
+// reply: whatever JSON the id is, it comes back as it was sent.
+TEST_F(ServerTest, ToolsListIsBuiltOnceAndEchoesAnyId)
+{
+    int built = 0;
+    Families::listed = {ToolFamily{[] { return QSet<QString>{"count_tool"}; },
+                                   [&built](Tool::Obj obj) {
+                                       ++built;
+                                       return QJsonArray{QJsonObject{{"name", "count_tool"},
+                                                                     {"description", "d"},
+                                                                     {"inputSchema", obj({}, {})}}};
+                                   },
+                                   [](const QString &, const QJsonObject &, const Tool::Done &done) { done("", false); }}};
+    const QJsonObject expected{{"tools", BrowserMCP::tools()}};
+    built = 0;
+
+    const QJsonValue ids[] = {
+        1,
+        0,
+        -3.25,
+        9007199254740991.0,
+        QJsonValue(QJsonValue::Null),
+        "",
+        QString::fromUtf8("req \"7\" ₹ \\ \n end"),
+        QJsonArray{1, "two"},
+        QJsonObject{{"k", QJsonArray{true, false}}},
+        true,
+    };
+    for (const QJsonValue &id : ids) {
+        QJsonObject message{{"jsonrpc", "2.0"}, {"method", "tools/list"}, {"id", id}};
+        const Reply r = exchange(port(), post(QJsonDocument(message).toJson(QJsonDocument::Compact), token()));
+        ASSERT_EQ(r.status, "200 OK") << show(id);
+        const QJsonObject json = r.json();
+        EXPECT_EQ(json.keys(), (QStringList{"id", "jsonrpc", "result"})) << r.body.toStdString().substr(0, 80);
+        EXPECT_EQ(json["id"], id) << show(id);
+        EXPECT_EQ(json["jsonrpc"], "2.0");
+        EXPECT_EQ(json["result"].toObject(), expected) << show(id);
+        // The same bytes the whole object would serialise to.
+        EXPECT_EQ(r.body, QJsonDocument(QJsonObject{{"jsonrpc", "2.0"}, {"id", id}, {"result", expected}})
+                              .toJson(QJsonDocument::Compact))
+            << show(id);
+    }
+    EXPECT_EQ(built, 1) << "the table is built at the first tools/list only";
+
+    // Another server (another launch) builds its own.
+    BrowserMCP other(pane.get());
+    ASSERT_TRUE(other.start());
+    EXPECT_EQ(exchange(other.port(), post(rpc("tools/list"), other.token())).json()["result"].toObject(), expected);
+    EXPECT_EQ(built, 2);
+}
+
 TEST_F(ServerTest, ToolsListAndToolsCallOverTheWire)
 {
     const Reply list = ask("tools/list");

@@ -70,16 +70,30 @@ TEST_F(BusyTest, OrbSpinsWhileBusyAndRestsFaintly)
     EXPECT_DOUBLE_EQ(orb.coreOpacity(), 0.3);
 }
 
-TEST_F(BusyTest, OrbUnderReducedMotionTurnsSlowlyWithoutPulse)
+// Reduced motion means no repeating motion: a busy orb shows busy at full
+// strength and keeps still, and follows the setting when it changes.
+TEST_F(BusyTest, OrbUnderReducedMotionKeepsStill)
 {
     desktopReduceMotion = true;
     OrbView orb(QRect(0, 0, 20, 20));
     orb.setBusy(true);
-    ASSERT_NE(orb.animation("ring.spin"), nullptr);
-    EXPECT_DOUBLE_EQ(orb.animation("ring.spin")->seconds, 4.5);
-    EXPECT_DOUBLE_EQ(orb.animation("ring2.spin")->seconds, 7.2);
-    EXPECT_EQ(orb.animation("core.pulse"), nullptr);
+    for (const char *key : {"ring.spin", "ring2.spin", "core.pulse"})
+        EXPECT_EQ(orb.animation(key), nullptr) << key;
+    EXPECT_DOUBLE_EQ(orb.ringOpacity(), 1);
     EXPECT_DOUBLE_EQ(orb.coreOpacity(), 1);
+
+    reduceMotion(false);
+    ASSERT_NE(orb.animation("ring.spin"), nullptr);
+    EXPECT_DOUBLE_EQ(orb.animation("ring.spin")->seconds, 1.5);
+    EXPECT_NE(orb.animation("core.pulse"), nullptr);
+    reduceMotion(true);
+    EXPECT_EQ(orb.animation("ring.spin"), nullptr);
+    EXPECT_EQ(orb.animation("core.pulse"), nullptr);
+    EXPECT_TRUE(orb.busy());
+
+    orb.setBusy(false);
+    reduceMotion(false);
+    EXPECT_EQ(orb.animation("ring.spin"), nullptr) << "a resting orb stays at rest";
 }
 
 TEST_F(BusyTest, OrbDrawsItsOpenRingsInTheAccent)
@@ -167,5 +181,25 @@ TEST_F(BusyTest, DockMascotAnimatesTheWindowIconWhileBusy)
     const int last = DockMascot::view()->tick;
     TestKit::spin(200);
     EXPECT_EQ(DockMascot::view()->tick, last) << "one timer, stopped";
+    QGuiApplication::setWindowIcon(QIcon());
+}
+
+TEST_F(BusyTest, DockMascotStandsStillWithReducedMotion)
+{
+    desktopReduceMotion = true;
+    const qint64 blank = QGuiApplication::windowIcon().cacheKey();
+    DockMascot::setBusy(true);
+    EXPECT_NE(QGuiApplication::windowIcon().cacheKey(), blank) << "the working mark shows";
+    const int still = DockMascot::view()->tick;
+    TestKit::spin(300);
+    EXPECT_EQ(DockMascot::view()->tick, still) << "no frames with reduced motion";
+
+    reduceMotion(false);
+    ASSERT_TRUE(TestKit::waitFor([&] { return DockMascot::view()->tick > still; }, 2000));
+    reduceMotion(true);
+    const int stopped = DockMascot::view()->tick;
+    TestKit::spin(300);
+    EXPECT_EQ(DockMascot::view()->tick, stopped);
+    DockMascot::setBusy(false);
     QGuiApplication::setWindowIcon(QIcon());
 }

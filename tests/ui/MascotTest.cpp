@@ -6,6 +6,7 @@
 
 #include <QElapsedTimer>
 #include <QPushButton>
+#include <QTest>
 
 using namespace UiTestKit;
 
@@ -243,4 +244,27 @@ TEST_F(MascotTest, MarkDrawsABlueDropWithWhiteEyes)
     const QImage happy = grab(&host);
     EXPECT_FALSE(near(happy.pixelColor(40, 58), Qt::white, 40)) << "the capsule is gone";
     EXPECT_TRUE(near(happy.pixelColor(40, 51), Qt::white, 60)) << "the arch's top";
+}
+
+// On screen the mark's frames show on a surface of its own: the window
+// around it is not repainted for them (no repaint is asked of it).
+TEST_F(MascotTest, FramesShowOnTheMarksOwnSurface)
+{
+    struct Host : QWidget {
+        int repaints = 0;
+        bool event(QEvent *e) override
+        {
+            if (e->type() == QEvent::UpdateRequest)
+                ++repaints;
+            return QWidget::event(e);
+        }
+    } host;
+    host.resize(80, 80);
+    auto *mark = new PaviMarkView(QRect(10, 10, 40, 40), &host);
+    host.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&host));
+    TestKit::spin(200);
+    const int repaints = host.repaints, frames = mark->frames();
+    ASSERT_TRUE(TestKit::waitFor([&] { return mark->frames() >= frames + 5; }, 10000)) << "it breathes";
+    EXPECT_LE(host.repaints - repaints, 1);
 }
