@@ -293,6 +293,9 @@ TEST_F(AppDelegateTest, NoClientsFolderChosenQuits)
 // credentials, and the chat view gets through its challenge on its own.
 TEST_F(AppDelegateTest, TheChatViewOpensTheLockedEngineWithoutAPrompt)
 {
+    // Real time: scaled down, the engine's 60 s to answer would be 0.6 s,
+    // less than a loaded machine takes to start it.
+    AppTestKit::ScopedTimeScale realTime(1.0);
     TestKit::FakeHttpServer cloud;
     home->refill({{"VELTO_API", cloud.baseUrl()}});
     const QString log = home->file("engine.log");
@@ -318,7 +321,14 @@ TEST_F(AppDelegateTest, TheChatViewOpensTheLockedEngineWithoutAPrompt)
     };
     // The chat view shows the new session's page, and the page's own script
     // reads its messages from the engine.
-    ASSERT_TRUE(waitFor([&] { return made("GET", "/message"); }, 60000)) << "the page's script got no answer";
+    ASSERT_TRUE(waitFor([&] { return made("GET", "/message"); }, 60000))
+        << "the page's script got no answer: " << app->chat()->url().toString().toStdString() << "\n"
+        << [&] {
+               QStringList out;
+               for (const QJsonObject &e : AppTestKit::readLog(log))
+                   out << e.value("event").toString() + " " + e.value("method").toString() + " " + e.value("path").toString();
+               return out.join('\n').toStdString();
+           }();
     ASSERT_TRUE(waitFor([&] { return app->splash()->isHidden(); }, 30000));
     EXPECT_TRUE(app->chat()->url().path().contains("/session/ses_")) << app->chat()->url().toString().toStdString();
     std::optional<QString> header;
