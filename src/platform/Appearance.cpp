@@ -4,7 +4,7 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusVariant>
-#include <QDBusPendingCallWatcher>
+#include <QProcess>
 
 namespace {
 
@@ -22,27 +22,35 @@ QVariant unwrap(QVariant v)
     return v;
 }
 
-// Asks the portal for one setting without waiting; answer gets the value,
-// or nothing when the portal is absent or does not know the key.
-void portalRead(QObject *context, const QString &ns, const QString &key,
-                std::function<void(const std::optional<QVariant> &)> answer)
+std::optional<QVariant> portalRead(const QString &ns, const QString &key)
 {
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected())
-        return;
+        return std::nullopt;
     QDBusMessage call = QDBusMessage::createMethodCall(kPortal, kPortalPath, kSettings, QStringLiteral("Read"));
     call << ns << key;
-    auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, 2000), context);
-    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, context,
-                     [answer = std::move(answer)](QDBusPendingCallWatcher *w) {
-                         w->deleteLater();
-                         const QDBusMessage reply = w->reply();
-                         if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
-                             answer(std::nullopt);
-                             return;
-                         }
-                         answer(unwrap(reply.arguments().constFirst()));
-                     });
+    const QDBusMessage reply = bus.call(call, QDBus::Block, 500);
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+        return std::nullopt;
+    return unwrap(reply.arguments().constFirst());
+}
+
+// GNOME's own setting, when no portal answers.
+std::optional<QString> gsettingsGet(const QString &key)
+{
+    QProcess p;
+    p.start(QStringLiteral("gsettings"), {QStringLiteral("get"), kGnomeNs, key});
+    if (!p.waitForFinished(1000)) {
+        p.kill();
+        p.waitForFinished(200);
+        return std::nullopt;
+    }
+    if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
+        return std::nullopt;
+    QString v = QString::fromUtf8(p.readAllStandardOutput()).trimmed();
+    if (v.size() >= 2 && v.startsWith(QLatin1Char('\'')) && v.endsWith(QLatin1Char('\'')))
+        v = v.mid(1, v.size() - 2);
+    return v;
 }
 
 // The portal's colour scheme: 1 prefers dark, 2 prefers light, 0 no preference.
@@ -94,70 +102,48 @@ void Appearance::load()
     if (loaded_)
         return;
     loaded_ = true;
+
+    std::optional<bool> dark;
+    if (auto v = portalRead(kAppearanceNs, QStringLiteral("color-scheme")))
+        dark = schemeFromPortal(*v);
+    if (!dark) {
+        if (auto v = portalRead(kGnomeNs, QStringLiteral("color-scheme")))
+            dark = darkFromGnomeScheme(v->toString());
+        else if (auto s = gsettingsGet(QStringLiteral("color-scheme")))
+            dark = darkFromGnomeScheme(*s);
+    }
+    dark_ = dark.value_or(false);
+
+    if (auto v = portalRead(kGnomeNs, QStringLiteral("enable-animations")))
+        animations_ = v->toBool();
+    else if (auto s = gsettingsGet(QStringLiteral("enable-animations")))
+        animations_ = *s != QLatin1String("false");
+
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (bus.isConnected())
         bus.connect(kPortal, kPortalPath, kSettings, QStringLiteral("SettingChanged"), new PortalListener(this),
                     SLOT(settingChanged(QString, QString, QDBusVariant)));
-    refresh();
-}
-
-void Appearance::refresh()
-{
-    loaded_ = true;
-    portalRead(this, kGnomeNs, QStringLiteral("color-scheme"), [this](const std::optional<QVariant> &v) {
-        if (!v)
-            return;
-        gnomeDark_ = darkFromGnomeScheme(v->toString());
-        resolveDark();
-    });
-    portalRead(this, kAppearanceNs, QStringLiteral("color-scheme"), [this](const std::optional<QVariant> &v) {
-        if (!v)
-            return;
-        portalDark_ = schemeFromPortal(*v);
-        resolveDark();
-    });
-    portalRead(this, kGnomeNs, QStringLiteral("enable-animations"), [this](const std::optional<QVariant> &v) {
-        if (v)
-            setAnimations(v->toBool());
-    });
-}
-
-void Appearance::resolveDark()
-{
-    const bool dark = portalDark_.value_or(gnomeDark_);
-    if (dark != dark_) {
-        dark_ = dark;
-        emit colorSchemeChanged();
-    }
-}
-
-void Appearance::setAnimations(bool on)
-{
-    if (on != animations_) {
-        animations_ = on;
-        emit reduceMotionChanged();
-    }
 }
 
 void Appearance::settingChanged(const QString &ns, const QString &key, const QVariant &v)
 {
     if (ns == kAppearanceNs && key == QLatin1String("color-scheme")) {
-        portalDark_ = schemeFromPortal(v);
-        if (portalDark_) {
-            resolveDark();
-            return;
+        // "No preference" falls back to GNOME's own word.
+        bool dark = false;
+        if (auto d = schemeFromPortal(v))
+            dark = *d;
+        else if (auto g = portalRead(kGnomeNs, QStringLiteral("color-scheme")))
+            dark = darkFromGnomeScheme(g->toString());
+        if (dark != dark_) {
+            dark_ = dark;
+            emit colorSchemeChanged();
         }
-        // "No preference" falls back to GNOME's own word, asked afresh.
-        portalRead(this, kGnomeNs, QStringLiteral("color-scheme"), [this](const std::optional<QVariant> &g) {
-            if (g)
-                gnomeDark_ = darkFromGnomeScheme(g->toString());
-            resolveDark();
-        });
-    } else if (ns == kGnomeNs && key == QLatin1String("color-scheme")) {
-        gnomeDark_ = darkFromGnomeScheme(v.toString());
-        resolveDark();
     } else if (ns == kGnomeNs && key == QLatin1String("enable-animations")) {
-        setAnimations(v.toBool());
+        const bool on = v.toBool();
+        if (on != animations_) {
+            animations_ = on;
+            emit reduceMotionChanged();
+        }
     }
 }
 

@@ -108,6 +108,45 @@ TEST_F(RecordHooksTest, RecButtonFollowsTheRecorderAndStopsIt)
     EXPECT_EQ(answers.shownAlerts.size(), 1u);
 }
 
+// Quitting (the menu, closing the window and SIGTERM all come here) while a
+// recording runs stops it as record_stop would: the video ends at that
+// moment and is finished before the app leaves.
+TEST_F(RecordHooksTest, QuittingWhileRecordingFinishesTheVideoFirst)
+{
+    // (The shared recorder keeps its last outcome, so this runs after the
+    // REC button's case, which expects none.)
+    int quits = 0;
+    AppDelegate::terminate = [&] { ++quits; };
+    AppTestKit::ScopedTimeScale realTime(1.0);
+    PaneRecorder &recorder = PaneRecorder::shared();
+    const QString folder = home->file("Clients/Videos/Quit");
+    int frames = 0;
+    const auto err = recorder.startWindow(QSizeF(320, 200), 1, folder, "Quit", [&](std::function<void(const QImage &)> done) {
+        QImage img(320, 200, QImage::Format_RGB32);
+        img.fill(QColor(40 + (frames++ * 7) % 200, 120, 200));
+        done(img);
+    });
+    ASSERT_FALSE(err.has_value()) << err->description().toStdString();
+    ASSERT_TRUE(waitFor([&] { return recorder.written() >= 3; }, 30000));
+
+    const double at = recorder.seconds();
+    app->quit();
+    EXPECT_FALSE(recorder.isRecording()) << "the recording ends at the quit";
+    ASSERT_TRUE(waitFor([&] { return quits == 1; }, 60000));
+    EXPECT_FALSE(recorder.isFinishing());
+    const auto summary = recorder.lastSummary();
+    ASSERT_TRUE(summary.has_value());
+    EXPECT_EQ(summary->folder, folder);
+    EXPECT_GE(summary->seconds, at - 0.1);
+    EXPECT_LT(summary->seconds, at + 5) << "the video ends when the app was asked to quit";
+    EXPECT_GT(QFileInfo(folder + "/raw.mp4").size(), 0);
+    EXPECT_TRUE(QFileInfo::exists(folder + "/steps.json"));
+
+    // With nothing recording, quitting leaves at once.
+    app->quit();
+    EXPECT_EQ(quits, 2);
+}
+
 TEST_F(RecordHooksTest, WindowCaptureDrawsOverlappingWindowsAndTheRing)
 {
     QWidget *window = app->window();

@@ -502,6 +502,12 @@ TEST(WholeLoop, TheCaTypesAQuestionIntoTheChatPageAndReadsTheAnswer)
     // The page reports the agent at work, then done; the answer shows on the
     // page and quotes the page the model read through the browser tool.
     EXPECT_TRUE(waitFor([&] { return app->barOrb()->busy(); }, 60000)) << "the page never said it was working";
+    // The tool call brings the browser pane forward over the chat; the CA
+    // comes back to the chat once the portal page has opened there (a
+    // hidden chat page is held back by the web view).
+    ASSERT_TRUE(waitFor([&] { return !fixture.requestsTo("/page").isEmpty(); }, 180000))
+        << "the browser pane never loaded the page" << engineLogTail(home.path());
+    app->showChat();
     const auto pageText = [&] { return pageValue(chat, "document.body ? document.body.innerText : ''"); };
     ASSERT_TRUE(waitFor([&] { return pageText().contains("The page says:") && pageText().contains(PAGE_TEXT); },
                         180000))
