@@ -1,5 +1,6 @@
 // Start-up and shutdown of AppDelegate; the main window is in MainWindow.cpp.
 #include "app/AppDelegate.h"
+#include "app/Leftovers.h"
 #include "app/HarnessSync.h"
 #include "app/RoutineRunner.h"
 #include "app/Sidebar.h"
@@ -72,6 +73,7 @@ void AppDelegate::bringToFront()
 
 void AppDelegate::applicationDidFinishLaunching()
 {
+    Leftovers::cleanAtStart();
     Theme::registerBundledFonts();
     loadTheme();
     applyAppearance();

@@ -186,6 +186,24 @@ TEST_F(EInvoiceCallTest, BusinessRepliesAreOpenedOrWorded)
     }
 }
 
+// A report or cancellation that left and lost its answer may stand at the
+// IRP; a read that lost its answer says nothing of the kind.
+TEST_F(EInvoiceCallTest, AWriteWhoseAnswerWasLostMayHaveHappened)
+{
+    connectTo();
+    FakeIrp::Reply drop;
+    drop.drop = true;
+    irp->onCall([drop](const FakeIrp::Request &, const std::optional<QJsonObject> &) { return drop; });
+    const QString may = " The request was sent and the IRP may have carried it out: check on the IRP portal before "
+                        "trying again.";
+    const QString write = signedCall("/eicore/v1.03/Invoice", "POST", QJsonObject{{"a", 1}}).error;
+    EXPECT_TRUE(write.startsWith("The connection to the IRP failed before its whole answer arrived: "))
+        << write.toStdString();
+    EXPECT_TRUE(write.endsWith(may)) << write.toStdString();
+    const QString read = signedCall("/x", "GET").error;
+    EXPECT_FALSE(read.contains("may have")) << read.toStdString();
+}
+
 TEST_F(EInvoiceCallTest, ASessionKeyOfTheWrongLengthFailsBeforeAnyPayloadIsSent)
 {
     connectTo();
