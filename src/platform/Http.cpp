@@ -143,8 +143,15 @@ void sendOnMain(const Request &req, Done done)
     QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, [reply, state, max, fail] {
         state->sent = true;
         const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
-        if (length.isValid() && length.toLongLong() > max)
-            fail(Failure::TooLarge);
+        // Aborting from inside this signal upsets Qt's reply; a moment later
+        // is as good, as the read bound holds meanwhile.
+        if (length.isValid() && length.toLongLong() > max && state->failure == Failure::None) {
+            state->failure = Failure::TooLarge;
+            QTimer::singleShot(0, reply, [reply, state] {
+                if (!state->finished)
+                    reply->abort();
+            });
+        }
     });
     QObject::connect(reply, &QIODevice::readyRead, reply, [reply, state, max, fail] {
         state->sent = true;
