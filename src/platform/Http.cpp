@@ -83,12 +83,13 @@ bool sameOrigin(const QUrl &a, const QUrl &b)
            && a.port(defaultPort) == b.port(b.scheme() == QLatin1String("https") ? 443 : 80);
 }
 
-// Qt's own error codes from 201 to 299 and 401 to 499 stand for HTTP
-// statuses; the others mean the transfer itself failed.
+// Qt's error codes below 200 (connection and proxy) and a protocol failure
+// mean the transfer itself failed; most of the others stand for HTTP
+// statuses of a whole answer.
 bool transportError(QNetworkReply::NetworkError e)
 {
     const int code = int(e);
-    return e != QNetworkReply::NoError && !(code >= 201 && code <= 299) && !(code >= 401 && code <= 499);
+    return (code >= 1 && code <= 199) || e == QNetworkReply::ProtocolFailure;
 }
 
 // What one request has seen so far.

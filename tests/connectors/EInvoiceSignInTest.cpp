@@ -156,7 +156,7 @@ TEST_F(EInvoiceCallTest, SignInRepliesAreReadOrWorded)
     FakeIrp::Reply drop;
     drop.drop = true;
     irp->onSignIn([drop](const FakeIrp::Request &) { return std::optional<FakeIrp::Reply>(drop); });
-    EXPECT_TRUE(signedCall("/x", "GET").error.startsWith("Could not reach the IRP: "));
+    EXPECT_TRUE(signedCall("/x", "GET").error.startsWith("The connection to the IRP failed before its whole answer arrived: "));
 }
 
 TEST_F(EInvoiceCallTest, BusinessRepliesAreOpenedOrWorded)
