@@ -75,10 +75,6 @@ void send(const QUrl &url, const std::optional<QString> &token, const QString &m
             case Http::Failure::Redirected:
                 a.error = r.error + QLatin1Char('.');
                 break;
-            case Http::Failure::Lost:
-                a.error = QStringLiteral("The connection to ") + host +
-                          QStringLiteral(" failed before its whole answer arrived: ") + r.error + QLatin1Char('.');
-                break;
             default:
                 a.error = QStringLiteral("Could not reach ") + host + QStringLiteral(": ") + r.error;
             }

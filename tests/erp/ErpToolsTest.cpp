@@ -537,6 +537,7 @@ TEST_F(ErpToolsTest, AWriteWhoseAnswerWasLostMayHaveHappened)
     FakeReply drop;
     drop.drop = true;
     erp->server.on("POST", "/erp/api/cli/v1/write/sells/create", drop);
+    erp->server.clearRequests(); // the dry run went to the same address
     const Answer a = run("erp_commit", {{"pending_id", id}});
     EXPECT_TRUE(a.isError);
     EXPECT_TRUE(a.text.startsWith("The CA approved and the write was sent, but no whole answer came back: "))
