@@ -1,5 +1,6 @@
 // Start-up and shutdown of AppDelegate; the main window is in MainWindow.cpp.
 #include "app/AppDelegate.h"
+#include "app/Leftovers.h"
 #include "ui/Coalesce.h"
 #include "app/HarnessSync.h"
 #include "app/RoutineRunner.h"
@@ -103,6 +104,7 @@ void AppDelegate::bringToFront()
 
 void AppDelegate::applicationDidFinishLaunching()
 {
+    Leftovers::cleanAtStart();
     Theme::registerBundledFonts();
     loadTheme();
     applyAppearance();

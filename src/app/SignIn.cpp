@@ -203,6 +203,7 @@ void LoginWindow::signIn()
     req.url = QUrl(API + QStringLiteral("/cli/login"));
     req.headers = {{"Content-Type", "application/json"}};
     req.body = SignIn::loginBody(email, password);
+    req.credential = true; // the password rides in the body
     req.timeout = 30;
     QPointer<LoginWindow> self(this);
     Http::request(req, [self, email](const Http::Response &reply) {

@@ -64,6 +64,23 @@ struct SignIn {
     QStringList secrets;
 };
 
+// A request that got no answer, in the CA's words.
+QString failureText(const QString &vendor, const Http::Response &r)
+{
+    switch (r.failure) {
+    case Http::Failure::NotSent:
+    case Http::Failure::None:
+        return QStringLiteral("Could not reach ") + vendor + QStringLiteral(": ") + r.error;
+    case Http::Failure::TooLarge:
+        return QStringLiteral("The answer from ") + vendor + QStringLiteral(" was cut off: ") + r.error + QLatin1Char('.');
+    case Http::Failure::Lost:
+        return QStringLiteral("The connection to ") + vendor + QStringLiteral(" failed before its whole answer arrived: ") +
+               r.error + QLatin1Char('.');
+    default:
+        return vendor + QStringLiteral(": ") + r.error + QLatin1Char('.');
+    }
+}
+
 void signIn(const BooksConnection &c, std::function<void(const SignIn &)> done)
 {
     const QString url = BooksTools::tokenHost(c);
@@ -87,6 +104,7 @@ void signIn(const BooksConnection &c, std::function<void(const SignIn &)> done)
     req.url = QUrl(url);
     req.timeout = kTokenTimeout;
     req.maxBody = kMaxReply;
+    req.credential = true; // the refresh token and the client secret ride in the body
     req.headers.append(Http::Header{"Content-Type", "application/x-www-form-urlencoded"});
     req.body = "grant_type=refresh_token&refresh_token=" + formValue(*refresh);
     if (c.isZoho()) {
@@ -101,7 +119,7 @@ void signIn(const BooksConnection &c, std::function<void(const SignIn &)> done)
         out.secrets = {stored, secret};
         const QString vendor = c.vendorName();
         if (!r.error.isEmpty()) {
-            out.error = QStringLiteral("Could not reach ") + vendor + QStringLiteral(": ") + r.error;
+            out.error = failureText(vendor, r);
         } else if (const std::optional<QJsonObject> o = jsonObject(r.body)) {
             const QJsonValue token = o->value(QLatin1String("access_token"));
             if (token.isString() && !token.toString().isEmpty()) {
@@ -143,7 +161,10 @@ void readReply(const BooksConnection &c, const Http::Response &r, bool invoice, 
     QString error;
     const std::optional<QJsonObject> o = r.error.isEmpty() ? jsonObject(r.body) : std::nullopt;
     if (!r.error.isEmpty()) {
-        error = QStringLiteral("Could not reach ") + vendor + QStringLiteral(": ") + r.error;
+        error = failureText(vendor, r);
+        if (invoice && r.mayHaveArrived())
+            error += QStringLiteral(" The invoice was sent and may have been created in ") + vendor +
+                     QStringLiteral(": check there before trying again.");
     } else if (!o) {
         error = vendor + QStringLiteral(" answered HTTP ") + status(r) +
                 QStringLiteral(" with something Velto could not read.");

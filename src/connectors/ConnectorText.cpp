@@ -21,29 +21,32 @@ constexpr qsizetype kShortest = 8;
 const QString kHidden = QStringLiteral("[hidden]");
 } // namespace
 
-QString scrub(QString text, const QStringList &secrets)
+QString scrub(QString text, const QStringList &secrets, const QStringList &always)
 {
     for (const QString &s : secrets)
         if (s.size() >= kShortest)
             text.replace(s, kHidden);
+    for (const QString &s : always)
+        if (!s.isEmpty())
+            text.replace(s, kHidden);
     return text;
 }
 
-QJsonValue scrub(const QJsonValue &value, const QStringList &secrets)
+QJsonValue scrub(const QJsonValue &value, const QStringList &secrets, const QStringList &always)
 {
     if (value.isString())
-        return scrub(value.toString(), secrets);
+        return scrub(value.toString(), secrets, always);
     if (value.isArray()) {
         QJsonArray out;
         for (const QJsonValue &v : value.toArray())
-            out.append(scrub(v, secrets));
+            out.append(scrub(v, secrets, always));
         return out;
     }
     if (value.isObject()) {
         const QJsonObject in = value.toObject();
         QJsonObject out;
         for (auto it = in.begin(); it != in.end(); ++it)
-            out.insert(scrub(it.key(), secrets), scrub(it.value(), secrets));
+            out.insert(scrub(it.key(), secrets, always), scrub(it.value(), secrets, always));
         return out;
     }
     return value;

@@ -15,9 +15,10 @@ namespace ConnectorText {
 QString pretty(const QJsonValue &value);
 
 // Every secret of at least a few characters replaced, wherever it appears
-// (in keys and in texts, at any depth).
-QString scrub(QString text, const QStringList &secrets);
-QJsonValue scrub(const QJsonValue &value, const QStringList &secrets);
+// (in keys and in texts, at any depth). `always` are replaced whatever
+// their length: a token someone else chose may be short.
+QString scrub(QString text, const QStringList &secrets, const QStringList &always = {});
+QJsonValue scrub(const QJsonValue &value, const QStringList &secrets, const QStringList &always = {});
 
 // A property of a tool's input schema, and a tool as tools/list gives it.
 using Tool::descriptor;

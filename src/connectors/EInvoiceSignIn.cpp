@@ -83,9 +83,20 @@ QString unreadable(int status)
            + QStringLiteral(" with something Velto could not read.");
 }
 
-QString unreachable(const QString &error)
+QString unreachable(const Http::Response &r)
 {
-    return QStringLiteral("Could not reach the IRP: ") + error;
+    switch (r.failure) {
+    case Http::Failure::TooLarge:
+        return QStringLiteral("The IRP's answer was cut off: ") + r.error + QLatin1Char('.');
+    case Http::Failure::Lost:
+        return QStringLiteral("The connection to the IRP failed before its whole answer arrived: ") + r.error +
+               QLatin1Char('.');
+    case Http::Failure::TimedOut:
+    case Http::Failure::Redirected:
+        return QStringLiteral("The IRP: ") + r.error + QLatin1Char('.');
+    default:
+        return QStringLiteral("Could not reach the IRP: ") + r.error;
+    }
 }
 
 Http::Header header(const char *name, const QString &value)
@@ -173,7 +184,7 @@ void EInvoiceTools::authenticate(const EInvoiceConnection &c, SignInDone done)
 
     Http::request(req, [appKey = *appKey, secrets, done = std::move(done)](const Http::Response &r) mutable {
         if (!r.answered()) {
-            done({}, {}, unreachable(r.error), secrets);
+            done({}, {}, unreachable(r), secrets);
             return;
         }
         const std::optional<QJsonObject> reply = jsonObject(r.body);
@@ -256,9 +267,14 @@ void EInvoiceTools::call(const EInvoiceConnection &c, const QString &path, const
             req.body = QJsonDocument(QJsonObject{{QStringLiteral("Data"), QString::fromLatin1(sealed->toBase64())}})
                            .toJson(QJsonDocument::Compact);
         }
-        Http::request(req, [sek, secrets, finish](const Http::Response &r) {
+        const bool write = method != "GET";
+        Http::request(req, [sek, secrets, finish, write](const Http::Response &r) {
             if (!r.answered()) {
-                finish(std::nullopt, unreachable(r.error), secrets);
+                QString error = unreachable(r);
+                if (write && r.mayHaveArrived())
+                    error += QStringLiteral(" The request was sent and the IRP may have carried it out: check on the "
+                                            "IRP portal before trying again.");
+                finish(std::nullopt, error, secrets);
                 return;
             }
             const std::optional<QJsonObject> reply = jsonObject(r.body);

@@ -86,13 +86,13 @@ void MailBridge::get(const QString &path, const QMap<QString, QString> &query, D
     req.maxBody = kMaxReply;
     req.headers.append(Http::Header{"Authorization", "Bearer " + door->token.toUtf8()});
     // The token is the bridge's own; whatever the bridge says, it never
-    // reaches the engine.
+    // reaches the engine, however short the bridge made it.
     const QStringList secrets{door->token};
     Http::request(req, [secrets, done = std::move(done)](const Http::Response &r) {
         if (!r.error.isEmpty()) {
-            done(std::nullopt, ConnectorText::scrub(QStringLiteral("Hallix Mail did not answer: ") +
-                                                        withoutFinalStop(r.error) + QStringLiteral(". ") + notConnected,
-                                                    secrets));
+            done(std::nullopt, QStringLiteral("Hallix Mail did not answer: ") +
+                                   ConnectorText::scrub(withoutFinalStop(r.error), {}, secrets) + QStringLiteral(". ") +
+                                   notConnected);
             return;
         }
         const QString status = QString::number(r.status);
@@ -103,7 +103,7 @@ void MailBridge::get(const QString &path, const QMap<QString, QString> &query, D
                                    QStringLiteral(")."));
             return;
         }
-        const QJsonObject reply = ConnectorText::scrub(doc.object(), secrets).toObject();
+        const QJsonObject reply = ConnectorText::scrub(doc.object(), {}, secrets).toObject();
         if (r.status == 401) {
             done(std::nullopt, QStringLiteral("Hallix Mail refused the token. Switch the Velto bridge off and on in "
                                               "Hallix Mail to write a fresh one."));

@@ -20,8 +20,13 @@ struct TallyTools {
     // Exactly one of the two is present.
     using Done = std::function<void(const std::optional<QString> &reply, const QString &error)>;
 
-    // POSTs one XML request to the endpoint (30 s) and answers the reply text.
+    // POSTs one XML request to the endpoint and answers the reply text. An
+    // answer cut off at `maxReply`, or not finished within `timeout` seconds,
+    // is an error, never a shorter reply.
     static void post(const QString &xml, Done done);
+    static inline double timeout = 30;
+    // A day book of a busy year is large, but not larger than this.
+    static inline qint64 maxReply = 64LL * 1024 * 1024;
     static inline std::function<void(const QString &xml, Done done)> send = &TallyTools::post;
 
     static const QString notRunning;

@@ -10,10 +10,6 @@
 
 namespace {
 
-constexpr double kTimeout = 30;
-// A day book of a busy year is large, but not larger than this.
-constexpr qint64 kMaxReply = 64 * 1024 * 1024;
-
 QString escaped(QString text)
 {
     return text.replace(QLatin1Char('&'), QStringLiteral("&amp;"))
@@ -84,17 +80,41 @@ void TallyTools::post(const QString &xml, Done done)
     Http::Request req;
     req.method = "POST";
     req.url = url;
-    req.timeout = kTimeout;
-    req.maxBody = kMaxReply;
+    req.timeout = TallyTools::timeout;
+    req.maxBody = TallyTools::maxReply;
     req.headers.append(Http::Header{"Content-Type", "text/xml;charset=utf-8"});
     req.body = xml.toUtf8();
-    Http::request(req, [done = std::move(done)](const Http::Response &r) {
-        if (!r.error.isEmpty() || !r.answered())
-            done(std::nullopt, notRunning);
-        else if (r.status >= 400)
-            done(std::nullopt, QStringLiteral("Tally answered HTTP ") + QString::number(r.status) + QLatin1Char('.'));
-        else
-            done(decoded(r.body), QString());
+    // An import that left may have been carried out, whatever became of its answer.
+    const bool import = xml.contains(QLatin1String("<TALLYREQUEST>Import</TALLYREQUEST>"));
+    Http::request(req, [import, done = std::move(done)](const Http::Response &r) {
+        if (r.error.isEmpty() && r.answered()) {
+            if (r.status >= 400)
+                done(std::nullopt, QStringLiteral("Tally answered HTTP ") + QString::number(r.status) + QLatin1Char('.'));
+            else
+                done(decoded(r.body), QString());
+            return;
+        }
+        QString error;
+        switch (r.failure) {
+        case Http::Failure::TooLarge:
+            error = QStringLiteral("Tally's answer was cut off: ") + r.error +
+                    QStringLiteral(". Nothing of it was read; ask for a shorter period or one company.");
+            break;
+        case Http::Failure::TimedOut:
+            error = QStringLiteral("Tally did not finish answering in time (") + QString::number(TallyTools::timeout) +
+                    QStringLiteral(" s). Ask the CA whether Tally is busy or showing a message, then try again.");
+            break;
+        case Http::Failure::Lost:
+            error = QStringLiteral("Tally's connection closed before its whole answer arrived.");
+            break;
+        default:
+            done(std::nullopt, TallyTools::notRunning);
+            return;
+        }
+        if (import && r.mayHaveArrived())
+            error += QStringLiteral(" The voucher was sent and may have been written: check Tally's day book before "
+                                    "trying again.");
+        done(std::nullopt, error);
     });
 }
 

@@ -44,6 +44,8 @@ void send(const QUrl &url, const std::optional<QString> &token, const QString &m
     req.timeout = ErpClient::timeout;
     req.maxBody = ErpClient::maxAnswer;
     req.headers = {{"Accept", "application/json"}, {"X-Client", "Velto"}};
+    // Tokens, pairing codes and a client's books go only where they were sent.
+    req.credential = true;
     if (token)
         req.headers.append(Http::Header("Authorization", "Bearer " + token->toUtf8()));
     if (!contentType.isEmpty()) {
@@ -54,6 +56,7 @@ void send(const QUrl &url, const std::optional<QString> &token, const QString &m
     Http::request(req, [host, done = std::move(done)](const Http::Response &r) {
         Answer a;
         a.status = r.status;
+        a.mayHaveArrived = r.mayHaveArrived();
         std::optional<QJsonObject> json;
         if (!r.body.isEmpty()) {
             const QJsonDocument doc = QJsonDocument::fromJson(r.body);
@@ -63,7 +66,18 @@ void send(const QUrl &url, const std::optional<QString> &token, const QString &m
         const QString status = QString::number(r.status);
         bool failed = false;
         if (!r.answered()) {
-            a.error = QStringLiteral("Could not reach ") + host + QStringLiteral(": ") + r.error;
+            switch (r.failure) {
+            case Http::Failure::TooLarge:
+                a.error = QStringLiteral("The answer from ") + host + QStringLiteral(" was cut off: ") + r.error +
+                          QLatin1Char('.');
+                break;
+            case Http::Failure::TimedOut:
+            case Http::Failure::Redirected:
+                a.error = r.error + QLatin1Char('.');
+                break;
+            default:
+                a.error = QStringLiteral("Could not reach ") + host + QStringLiteral(": ") + r.error;
+            }
         } else if (r.status >= 200 && r.status <= 299) {
             const QJsonValue success = json ? json->value(QLatin1String("success")) : QJsonValue();
             if (json && success.isBool() && !success.toBool())

@@ -20,6 +20,9 @@ struct ErpClient {
         std::optional<QJsonObject> json;
         std::optional<QString> error;
         int status = 0;
+        // The request left but its answer never came whole: a write may
+        // have been carried out.
+        bool mayHaveArrived = false;
     };
     using Done = std::function<void(const Answer &)>;
 

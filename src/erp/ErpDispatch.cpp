@@ -231,6 +231,13 @@ void ErpTools::commit(const QJsonObject &args, const Tool::Done &done)
                         QStringLiteral("write/") + write.resource + QLatin1Char('/') + write.action, {},
                         ErpClient::Form{{QStringLiteral("data"), write.data}, {QStringLiteral("commit"), QStringLiteral("1")}},
                         [company = c.company, done](const ErpClient::Answer &a) {
+                            if (!a.json && a.mayHaveArrived)
+                                return done(QStringLiteral("The CA approved and the write was sent, but no whole answer "
+                                                           "came back: ") +
+                                                a.error.value_or(QStringLiteral("unknown error")) +
+                                                QStringLiteral(" The write may have reached the ERP: check ") + company +
+                                                QStringLiteral("'s books there before trying again — tell the CA."),
+                                            true);
                             if (!a.json)
                                 return done(QStringLiteral("The CA approved, but the ERP refused the write: ") +
                                                 a.error.value_or(QStringLiteral("unknown error")) +

@@ -73,6 +73,22 @@ bool writeAtomic(const QString &path, const QByteArray &data, mode_t mode)
     return true;
 }
 
+bool isAtomicTemp(const QString &fileName)
+{
+    if (!fileName.startsWith(QLatin1Char('.')))
+        return false;
+    const qsizetype at = fileName.lastIndexOf(QLatin1String(".tmp-"));
+    if (at <= 1)
+        return false;
+    const QStringView suffix = QStringView(fileName).mid(at + 5);
+    if (suffix.isEmpty() || suffix.size() > 13)
+        return false;
+    for (const QChar c : suffix)
+        if (!(c.isDigit() || (c >= QLatin1Char('a') && c <= QLatin1Char('z'))))
+            return false;
+    return true;
+}
+
 bool writeAtomicMakingFolder(const QString &path, const QByteArray &data, mode_t mode)
 {
     QDir().mkpath(QFileInfo(path).absolutePath());

@@ -14,6 +14,10 @@ namespace Files {
 // including a missing folder: callers make the folders they mean to.
 bool writeAtomic(const QString &path, const QByteArray &data, mode_t mode = 0644);
 
+// True for the name of writeAtomic's temporary file (".NAME.tmp-SUFFIX"),
+// which is only left behind when the program stopped mid-write.
+bool isAtomicTemp(const QString &fileName);
+
 // writeAtomic after making the file's folder (and its parents) when missing.
 bool writeAtomicMakingFolder(const QString &path, const QByteArray &data, mode_t mode = 0644);
 

@@ -65,12 +65,21 @@ struct SkillInstall {
     static QString apiHost();
     static QString rawHost();
 
-    // The body (absent without an HTTP reply) and the status (0 without one).
-    using Fetched = std::pair<std::optional<QByteArray>, int>;
+    // The body (absent without an HTTP reply) and the status (0 without
+    // one); without a reply, why not.
+    struct Fetched {
+        std::optional<QByteArray> body;
+        int status = 0;
+        // The service could not be reached or did not answer in full.
+        std::optional<QString> unreached;
+        // The answer grew past the bound it was fetched with, and was dropped.
+        bool tooLarge = false;
+    };
 
     // A blocking GET with the service's headers: 30 s for the request, at
-    // most 40 s of waiting. Never on the main thread.
-    static Fetched defaultFetch(const QUrl &url);
+    // most 40 s of waiting. Never on the main thread. An answer longer than
+    // maxBody bytes (the transport's default bound for 0) is stopped there.
+    static Fetched defaultFetch(const QUrl &url, qint64 maxBody);
     // The install dialog, shown on the main thread (the caller waits there
     // when it runs elsewhere); true only when the CA chose "Install".
     static bool defaultConfirm(const QString &title, const QString &text);
@@ -81,10 +90,16 @@ struct SkillInstall {
     static QStringList defaultManaged();
 
     // Replaceable steps; the run always calls the current value.
-    static inline std::function<Fetched(const QUrl &)> fetch = &SkillInstall::defaultFetch;
+    static inline std::function<Fetched(const QUrl &, qint64 maxBody)> fetch = &SkillInstall::defaultFetch;
     static inline std::function<bool(const QString &title, const QString &text)> confirm = &SkillInstall::defaultConfirm;
     static inline std::function<QString()> skillsDir = &SkillInstall::defaultSkillsDir;
     static inline std::function<QStringList()> managed = &SkillInstall::defaultManaged;
+
+    // Puts back what an install stopped between its two renames left: the
+    // new version goes in when it was written whole, else the old one comes
+    // back; half-written copies and replaced versions are removed. Answers
+    // the skill names it put in place.
+    static QStringList settleSwaps(const QString &skillsDir);
 
     // Only "skill_install".
     static QSet<QString> names();

@@ -15,6 +15,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QRegularExpression>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -177,6 +178,51 @@ std::optional<QString> installOne(const Pending &p, const QString &skills, const
     return std::nullopt;
 }
 
+// ".NAME.new-TAG" and ".NAME.old-TAG", the hidden siblings of an install.
+struct SwapPart {
+    QString name;
+    QString tag;
+    bool fresh = false;
+};
+
+std::optional<SwapPart> swapPart(const QString &entry)
+{
+    static const QRegularExpression form(
+        QRegularExpression::anchoredPattern(QStringLiteral("\\.(.+)\\.(new|old)-([0-9a-f]{12})")));
+    const QRegularExpressionMatch m = form.match(entry);
+    if (!m.hasMatch())
+        return std::nullopt;
+    return SwapPart{m.captured(1), m.captured(3), m.captured(2) == QLatin1String("new")};
+}
+
+} // namespace
+
+QStringList SkillInstall::settleSwaps(const QString &skills)
+{
+    QStringList restored;
+    const QStringList entries =
+        QDir(skills).entryList(QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot | QDir::NoSymLinks, QDir::Name);
+    // The old version is moved aside only once the new one is whole, so a
+    // missing skill with both beside it takes the new one.
+    for (const QString &entry : entries) {
+        const std::optional<SwapPart> part = swapPart(entry);
+        if (!part || part->fresh)
+            continue;
+        const QString target = joinPath(skills, part->name);
+        if (exists(target))
+            continue;
+        const QString fresh = joinPath(skills, QStringLiteral(".") + part->name + QStringLiteral(".new-") + part->tag);
+        if ((exists(fresh) && QDir().rename(fresh, target)) || QDir().rename(joinPath(skills, entry), target))
+            restored << part->name;
+    }
+    for (const QString &entry : entries)
+        if (swapPart(entry) && exists(joinPath(skills, entry)))
+            SkillText::removeItem(joinPath(skills, entry));
+    return restored;
+}
+
+namespace {
+
 // Installs of two runs never write the skills folder at the same time.
 QMutex &installLock()
 {
@@ -201,32 +247,46 @@ QString SkillInstall::rawHost()
     return hostFrom("VELTO_GITHUB_RAW_HOST", QStringLiteral("raw.githubusercontent.com"));
 }
 
-SkillInstall::Fetched SkillInstall::defaultFetch(const QUrl &url)
+SkillInstall::Fetched SkillInstall::defaultFetch(const QUrl &url, qint64 maxBody)
 {
     // The answer comes on the main thread; waiting there would never end.
     if (Dispatch::isMainThread() || !url.isValid())
-        return {std::nullopt, 0};
+        return {};
     struct Shared {
         QMutex lock;
         QSemaphore done;
-        Fetched result{std::nullopt, 0};
+        Fetched result;
     };
     auto shared = std::make_shared<Shared>();
     Http::Request req;
     req.url = url;
     req.timeout = 30;
     req.headers = {{"User-Agent", "Velto"}, {"Accept", "application/vnd.github+json"}};
-    // A file past the whole run's allowance is never held; the API's answers
-    // (a large repository's tree) get more room.
-    req.maxBody = url.host() == QUrl(QStringLiteral("https://") + rawHost()).host() ? maxTotalBytes + 1 : 64 << 20;
-    Dispatch::onMain([req, shared] {
-        Http::request(req, [shared](const Http::Response &r) {
+    req.maxBody = maxBody;
+    const QString host = url.host();
+    Dispatch::onMain([req, shared, host] {
+        Http::request(req, [shared, host](const Http::Response &r) {
             QMutexLocker l(&shared->lock);
-            shared->result = {r.answered() ? std::optional<QByteArray>(r.body) : std::nullopt, r.status};
+            if (r.answered()) {
+                shared->result.body = r.body;
+                shared->result.status = r.status;
+            } else if (r.failure == Http::Failure::TooLarge) {
+                shared->result.tooLarge = true;
+            } else {
+                shared->result.unreached = QStringLiteral("Could not reach ") + host + QStringLiteral(": ") +
+                                           (r.error.endsWith(QLatin1Char('.')) ? r.error.chopped(1) : r.error) +
+                                           QStringLiteral(". Check this computer's connection and try again.");
+            }
             shared->done.release();
         });
     });
-    shared->done.tryAcquire(1, Dispatch::scaledMs(40));
+    if (!shared->done.tryAcquire(1, Dispatch::scaledMs(40))) {
+        QMutexLocker l(&shared->lock);
+        shared->result = {};
+        shared->result.unreached = QStringLiteral("Could not reach ") + host +
+                                   QStringLiteral(": no answer in time. Check this computer's connection and try again.");
+        return shared->result;
+    }
     QMutexLocker l(&shared->lock);
     return shared->result;
 }
@@ -382,7 +442,10 @@ std::pair<QString, bool> SkillInstall::run(const QJsonObject &args)
                             encodedPathPart(src.owner, false) + QLatin1Char('/') + encodedPathPart(src.repo, false);
 
     // The repository, and its default branch when no ref was given.
-    const auto [repoBody, repoStatus] = fetch(address(apiBase));
+    const Fetched repo = fetch(address(apiBase), 0);
+    if (repo.unreached)
+        return {*repo.unreached, true};
+    const auto &[repoBody, repoStatus] = std::pair(repo.body, repo.status);
     if (repoStatus == 403)
         return {QStringLiteral("GitHub is limiting requests from this network right now. Try again in a few minutes."),
                 true};
@@ -399,8 +462,11 @@ std::pair<QString, bool> SkillInstall::run(const QJsonObject &args)
     const QString encodedRef = encodedPathPart(ref, true);
 
     // The whole tree, once.
-    const auto [treeBody, treeStatus] =
-        fetch(address(apiBase + QStringLiteral("/git/trees/") + encodedRef + QStringLiteral("?recursive=1")));
+    const Fetched tree =
+        fetch(address(apiBase + QStringLiteral("/git/trees/") + encodedRef + QStringLiteral("?recursive=1")), 0);
+    if (tree.unreached)
+        return {*tree.unreached, true};
+    const auto &[treeBody, treeStatus] = std::pair(tree.body, tree.status);
     const QJsonDocument treeDoc = QJsonDocument::fromJson(treeBody.value_or(QByteArray()));
     const QJsonValue treeValue = treeDoc.object().value(QStringLiteral("tree"));
     bool treeOk = treeStatus == 200 && treeDoc.isObject() && treeValue.isArray();
@@ -492,7 +558,22 @@ std::pair<QString, bool> SkillInstall::run(const QJsonObject &args)
                                 encodedPathPart(src.owner, false) + QLatin1Char('/') +
                                 encodedPathPart(src.repo, false) + QLatin1Char('/') + encodedRef + QLatin1Char('/') +
                                 encodedPath(b.path);
-            const auto [body, status] = fetch(address(url));
+            // A file is never held past what it may be: the listed size was
+            // checked above, and what is fetched must keep to the same bound.
+            const qint64 allowance = maxTotalBytes - total;
+            const qint64 bound = b.size ? std::min<qint64>(maxFileBytes, allowance) : allowance;
+            const Fetched got = fetch(address(url), std::max<qint64>(bound, 0) + 1);
+            if (got.unreached)
+                return {*got.unreached + QStringLiteral(" Nothing was installed."), true};
+            if (got.tooLarge) {
+                if (bound < allowance)
+                    return {b.path + QStringLiteral(" is larger than ") + QString::number(maxFileBytes / 1000) +
+                                QStringLiteral(" KB, though GitHub listed it as ") + QString::number(*b.size) +
+                                QStringLiteral(" bytes; the download stopped there. Nothing was installed."),
+                            true};
+                return {tooMuch, true};
+            }
+            const auto &[body, status] = std::pair(got.body, got.status);
             if (status != 200 || !body)
                 return {QStringLiteral("Could not download ") + b.path + QStringLiteral(" from GitHub (HTTP ") +
                             QString::number(status) + QStringLiteral("). Nothing was installed."),

@@ -264,6 +264,20 @@ TEST_F(BooksToolCalls, AQuickBooksInvoiceRoundsLineAmountsToPaiseAndChecksItsDat
     const Answer refused = run("books_create_invoice", args);
     EXPECT_TRUE(refused.isError);
     EXPECT_EQ(refused.text, "QuickBooks Online refused the invoice: HTTP 400. Nothing was created.");
+
+    // Sent, and the connection failed before the answer: it may be there.
+    FakeReply drop;
+    drop.drop = true;
+    server->on("POST", "/v3/company/9130350/invoice", drop);
+    answers.confirm(true);
+    const Answer lost = run("books_create_invoice", args);
+    EXPECT_TRUE(lost.isError);
+    EXPECT_TRUE(lost.text.startsWith("The connection to QuickBooks Online failed before its whole answer arrived: "))
+        << lost.text;
+    EXPECT_TRUE(lost.text.endsWith(" The invoice was sent and may have been created in QuickBooks Online: check "
+                                   "there before trying again."))
+        << lost.text;
+    EXPECT_FALSE(lost.text.contains("Nothing was created"));
 }
 
 TEST_F(BooksToolCalls, AnInvoiceThatCannotBeRaisedStopsBeforeTheCaIsAsked)

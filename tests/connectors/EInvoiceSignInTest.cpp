@@ -156,7 +156,7 @@ TEST_F(EInvoiceCallTest, SignInRepliesAreReadOrWorded)
     FakeIrp::Reply drop;
     drop.drop = true;
     irp->onSignIn([drop](const FakeIrp::Request &) { return std::optional<FakeIrp::Reply>(drop); });
-    EXPECT_TRUE(signedCall("/x", "GET").error.startsWith("Could not reach the IRP: "));
+    EXPECT_TRUE(signedCall("/x", "GET").error.startsWith("The connection to the IRP failed before its whole answer arrived: "));
 }
 
 TEST_F(EInvoiceCallTest, BusinessRepliesAreOpenedOrWorded)
@@ -184,6 +184,24 @@ TEST_F(EInvoiceCallTest, BusinessRepliesAreOpenedOrWorded)
         irp->onCall([reply = c.reply](const FakeIrp::Request &, const std::optional<QJsonObject> &) { return reply; });
         EXPECT_EQ(signedCall("/x", "GET").error, c.error) << c.label;
     }
+}
+
+// A report or cancellation that left and lost its answer may stand at the
+// IRP; a read that lost its answer says nothing of the kind.
+TEST_F(EInvoiceCallTest, AWriteWhoseAnswerWasLostMayHaveHappened)
+{
+    connectTo();
+    FakeIrp::Reply drop;
+    drop.drop = true;
+    irp->onCall([drop](const FakeIrp::Request &, const std::optional<QJsonObject> &) { return drop; });
+    const QString may = " The request was sent and the IRP may have carried it out: check on the IRP portal before "
+                        "trying again.";
+    const QString write = signedCall("/eicore/v1.03/Invoice", "POST", QJsonObject{{"a", 1}}).error;
+    EXPECT_TRUE(write.startsWith("The connection to the IRP failed before its whole answer arrived: "))
+        << write.toStdString();
+    EXPECT_TRUE(write.endsWith(may)) << write.toStdString();
+    const QString read = signedCall("/x", "GET").error;
+    EXPECT_FALSE(read.contains("may have")) << read.toStdString();
 }
 
 TEST_F(EInvoiceCallTest, ASessionKeyOfTheWrongLengthFailsBeforeAnyPayloadIsSent)

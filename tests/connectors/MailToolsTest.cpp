@@ -251,7 +251,38 @@ TEST_F(MailTest, ABridgeThatIsDownOrTooSlowIsReportedWithTheWayToTurnItOn)
     Dispatch::timeScale = 0.05;
     r = run("mail_accounts");
     EXPECT_TRUE(r.isError);
-    EXPECT_EQ(r.text, "Hallix Mail did not answer: The request timed out. " + MailBridge::notConnected);
+    EXPECT_EQ(r.text, "Hallix Mail did not answer: 127.0.0.1:" + QString::number(bridge->port()) +
+                          " did not finish answering in time (12 s). " + MailBridge::notConnected);
+}
+
+// The bridge chose a short token and repeats it: it is hidden all the same.
+TEST_F(MailTest, AShortTokenIsHiddenToo)
+{
+    for (const QString token : {"k", "abc", "7-char!"}) {
+        writeState(QJsonObject{{"port", bridge->port()}, {"token", token}});
+        bridge->on("GET", "/v1/accounts",
+                   FakeReply::json(QJsonObject{{"echo", "token=" + token}, {"key " + token, token}}));
+        const Reply r = run("mail_accounts");
+        EXPECT_FALSE(r.isError);
+        EXPECT_FALSE(r.text.contains(token)) << r.text.toStdString();
+        EXPECT_TRUE(r.text.contains("[hidden]"));
+    }
+}
+
+// A 302 from the bridge to another host never takes the token there.
+TEST_F(MailTest, TheTokenNeverFollowsARedirectElsewhere)
+{
+    FakeHttpServer elsewhere;
+    elsewhere.setFallback([](const RecordedRequest &) { return FakeReply::json(QJsonObject{{"got", "it"}}); });
+    FakeReply away = FakeReply::text("", 302);
+    away.headers.append(Header{"Location", (elsewhere.baseUrl() + "/collect").toUtf8()});
+    bridge->on("GET", "/v1/accounts", away);
+    const Reply r = run("mail_accounts");
+    EXPECT_TRUE(r.isError);
+    EXPECT_TRUE(r.text.contains("127.0.0.1:" + QString::number(elsewhere.port()))) << r.text.toStdString();
+    EXPECT_FALSE(r.text.contains(kToken));
+    spin(50);
+    EXPECT_TRUE(elsewhere.requests().isEmpty());
 }
 
 TEST_F(MailTest, ADraftOpensInTheMailHandlerAndIsNeverSent)

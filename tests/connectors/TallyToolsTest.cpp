@@ -369,6 +369,62 @@ TEST_F(TallyTest, TallyDownOrFailingIsOneSentence)
     EXPECT_EQ(r.text, "Unknown Tally tool: tally_export");
 }
 
+// A Tally (or something on its port) that streams a ledger list without end,
+// one that never finishes, and one that cuts its answer short: each is an
+// error, never an empty list read from what arrived.
+TEST_F(TallyTest, AnAnswerCutOffOrUnfinishedIsNeverAnEmptyList)
+{
+    const qint64 savedMax = TallyTools::maxReply;
+    const double savedTimeout = TallyTools::timeout;
+    TallyTools::maxReply = 256 * 1024;
+    FakeReply endless = FakeReply::text("<ENVELOPE><LEDGER NAME=\"x\"></LEDGER>");
+    endless.chunked = true;
+    endless.endless = true;
+    {
+        QMutexLocker locked(lock.get());
+        byId->insert("Ledgers", endless);
+    }
+    Reply r = run("tally_ledgers");
+    EXPECT_TRUE(r.isError);
+    EXPECT_EQ(r.text, "Tally's answer was cut off: the answer was larger than 256 KB, the most Velto takes from it; "
+                      "it was cut off. Nothing of it was read; ask for a shorter period or one company.");
+
+    Dispatch::timeScale = 0.01;
+    TallyTools::timeout = 50; // 0.5 s here
+    FakeReply trickle = FakeReply::text(QByteArray(10000, ' '));
+    trickle.trickleMs = 20;
+    {
+        QMutexLocker locked(lock.get());
+        byId->insert("Ledgers", trickle);
+    }
+    r = run("tally_ledgers");
+    EXPECT_TRUE(r.isError);
+    EXPECT_EQ(r.text, "Tally did not finish answering in time (50 s). Ask the CA whether Tally is busy or showing a "
+                      "message, then try again.");
+    Dispatch::timeScale = 1.0;
+    TallyTools::timeout = savedTimeout;
+    TallyTools::maxReply = savedMax;
+
+    FakeReply cut = FakeReply::text("<ENVELOPE>");
+    cut.headers.append(Header{"Content-Length", "4000"});
+    {
+        QMutexLocker locked(lock.get());
+        byId->insert("Ledgers", cut);
+        byId->insert("Vouchers", cut);
+    }
+    r = run("tally_ledgers");
+    EXPECT_TRUE(r.isError);
+    EXPECT_EQ(r.text, "Tally's connection closed before its whole answer arrived.");
+
+    // A voucher sent whose answer was lost may be in Tally already.
+    DialogAnswers answers;
+    answers.confirm(true);
+    r = run("tally_import_voucher", {{"voucher_xml", kVoucher}, {"summary", "Receipt"}});
+    EXPECT_TRUE(r.isError);
+    EXPECT_EQ(r.text, "Tally's connection closed before its whole answer arrived. The voucher was sent and may have "
+                      "been written: check Tally's day book before trying again.");
+}
+
 TEST(TallyXml, DatesEscapesAndScanners)
 {
     const std::pair<const char *, const char *> dates[] = {

@@ -527,6 +527,28 @@ TEST_F(ErpToolsTest, ADeclinedOrRefusedWriteWritesNothingAndSpendsTheId)
     EXPECT_EQ(run("erp_commit", {{"pending_id", id}}).text, noId);
 }
 
+// The write left and its answer was lost: it may be in the books already,
+// so the answer never says nothing was written.
+TEST_F(ErpToolsTest, AWriteWhoseAnswerWasLostMayHaveHappened)
+{
+    connect("Quenby Foods", kGstin, {"read", "write:sells"});
+    erp->answer("whoami", QJsonObject{{"business", "Quenby Foods LLP"}, {"business_gstin", kGstin}});
+    const QString id = prepare({{"resource", "sells"}, {"data", R"({"id":5})"}});
+    FakeReply drop;
+    drop.drop = true;
+    erp->server.on("POST", "/erp/api/cli/v1/write/sells/create", drop);
+    erp->server.clearRequests(); // the dry run went to the same address
+    const Answer a = run("erp_commit", {{"pending_id", id}});
+    EXPECT_TRUE(a.isError);
+    EXPECT_TRUE(a.text.startsWith("The CA approved and the write was sent, but no whole answer came back: "))
+        << a.text.toStdString();
+    EXPECT_TRUE(a.text.endsWith(" The write may have reached the ERP: check Quenby Foods's books there before trying "
+                                "again — tell the CA."))
+        << a.text.toStdString();
+    EXPECT_FALSE(a.text.contains("Nothing was written"));
+    EXPECT_EQ(erp->server.requestsTo("/erp/api/cli/v1/write/sells/create").size(), 1);
+}
+
 TEST_F(ErpToolsTest, APreparedWriteLastsTwentyMinutes)
 {
     connect("Quenby Foods", kGstin, {"read", "write:sells"});

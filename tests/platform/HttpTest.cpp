@@ -80,10 +80,12 @@ TEST(Http, AReplyBeyondItsBoundIsCutOffAsAnError)
     Outcome out = send(req);
     EXPECT_EQ(out.calls, 1);
     EXPECT_EQ(out.response.status, 0);
-    EXPECT_EQ(out.response.error, QStringLiteral("the answer was larger than 65536 bytes"));
+    EXPECT_EQ(out.response.error,
+              QStringLiteral("the answer was larger than 64 KB, the most Velto takes from it; it was cut off"));
+    EXPECT_EQ(out.response.failure, Http::Failure::TooLarge);
     EXPECT_TRUE(out.response.body.isEmpty());
 
-    // Within the bound, or with none, the whole reply arrives.
+    // Within the bound, or the default one, the whole reply arrives.
     for (qint64 bound : {qint64(0), qint64(256 * 1024)}) {
         req.maxBody = bound;
         out = send(req);
@@ -108,7 +110,8 @@ TEST(Http, TransportFailuresAreReportedOnce)
     Outcome out = send(req);
     EXPECT_EQ(out.calls, 1);
     EXPECT_EQ(out.response.status, 0);
-    EXPECT_EQ(out.response.error, "The request timed out.");
+    EXPECT_EQ(out.response.error, "127.0.0.1:" + QString::number(server.port()) + " did not finish answering in time (20 s)");
+    EXPECT_EQ(out.response.failure, Http::Failure::TimedOut);
 
     req.url = QUrl(server.baseUrl() + "/drop");
     out = send(req);
@@ -262,7 +265,9 @@ TEST(Http, AnAnswerPastTheBoundIsNotHeld)
         EXPECT_EQ(out.calls, 1) << path;
         EXPECT_FALSE(out.response.answered()) << path;
         EXPECT_TRUE(out.response.body.isEmpty()) << path;
-        EXPECT_EQ(out.response.error, QStringLiteral("the answer was larger than 100000 bytes")) << path;
+        EXPECT_EQ(out.response.error,
+                  QStringLiteral("the answer was larger than 100000 bytes, the most Velto takes from it; it was cut off"))
+            << path;
     }
     req.url = QUrl(server.baseUrl() + "/small");
     const Outcome out = send(req);
@@ -297,6 +302,207 @@ TEST(Http, AWriteIsNotFollowedToAnotherAddress)
     Http::Request get;
     get.url = QUrl(server.baseUrl() + "/moved307");
     EXPECT_EQ(send(get).response.body, "here");
+}
+
+} // namespace
+
+namespace {
+
+// A reply without a length that never ends, and one that ends within the
+// bound, sent in chunks: the first is cut off at the bound as it arrives.
+TEST(Http, AChunkedAnswerIsCutOffAtItsBoundAsItArrives)
+{
+    FakeHttpServer server;
+    FakeReply endless = FakeReply::text(QByteArray(64 * 1024, 'l'));
+    endless.chunked = true;
+    endless.endless = true;
+    server.on("POST", "/endless", endless);
+    FakeReply whole = FakeReply::text(QByteArray(200 * 1024, 'w'));
+    whole.chunked = true;
+    server.on("POST", "/whole", whole);
+    FakeReply unbounded = FakeReply::text(QByteArray(64 * 1024, 'u'));
+    unbounded.endless = true; // no length, no chunks: the body runs until the connection closes
+    server.on("POST", "/unbounded", unbounded);
+
+    Http::Request req;
+    req.method = "POST";
+    req.body = "<ENVELOPE/>";
+    req.maxBody = 1024 * 1024;
+    for (const char *path : {"/endless", "/unbounded"}) {
+        req.url = QUrl(server.baseUrl() + path);
+        const Outcome out = send(req, 30000);
+        EXPECT_EQ(out.calls, 1) << path;
+        EXPECT_FALSE(out.response.answered()) << path;
+        EXPECT_TRUE(out.response.body.isEmpty()) << path;
+        EXPECT_EQ(out.response.failure, Http::Failure::TooLarge) << path;
+        EXPECT_EQ(out.response.error,
+                  QStringLiteral("the answer was larger than 1 MB, the most Velto takes from it; it was cut off"))
+            << path;
+    }
+    req.url = QUrl(server.baseUrl() + "/whole");
+    const Outcome out = send(req, 30000);
+    EXPECT_EQ(out.response.status, 200) << out.response.error.toStdString();
+    EXPECT_EQ(out.response.body, QByteArray(200 * 1024, 'w'));
+}
+
+// A service that keeps the connection busy with one byte now and then never
+// finishes: the deadline is for the whole answer, not for each silence.
+TEST(Http, AnAnswerThatTricklesInEndsAtTheDeadline)
+{
+    FakeHttpServer server;
+    FakeReply trickle = FakeReply::text(QByteArray(100000, 't'));
+    trickle.trickleMs = 20;
+    server.on("GET", "/trickle", trickle);
+    FakeReply chunks = trickle;
+    chunks.chunked = true;
+    server.on("GET", "/chunks", chunks);
+    for (const char *path : {"/trickle", "/chunks"}) {
+        Http::Request req;
+        req.url = QUrl(server.baseUrl() + path);
+        req.timeout = 50; // 0.5 s at the tests' time scale; each silence is 0.02 s
+        const Outcome out = send(req, 30000);
+        EXPECT_EQ(out.calls, 1) << path;
+        EXPECT_FALSE(out.response.answered()) << path;
+        EXPECT_EQ(out.response.failure, Http::Failure::TimedOut) << path;
+        EXPECT_TRUE(out.response.mayHaveArrived()) << path;
+        EXPECT_EQ(out.response.error,
+                  "127.0.0.1:" + QString::number(server.port()) + " did not finish answering in time (50 s)")
+            << path;
+    }
+}
+
+// A body shorter than its length says, the connection then closed: the
+// part that came is not an answer.
+TEST(Http, AnAnswerCutShortIsNoAnswer)
+{
+    FakeHttpServer server;
+    FakeReply cut = FakeReply::text(R"({"count":0,"ledgers":[)");
+    cut.headers.append(Header{"Content-Length", "5000"});
+    server.on("*", "/cut", cut);
+    for (const QByteArray method : {"GET", "POST"}) {
+        Http::Request req;
+        req.method = method;
+        req.url = QUrl(server.baseUrl() + "/cut");
+        const Outcome out = send(req);
+        EXPECT_FALSE(out.response.answered()) << method.toStdString();
+        EXPECT_TRUE(out.response.body.isEmpty());
+        EXPECT_EQ(out.response.failure, Http::Failure::Lost);
+        EXPECT_TRUE(out.response.mayHaveArrived());
+        EXPECT_FALSE(out.response.error.isEmpty());
+    }
+}
+
+// Whether a failed write may have reached the service: only when it left.
+TEST(Http, AFailedWriteSaysWhetherItLeft)
+{
+    quint16 closed = 0;
+    {
+        FakeHttpServer gone;
+        closed = gone.port();
+    }
+    Http::Request req;
+    req.method = "POST";
+    req.body = "commit=1";
+    req.url = QUrl(QString("http://127.0.0.1:%1/write").arg(closed));
+    Outcome out = send(req);
+    EXPECT_EQ(out.response.failure, Http::Failure::NotSent);
+    EXPECT_FALSE(out.response.mayHaveArrived());
+
+    FakeHttpServer server;
+    FakeReply drop;
+    drop.drop = true;
+    server.on("POST", "/write", drop);
+    req.url = QUrl(server.baseUrl() + "/write");
+    out = send(req);
+    EXPECT_EQ(out.response.failure, Http::Failure::Lost);
+    EXPECT_TRUE(out.response.mayHaveArrived());
+    EXPECT_EQ(server.requests().size(), 1);
+}
+
+// A service that answers 302 to another host would get the bearer token
+// there: a request with a credential stops at the redirect instead.
+TEST(Http, ACredentialNeverFollowsARedirectToAnotherOrigin)
+{
+    FakeHttpServer service;
+    FakeHttpServer other;
+    other.setFallback([](const RecordedRequest &) { return FakeReply::text("stolen"); });
+    const QString otherHost = "127.0.0.1:" + QString::number(other.port());
+    for (const int status : {301, 302, 303, 307, 308}) {
+        FakeReply away = FakeReply::text("", status);
+        away.headers.append(Header{"Location", (other.baseUrl() + "/take").toUtf8()});
+        service.on("*", "/away" + QString::number(status), away);
+    }
+    FakeReply near = FakeReply::text("", 302);
+    near.headers.append(Header{"Location", "/here"});
+    service.on("GET", "/near", near);
+    service.on("GET", "/here", [](const RecordedRequest &r) { return FakeReply::text(r.header("authorization")); });
+
+    struct Case {
+        const char *what;
+        QByteArray method;
+        QList<Http::Header> headers;
+        QByteArray body;
+        bool credential;
+    };
+    const QList<Case> cases{
+        {"bearer read", "GET", {{"Authorization", "Bearer bridge-token"}}, {}, false},
+        {"basic read", "GET", {{"Authorization", "Basic dTpw"}}, {}, false},
+        {"token header", "GET", {{"authtoken", "irp"}}, {}, false},
+        {"client secret", "POST", {{"client_secret", "s3"}}, "{}", false},
+        {"token in the body", "POST", {}, R"({"token":"seat"})", true},
+        {"bearer write", "POST", {{"Authorization", "Bearer erp"}}, "commit=1", false},
+    };
+    for (const Case &c : cases) {
+        for (const int status : {301, 302, 303, 307, 308}) {
+            SCOPED_TRACE(std::string(c.what) + " " + std::to_string(status));
+            other.clearRequests();
+            Http::Request req;
+            req.method = c.method;
+            req.headers = c.headers;
+            req.body = c.body;
+            req.credential = c.credential;
+            req.url = QUrl(service.baseUrl() + "/away" + QString::number(status));
+            const Outcome out = send(req);
+            EXPECT_FALSE(out.response.answered());
+            EXPECT_EQ(out.response.failure, Http::Failure::Redirected);
+            EXPECT_FALSE(out.response.mayHaveArrived());
+            EXPECT_TRUE(out.response.error.contains(otherHost)) << out.response.error.toStdString();
+            spin(50);
+            EXPECT_TRUE(other.requests().isEmpty());
+        }
+    }
+
+    // Within the same origin a credentialed read follows, headers and all.
+    Http::Request req;
+    req.url = QUrl(service.baseUrl() + "/near");
+    req.headers = {{"Authorization", "Bearer bridge-token"}};
+    Outcome out = send(req);
+    EXPECT_EQ(out.response.status, 200) << out.response.error.toStdString();
+    EXPECT_EQ(out.response.body, "Bearer bridge-token");
+
+    // A read without a credential may go elsewhere (a download's mirror).
+    req.headers.clear();
+    req.url = QUrl(service.baseUrl() + "/away302");
+    out = send(req);
+    EXPECT_EQ(out.response.status, 200) << out.response.error.toStdString();
+    EXPECT_EQ(out.response.body, "stolen");
+    EXPECT_EQ(other.requests().size(), 1);
+}
+
+TEST(Http, ARedirectFromHttpsToHttpIsRefused)
+{
+    FakeHttpServer::trustTestCa();
+    FakeHttpServer secure(FakeHttpServer::Mode::Https);
+    FakeHttpServer plain;
+    plain.setFallback([](const RecordedRequest &) { return FakeReply::text("plain"); });
+    FakeReply down = FakeReply::text("", 302);
+    down.headers.append(Header{"Location", (plain.baseUrl() + "/x").toUtf8()});
+    secure.on("GET", "/down", down);
+    Http::Request req;
+    req.url = QUrl(secure.baseUrl() + "/down");
+    const Outcome out = send(req);
+    EXPECT_EQ(out.response.failure, Http::Failure::Redirected) << out.response.error.toStdString();
+    EXPECT_TRUE(plain.requests().isEmpty());
 }
 
 } // namespace

@@ -418,10 +418,24 @@ TEST_F(SkillInstallRun, ServiceFailures)
         server->on("GET", "/repos/acme/skills", c.repo);
         EXPECT_EQ(install("acme/skills"), (std::pair<QString, bool>{c.answer, true})) << c.what;
     }
+    // A connection that fails is not a missing repository.
     FakeReply gone;
     gone.drop = true;
     server->on("GET", "/repos/acme/skills", gone);
-    EXPECT_EQ(install("acme/skills"), (std::pair<QString, bool>{notFound, true}));
+    auto unreached = install("acme/skills");
+    EXPECT_TRUE(unreached.second);
+    EXPECT_TRUE(unreached.first.startsWith("Could not reach 127.0.0.1: ")) << unreached.first.toStdString();
+    EXPECT_TRUE(unreached.first.endsWith(". Check this computer's connection and try again."));
+    quint16 closed = 0;
+    {
+        FakeHttpServer nobody;
+        closed = nobody.port();
+    }
+    const QByteArray apiHost = qgetenv("VELTO_GITHUB_API_HOST");
+    qputenv("VELTO_GITHUB_API_HOST", "127.0.0.1:" + QByteArray::number(closed));
+    unreached = install("acme/skills");
+    qputenv("VELTO_GITHUB_API_HOST", apiHost);
+    EXPECT_TRUE(unreached.first.startsWith("Could not reach 127.0.0.1: ")) << unreached.first.toStdString();
 
     // The tree.
     server->on("GET", "/repos/acme/skills", FakeReply::json(QJsonObject{{"default_branch", "trunk"}}));
@@ -438,6 +452,13 @@ TEST_F(SkillInstallRun, ServiceFailures)
     server->on("GET", "/acme/skills/main/a/z.txt", FakeReply::text("gone", 404));
     EXPECT_EQ(install("acme/skills"),
               (std::pair<QString, bool>{"Could not download a/z.txt from GitHub (HTTP 404). Nothing was installed.", true}));
+
+    // A file longer than the repository listed is stopped at the file bound.
+    serve({{"a/SKILL.md", skillMd("alpha")}, {"a/big.txt", QByteArray(600000, 'b'), 10}});
+    EXPECT_EQ(install("acme/skills"),
+              (std::pair<QString, bool>{"a/big.txt is larger than 256 KB, though GitHub listed it as 10 bytes; the "
+                                        "download stopped there. Nothing was installed.",
+                                        true}));
 
     EXPECT_EQ(install(QJsonObject{{"source", "gitlab.com/acme/skills"}}),
               (std::pair<QString, bool>{"Give a GitHub repository: github.com/owner/repo, a github.com/…/tree/<branch>/"
@@ -565,16 +586,17 @@ TEST_F(SkillInstallRun, AFetchWithoutAnswerGivesUp)
     server->on("GET", "/slow", hang);
     std::optional<SkillInstall::Fetched> got;
     QThread *worker = QThread::create([&] {
-        got = SkillInstall::fetch(QUrl(server->baseUrl() + "/slow"));
+        got = SkillInstall::fetch(QUrl(server->baseUrl() + "/slow"), 0);
     });
     worker->start();
     EXPECT_TRUE(waitFor([&] { return worker->isFinished(); }, 10000));
     delete worker;
     ASSERT_TRUE(got.has_value());
-    EXPECT_FALSE(got->first.has_value());
-    EXPECT_EQ(got->second, 0);
+    EXPECT_FALSE(got->body.has_value());
+    EXPECT_EQ(got->status, 0);
+    EXPECT_TRUE(got->unreached.has_value());
     // Never on the main thread.
-    EXPECT_EQ(SkillInstall::fetch(QUrl(server->baseUrl() + "/repos/x")).second, 0);
+    EXPECT_EQ(SkillInstall::fetch(QUrl(server->baseUrl() + "/repos/x"), 0).status, 0);
     EXPECT_TRUE(server->requestsTo("/repos/x").isEmpty());
 }
 

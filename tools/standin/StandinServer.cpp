@@ -10,6 +10,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
+#include <algorithm>
 #include <memory>
 
 namespace Standin {
@@ -174,6 +175,10 @@ void Server::answer(QTcpSocket *sock, const Reply &reply)
         sock->abort();
         return;
     }
+    if (reply.chunked || reply.trickleMs > 0 || reply.endless) {
+        stream(sock, reply);
+        return;
+    }
     QByteArray out = "HTTP/1.1 " + QByteArray::number(reply.status) + ' ' + reason(reply.status) + "\r\n";
     bool hasLength = false;
     for (const auto &h : reply.headers) {
@@ -187,6 +192,49 @@ void Server::answer(QTcpSocket *sock, const Reply &reply)
     out += reply.body;
     sock->write(out);
     sock->disconnectFromHost();
+}
+
+// A body sent in pieces: chunked, slowly, or without end. Each piece waits
+// until the client has taken the last, so an endless body never piles up here.
+void Server::stream(QTcpSocket *sock, const Reply &reply)
+{
+    QByteArray head = "HTTP/1.1 " + QByteArray::number(reply.status) + ' ' + reason(reply.status) + "\r\n";
+    for (const auto &h : reply.headers)
+        head += h.first + ": " + h.second + "\r\n";
+    if (reply.chunked)
+        head += "Transfer-Encoding: chunked\r\n";
+    else if (!reply.endless)
+        head += "Content-Length: " + QByteArray::number(reply.body.size()) + "\r\n";
+    head += "Connection: close\r\n\r\n";
+    sock->write(head);
+
+    const QByteArray body = reply.body.isEmpty() ? QByteArray("x") : reply.body;
+    auto at = std::make_shared<qsizetype>(0);
+    auto *timer = new QTimer(sock);
+    timer->setInterval(std::max(1, reply.trickleMs));
+    QPointer<QTcpSocket> guard(sock);
+    QObject::connect(timer, &QTimer::timeout, sock, [guard, timer, body, at, reply] {
+        if (!guard || guard->state() != QAbstractSocket::ConnectedState) {
+            timer->stop();
+            return;
+        }
+        if (guard->bytesToWrite() > 256 * 1024)
+            return;
+        const QByteArray piece = reply.trickleMs > 0 ? body.mid(*at, 1) : body.mid(*at);
+        *at += piece.size();
+        guard->write(reply.chunked ? QByteArray::number(piece.size(), 16) + "\r\n" + piece + "\r\n" : piece);
+        if (*at >= body.size()) {
+            if (reply.endless) {
+                *at = 0;
+                return;
+            }
+            timer->stop();
+            if (reply.chunked)
+                guard->write("0\r\n\r\n");
+            guard->disconnectFromHost();
+        }
+    });
+    timer->start();
 }
 
 Log::Log(const QString &path) : file_(path)

@@ -36,6 +36,9 @@ struct Reply {
     int delayMs = 0;        // answer this much later
     bool hang = false;      // never answer; the connection stays open
     bool drop = false;      // close the connection without answering
+    bool chunked = false;   // the body goes in chunks, without a length
+    int trickleMs = 0;      // the body goes one byte at a time, this many ms apart
+    bool endless = false;   // the body is sent again and again until the client leaves
     static Reply json(const QJsonValue &value, int status = 200);
     static Reply html(const QByteArray &page);
     static Reply empty(int status = 204);
@@ -54,6 +57,7 @@ public:
 private:
     void serve(QTcpSocket *sock);
     void answer(QTcpSocket *sock, const Reply &reply);
+    void stream(QTcpSocket *sock, const Reply &reply);
     Handler handler_;
     QTcpServer *server_;
 };
