@@ -52,7 +52,7 @@ TEST_F(PortalHomeTest, CarriesBothPalettesAndStartsInTheThemeInForce)
         EXPECT_TRUE(page.contains("window.__veltoSetTheme=function(t)"));
         // Reduced motion stills the links, the page and the mascot.
         EXPECT_TRUE(page.contains("@media (prefers-reduced-motion: reduce){a,body{transition:none}a:hover{transform:none}}"));
-        EXPECT_TRUE(page.contains("@media (prefers-reduced-motion: reduce){.vo-body,.vo-hue,.vo-shine{animation:none}}"));
+        EXPECT_TRUE(page.contains("@media (prefers-reduced-motion: reduce){.vo-body,.vo-eyes,.vo-hue,.vo-shine{animation:none}}"));
     }
 }
 
