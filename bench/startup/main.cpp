@@ -18,88 +18,13 @@
 // Prints the median (and spread) over the runs.
 //
 //   startup [--runs N] [--idle S]
+#include "../common/AppLaunch.h"
+
 #include <QCoreApplication>
-#include <QDateTime>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QProcess>
-#include <QProcessEnvironment>
-#include <QRegularExpression>
-#include <QTemporaryDir>
-#include <QThread>
-#include <algorithm>
-#include <csignal>
-#include <cstdio>
-#include <functional>
-#include <optional>
-#include <sys/prctl.h>
-#include <unistd.h>
-#include <vector>
+
+using namespace AppLaunch;
 
 namespace {
-
-double nowMs() { return double(QDateTime::currentMSecsSinceEpoch()); }
-
-// Polls until done() holds or ms have passed.
-bool waitFor(const std::function<bool()> &done, int ms)
-{
-    const double until = nowMs() + ms;
-    while (nowMs() < until) {
-        if (done())
-            return true;
-        QThread::msleep(5);
-    }
-    return done();
-}
-
-bool writeFile(const QString &path, const QByteArray &data)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(data) == data.size();
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-// The events of a stand-in's JSON-lines log.
-QList<QJsonObject> readLog(const QString &path)
-{
-    QList<QJsonObject> out;
-    for (const QByteArray &line : readFile(path).split('\n'))
-        if (!line.trimmed().isEmpty())
-            out.append(QJsonDocument::fromJson(line).object());
-    return out;
-}
-
-// Children we start end with us, however we end.
-void dieWithParent() { ::prctl(PR_SET_PDEATHSIG, SIGKILL); }
-
-// The chat page is /<folder key>/session or /<folder key>/session/<id>; the
-// sidebar's session list is the API's /session, which does not count.
-bool isChatPage(const QJsonObject &e)
-{
-    static const QRegularExpression page(QStringLiteral("^/[^/]+/session(/[^/]+)?/?$"));
-    const QString path = e.value(QStringLiteral("path")).toString();
-    return e.value(QStringLiteral("event")).toString() == QLatin1String("request")
-        && e.value(QStringLiteral("method")).toString() == QLatin1String("GET") && page.match(path).hasMatch()
-        && !path.startsWith(QLatin1String("/session/"));
-}
-
-std::optional<double> firstAt(const QString &log, const std::function<bool(const QJsonObject &)> &match)
-{
-    for (const QJsonObject &e : readLog(log))
-        if (match(e))
-            return e.value(QStringLiteral("at")).toDouble();
-    return std::nullopt;
-}
 
 // VmRSS of one process in KB, 0 when it is gone.
 long rssKb(qint64 pid)
@@ -110,57 +35,12 @@ long rssKb(qint64 pid)
     return 0;
 }
 
-// Every process below pid.
-std::vector<qint64> descendants(qint64 pid)
-{
-    std::vector<std::pair<qint64, qint64>> parentOf; // (pid, ppid)
-    for (const QString &name : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        bool ok = false;
-        const qint64 p = name.toLongLong(&ok);
-        if (!ok)
-            continue;
-        // "pid (comm) state ppid ..."; comm may hold spaces, so read after its ')'.
-        const QByteArray stat = readFile(QStringLiteral("/proc/%1/stat").arg(p));
-        const qsizetype close = stat.lastIndexOf(')');
-        if (close < 0)
-            continue;
-        const QList<QByteArray> fields = stat.mid(close + 2).split(' ');
-        if (fields.size() > 1)
-            parentOf.emplace_back(p, fields.at(1).toLongLong());
-    }
-    std::vector<qint64> out{pid};
-    for (size_t i = 0; i < out.size(); ++i)
-        for (const auto &[p, pp] : parentOf)
-            if (pp == out[i])
-                out.push_back(p);
-    out.erase(out.begin());
-    return out;
-}
-
-QJsonObject cloudReplies()
-{
-    return QJsonObject{
-        {"GET /cli/whoami",
-         QJsonObject{{"body", QJsonObject{{"success", true},
-                                          {"profile", QJsonObject{{"name", "Bench CA"}, {"firm", "Bench & Co"}}}}}}},
-        {"GET /cli/harness", QJsonObject{{"body", QJsonObject{{"success", true}, {"items", QJsonArray{}}}}}},
-        {"GET /cli/routines_due", QJsonObject{{"body", QJsonObject{{"success", true}, {"routines", QJsonArray{}}}}}},
-    };
-}
-
 struct Run {
     double engineMs = 0; // launch to the engine listening
     double chatMs = 0;   // launch to the chat page request
     double appMb = 0;    // the app's VmRSS once idle
     double allMb = 0;    // the app and its web helpers, summed
 };
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    const size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
 
 void report(const char *what, const char *unit, std::vector<double> v)
 {
@@ -171,87 +51,30 @@ void report(const char *what, const char *unit, std::vector<double> v)
 // One launch of the app into a fresh home; nothing on failure.
 std::optional<Run> runOnce(const QString &cloudUrl, int idleSeconds)
 {
-    QTemporaryDir home;
-    if (!home.isValid())
+    App app("startup");
+    if (!app.start(cloudUrl, QProcessEnvironment()))
         return std::nullopt;
-    const QString h = home.path();
-    const QString velto = h + "/.velto";
-    QDir().mkpath(velto + "/bin");
-    if (!QFile::link(QStringLiteral(VELTO_STANDIN_ENGINE), velto + "/bin/velto-engine"))
-        return std::nullopt;
-    const QString clients = h + "/Clients";
-    QDir().mkpath(clients);
-    writeFile(velto + "/hallix/opencode.json", "{}\n");
-    writeFile(velto + "/seat.env", "PAVI_SEAT_TOKEN=seat-token\nPAVI_SEAT_EMAIL=ca@bench.example\n");
-    writeFile(velto + "/velto.env", "VELTO_WORK=" + clients.toUtf8() + "\n");
-
-    const QString engineLog = h + "/engine.log";
-    const QString appLog = h + "/app.log";
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("VELTO_DEMO_HOME", h);
-    env.insert("VELTO_API", cloudUrl);
-    env.insert("VELTO_STANDIN_LOG", engineLog);
-    if (!env.contains("QT_QPA_PLATFORM"))
-        env.insert("QT_QPA_PLATFORM", "offscreen");
-    env.remove("VELTO_THEME");
-    // The web engine refuses to run as root inside its sandbox.
-    if (::geteuid() == 0 && !env.contains("QTWEBENGINE_DISABLE_SANDBOX"))
-        env.insert("QTWEBENGINE_DISABLE_SANDBOX", "1");
-
-    QProcess app;
-    app.setProgram(QStringLiteral(VELTO_APP));
-    app.setProcessEnvironment(env);
-    app.setWorkingDirectory(h);
-    app.setProcessChannelMode(QProcess::MergedChannels);
-    app.setStandardOutputFile(appLog);
-    app.setChildProcessModifier(dieWithParent);
-
-    const double launched = nowMs();
-    app.start();
-    if (!app.waitForStarted(10000)) {
-        std::fprintf(stderr, "startup: velto did not start\n");
+    const std::optional<double> chatAt = app.waitForChatPage(60000);
+    if (!chatAt) {
+        app.tellFailure("the engine's chat page was never requested");
         return std::nullopt;
     }
-    std::optional<double> chatAt;
-    waitFor([&] { return (chatAt = firstAt(engineLog, isChatPage)).has_value() || app.state() != QProcess::Running; },
-            60000);
-    std::optional<Run> run;
-    if (chatAt) {
-        Run r;
-        r.chatMs = *chatAt - launched;
-        const auto listening = firstAt(engineLog, [](const QJsonObject &e) {
-            return e.value(QStringLiteral("event")).toString() == QLatin1String("listening");
-        });
-        r.engineMs = listening ? *listening - launched : 0;
-        // Idle: a few seconds after the chat page was asked for.
-        const double idleAt = *chatAt + idleSeconds * 1000.0;
-        while (nowMs() < idleAt)
-            QThread::msleep(20);
-        const qint64 pid = app.processId();
-        const QString engine = QFileInfo(QStringLiteral(VELTO_STANDIN_ENGINE)).canonicalFilePath();
-        long appKb = rssKb(pid), allKb = appKb;
-        for (qint64 child : descendants(pid))
-            if (QFileInfo(QStringLiteral("/proc/%1/exe").arg(child)).canonicalFilePath() != engine)
-                allKb += rssKb(child);
-        r.appMb = appKb / 1024.0;
-        r.allMb = allKb / 1024.0;
-        run = r;
-    } else {
-        std::fprintf(stderr, "startup: the engine's chat page was never requested; the app's output:\n%s\n",
-                     readFile(appLog).right(4000).constData());
-    }
-
-    // Quit as a user would (SIGTERM takes the app's normal quit path and stops
-    // the engine); kill it if it hangs.
-    if (app.state() == QProcess::Running) {
-        ::kill(pid_t(app.processId()), SIGTERM);
-        if (!app.waitForFinished(30000)) {
-            std::fprintf(stderr, "startup: velto did not quit on SIGTERM; killed\n");
-            app.kill();
-            app.waitForFinished(5000);
-        }
-    }
-    return run;
+    Run r;
+    r.chatMs = *chatAt - app.launchedAt();
+    const auto listening = firstAt(app.engineLog(), [](const QJsonObject &e) {
+        return e.value(QStringLiteral("event")).toString() == QLatin1String("listening");
+    });
+    r.engineMs = listening ? *listening - app.launchedAt() : 0;
+    // Idle: a few seconds after the chat page was asked for.
+    const double idleAt = *chatAt + idleSeconds * 1000.0;
+    while (nowMs() < idleAt)
+        QThread::msleep(20);
+    long appKb = rssKb(app.pid()), allKb = appKb;
+    for (qint64 child : webHelpers(app.pid()))
+        allKb += rssKb(child);
+    r.appMb = appKb / 1024.0;
+    r.allMb = allKb / 1024.0;
+    return r;
 }
 
 } // namespace
@@ -274,25 +97,12 @@ int main(int argc, char **argv)
     }
 
     // One stand-in cloud serves every run.
-    QTemporaryDir cloudDir;
-    const QString replies = cloudDir.filePath("replies.json");
-    const QString portFile = cloudDir.filePath("cloud.port");
-    writeFile(replies, QJsonDocument(cloudReplies()).toJson());
-    QProcess cloud;
-    cloud.setProgram(QStringLiteral(VELTO_STANDIN_CLOUD));
-    cloud.setArguments({"--replies", replies, "--port-file", portFile, "--log", cloudDir.filePath("cloud.log")});
-    cloud.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    cloud.setStandardOutputFile(QProcess::nullDevice());
-    cloud.setChildProcessModifier(dieWithParent);
-    cloud.start();
-    int port = 0;
-    if (cloud.waitForStarted(10000))
-        waitFor([&] { return (port = QString::fromUtf8(readFile(portFile)).trimmed().toInt()) > 0; }, 10000);
-    if (port <= 0) {
+    Cloud cloud;
+    const QString cloudUrl = cloud.start();
+    if (cloudUrl.isEmpty()) {
         std::fprintf(stderr, "startup: the stand-in cloud did not start\n");
         return 1;
     }
-    const QString cloudUrl = QStringLiteral("http://127.0.0.1:%1").arg(port);
 
     std::vector<double> engine, after, chat, appMb, allMb;
     int code = 0;
@@ -312,9 +122,6 @@ int main(int argc, char **argv)
         allMb.push_back(r->allMb);
     }
 
-    cloud.terminate();
-    cloud.waitForFinished(5000);
-
     if (!chat.empty()) {
         std::printf("startup: %d CPUs, %zu runs, QPA %s, RSS %d s after the chat page request\n",
                     QThread::idealThreadCount(), chat.size(),
@@ -328,7 +135,7 @@ int main(int argc, char **argv)
         std::printf("  aim: launch to chat page request <= %.0f ms median: %s (%.0f ms)\n", aimMs,
                     median(chat) <= aimMs ? "met" : "NOT met", median(chat));
         std::printf("  load average (1, 5, 15 min): %s\n",
-                    readFile(QStringLiteral("/proc/loadavg")).split(' ').mid(0, 3).join(' ').constData());
+                    qPrintable(loadAverage()));
         report("idle RSS, app", "MB", appMb);
         report("idle RSS, app + web helpers", "MB", allMb);
     }
