@@ -281,7 +281,7 @@ TEST_F(FrameWriterTest, CancelAnswersWaitingFramesAndDeletesTheFile)
     for (int i = 0; i < 3; ++i)
         w->write(FrameWriter::Frame{img, {}, 320, 200, i * 0.1}, [&](FrameWriter::Result) { ++answered; });
     w->cancel();
-    ASSERT_TRUE(TestKit::waitFor([&] { return answered == 3; }, 10000));
+    ASSERT_TRUE(TestKit::waitFor([&] { return answered == 3; }, 60000));
     EXPECT_FALSE(QFile::exists(dir.filePath("raw.mp4")));
     bool finished = false, ok = true;
     w->finish([&](bool o, QString) {

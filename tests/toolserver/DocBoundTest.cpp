@@ -6,6 +6,9 @@
 #include "platform/Dispatch.h"
 #include "toolserver/DocText.h"
 
+#include <QSemaphore>
+#include <QThreadPool>
+
 using namespace McpTest;
 using namespace TestKit;
 
@@ -156,11 +159,25 @@ TEST_F(DocBoundTest, CancelAllStopsTheReadsAskedForBeforeIt)
     put("ledger.html", "<table>" + QByteArray("<tr><td>01-04-2026<td>Sales A/c<td>1,20,000.00").repeated(100000));
     put("notice.pdf", DocSamples::pdf({{"text"}}));
     for (const char *file : {"ledger.html", "notice.pdf"}) {
+        // Every background thread held: the read is asked for but waits, so
+        // however slow the machine, it cannot finish before the quit.
+        QThreadPool *pool = QThreadPool::globalInstance();
+        const int threads = pool->maxThreadCount();
+        QSemaphore busy, release;
+        for (int i = 0; i < threads; ++i)
+            Dispatch::runInBackground([&] {
+                busy.release();
+                release.acquire();
+            });
+        ASSERT_TRUE(busy.tryAcquire(threads, 60000));
         std::optional<QJsonObject> answer;
         server->call("doc_text", {{"path", file}}, [&](const QJsonObject &r) { answer = r; });
         // Queued behind the call's own hop to the main thread: the read is
-        // asked for by then, and may or may not have started.
-        Dispatch::onMain([] { DocText::cancelAll(); });
+        // asked for by then.
+        Dispatch::onMain([&] {
+            DocText::cancelAll();
+            release.release(threads);
+        });
         ASSERT_TRUE(waitFor([&] { return answer.has_value(); }, 60000)) << file;
         EXPECT_EQ(answer->value("content").toArray().at(0).toObject().value("text").toString().toStdString(),
                   file + std::string(" was not read: Velto is quitting."));
