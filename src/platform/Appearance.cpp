@@ -4,7 +4,7 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusVariant>
-#include <QProcess>
+#include <QProcessEnvironment>
 
 namespace {
 
@@ -33,24 +33,6 @@ std::optional<QVariant> portalRead(const QString &ns, const QString &key)
     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
         return std::nullopt;
     return unwrap(reply.arguments().constFirst());
-}
-
-// GNOME's own setting, when no portal answers.
-std::optional<QString> gsettingsGet(const QString &key)
-{
-    QProcess p;
-    p.start(QStringLiteral("gsettings"), {QStringLiteral("get"), kGnomeNs, key});
-    if (!p.waitForFinished(1000)) {
-        p.kill();
-        p.waitForFinished(200);
-        return std::nullopt;
-    }
-    if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
-        return std::nullopt;
-    QString v = QString::fromUtf8(p.readAllStandardOutput()).trimmed();
-    if (v.size() >= 2 && v.startsWith(QLatin1Char('\'')) && v.endsWith(QLatin1Char('\'')))
-        v = v.mid(1, v.size() - 2);
-    return v;
 }
 
 // The portal's colour scheme: 1 prefers dark, 2 prefers light, 0 no preference.
@@ -106,18 +88,15 @@ void Appearance::load()
     std::optional<bool> dark;
     if (auto v = portalRead(kAppearanceNs, QStringLiteral("color-scheme")))
         dark = schemeFromPortal(*v);
-    if (!dark) {
+    // GNOME's own words come through the same portal; no settings program is
+    // run, so nothing here waits for a child process.
+    if (!dark)
         if (auto v = portalRead(kGnomeNs, QStringLiteral("color-scheme")))
             dark = darkFromGnomeScheme(v->toString());
-        else if (auto s = gsettingsGet(QStringLiteral("color-scheme")))
-            dark = darkFromGnomeScheme(*s);
-    }
     dark_ = dark.value_or(false);
 
     if (auto v = portalRead(kGnomeNs, QStringLiteral("enable-animations")))
         animations_ = v->toBool();
-    else if (auto s = gsettingsGet(QStringLiteral("enable-animations")))
-        animations_ = *s != QLatin1String("false");
 
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (bus.isConnected())
