@@ -222,12 +222,12 @@ bool endsIdentifier(const QString &text, bool halfGlyphs)
     return !fragmentKind(text, false, true, halfGlyphs).isEmpty();
 }
 
-std::vector<PixelHit> edgeHits(const Ocr::Line &line, const QRectF &area, Edges edges)
+namespace {
+
+// Each run of non-space characters of a line, by its start and length.
+template <typename Fn>
+void forEachWord(const QString &text, Fn fn)
 {
-    std::vector<PixelHit> out;
-    if (!(edges.top || edges.bottom || edges.left || edges.right))
-        return out;
-    const QString &text = line.text;
     int i = 0;
     while (i < text.size()) {
         while (i < text.size() && text[i].isSpace())
@@ -237,37 +237,44 @@ std::vector<PixelHit> edgeHits(const Ocr::Line &line, const QRectF &area, Edges 
             ++i;
         if (i == start)
             break;
-        const QRectF box = line.rangeBox(start, i - start);
+        fn(start, i - start);
+    }
+}
+
+} // namespace
+
+std::vector<PixelHit> edgeHits(const Ocr::Line &line, const QRectF &area, Edges edges)
+{
+    std::vector<PixelHit> out;
+    if (!(edges.top || edges.bottom || edges.left || edges.right))
+        return out;
+    forEachWord(line.text, [&](int start, int length) {
+        const QRectF box = line.rangeBox(start, length);
         if (box.isEmpty())
-            continue;
-        const QString word = text.mid(start, i - start);
+            return;
+        const QString word = line.text.mid(start, length);
         const bool vertical = (edges.top && box.top() <= area.top() + kEdgeSlack) ||
                               (edges.bottom && box.bottom() >= area.bottom() - kEdgeSlack);
         const bool atLeft = edges.left && box.left() <= area.left() + kEdgeSlack;
         const bool atRight = edges.right && box.right() >= area.right() - kEdgeSlack;
         if (!(vertical || atLeft || atRight))
-            continue;
+            return;
         // Across the glyphs, the word may be either end of an identifier.
         const QString kind = fragmentKind(word, vertical || atRight, vertical || atLeft, vertical);
         if (!kind.isEmpty())
             out.push_back(PixelHit{box, kind});
-    }
+    });
     return out;
 }
 
 std::vector<PixelHit> shapedHits(const Ocr::Line &line)
 {
     std::vector<PixelHit> out;
-    const QString &text = line.text;
-    int i = 0;
-    while (i < text.size()) {
-        while (i < text.size() && text[i].isSpace())
-            ++i;
-        const int start = i;
+    forEachWord(line.text, [&](int start, int length) {
+        const QString word = line.text.mid(start, length);
         int alnum = 0, digits = 0;
         bool at = false;
-        while (i < text.size() && !text[i].isSpace()) {
-            const QChar c = text[i++];
+        for (const QChar c : word) {
             if (c.isLetterOrNumber())
                 ++alnum;
             if (c.isDigit())
@@ -275,17 +282,14 @@ std::vector<PixelHit> shapedHits(const Ocr::Line &line)
             if (c == QLatin1Char('@'))
                 at = true;
         }
-        if (i == start)
-            break;
         if (!((alnum >= 8 && digits >= 2) || (at && alnum >= 3)))
-            continue;
-        const QRectF box = line.rangeBox(start, i - start);
-        const QString word = text.mid(start, i - start);
+            return;
+        const QRectF box = line.rangeBox(start, length);
         QString kind = fragmentKind(word, true, true, false);
         if (kind.isEmpty())
             kind = at ? QStringLiteral("email") : QStringLiteral("account");
         out.push_back(PixelHit{box.isEmpty() ? line.box : box, kind});
-    }
+    });
     return out;
 }
 
