@@ -352,7 +352,8 @@ void GalleryWindow::buildCategories()
     QList<Catalog::Category> entries{{QString(), QStringLiteral("All")}};
     entries += catalog_.categories;
     for (int i = 0; i < entries.size(); ++i) {
-        const auto &[id, title] = entries[i];
+        const QString &id = entries[i].first;
+        const QString &title = entries[i].second;
         const qsizetype count =
             id.isEmpty() ? catalog_.cards.size()
                          : std::count_if(catalog_.cards.cbegin(), catalog_.cards.cend(),

@@ -358,7 +358,7 @@ void SkillInstall::call(const QString &, const QJsonObject &args, Tool::Done don
 {
     Dispatch::runInBackground([args, done] {
         const auto [text, isError] = run(args);
-        Dispatch::onMain([done, text, isError] { done(text, isError); });
+        Dispatch::onMain([done, text = text, isError = isError] { done(text, isError); });
     });
 }
 
