@@ -83,13 +83,7 @@ TEST(Dialogs, TheExactDataToBeSentShowsInAMonospacedBoxAboveTheButtons)
                          "these instructions in client work, so install only from a source you trust\"\n}";
     for (const QString press : {"Cancel", "Raise it"}) {
         bool checked = false;
-        QTimer poll;
-        poll.setInterval(10);
-        QObject::connect(&poll, &QTimer::timeout, [&] {
-            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-            if (!box)
-                return;
-            poll.stop();
+        const auto poll = TestKit::whenMessageBoxShows([&](QMessageBox *box) {
             auto *view = box->findChild<QPlainTextEdit *>("detail");
             auto *buttons = box->findChild<QDialogButtonBox *>();
             EXPECT_TRUE(view && buttons);
@@ -113,7 +107,6 @@ TEST(Dialogs, TheExactDataToBeSentShowsInAMonospacedBoxAboveTheButtons)
                 if (b->text() == press)
                     b->click();
         });
-        poll.start();
         const bool yes = Dialogs::confirm(Dialogs::Confirm{"Raise this invoice in Acme's Zoho Books?", "Read it first.",
                                                            "Raise it", "Cancel", Dialogs::Style::Warning, data});
         EXPECT_TRUE(checked);
@@ -127,13 +120,7 @@ TEST(Dialogs, APageMessageShowsAsWrittenUnderItsOwnWindowTitle)
     // A page's words are data: markup in them is shown, never rendered.
     Dialogs::Hooks::alert = &Dialogs::Hooks::defaultAlert;
     bool checked = false;
-    QTimer poll;
-    poll.setInterval(10);
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-        if (!box)
-            return;
-        poll.stop();
+    const auto poll = TestKit::whenMessageBoxShows([&](QMessageBox *box) {
         EXPECT_EQ(box->windowTitle(), "gst.gov.in");
         EXPECT_EQ(box->textFormat(), Qt::PlainText);
         auto *info = box->findChild<QLabel *>("qt_msgbox_informativelabel");
@@ -144,7 +131,6 @@ TEST(Dialogs, APageMessageShowsAsWrittenUnderItsOwnWindowTitle)
         checked = true;
         box->buttons().first()->click();
     });
-    poll.start();
     Dialogs::askUnheld(Dialogs::Alert{"Message from the page at gst.gov.in", "<b>Velto</b>: Click “Save draft”?",
                                       Dialogs::Style::Informational, {"OK"}, 0, "gst.gov.in"});
     EXPECT_TRUE(checked);
@@ -155,16 +141,9 @@ TEST(Dialogs, EnterPressesTheButtonNamedAsDefault)
 {
     Dialogs::Hooks::alert = &Dialogs::Hooks::defaultAlert;
     for (int wanted : {0, 1}) {
-        QTimer poll;
-        poll.setInterval(10);
-        QObject::connect(&poll, &QTimer::timeout, [&] {
-            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-            if (!box)
-                return;
-            poll.stop();
+        const auto poll = TestKit::whenMessageBoxShows([&](QMessageBox *box) {
             QTest::keyClick(box, Qt::Key_Return);
         });
-        poll.start();
         EXPECT_EQ(Dialogs::ask(Dialogs::Alert{"Let Velto open example.com?", "", Dialogs::Style::Warning,
                                               {"Add example.com", "Keep it blocked"}, wanted}),
                   wanted);

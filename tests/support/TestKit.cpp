@@ -6,15 +6,34 @@
 #include "platform/Dispatch.h"
 #include "platform/SecretStore.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMessageBox>
 #include <QThread>
+#include <QTimer>
 #include <QWebEngineProfile>
 
 namespace TestKit {
+
+std::unique_ptr<QTimer> whenMessageBoxShows(std::function<void(QMessageBox *)> look)
+{
+    auto poll = std::make_unique<QTimer>();
+    poll->setInterval(10);
+    QTimer *timer = poll.get();
+    QObject::connect(timer, &QTimer::timeout, [timer, look = std::move(look)] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        timer->stop();
+        look(box);
+    });
+    poll->start();
+    return poll;
+}
 
 void installFailingDialogs()
 {

@@ -7,6 +7,8 @@
 #include <QString>
 #include <QTemporaryDir>
 
+class QMessageBox;
+class QTimer;
 class QWebEngineProfile;
 #include <deque>
 #include <functional>
@@ -34,6 +36,11 @@ void installFailingDialogs();
 
 // Spins the event loop until pred() holds or ms pass; answers pred().
 bool waitFor(const std::function<bool()> &pred, int ms = 30000);
+
+// Calls look(box) once, with the next message box shown modally (it runs its
+// own event loop, so it is looked for every 10 ms). Keep the timer until the
+// box is answered.
+std::unique_ptr<QTimer> whenMessageBoxShows(std::function<void(QMessageBox *)> look);
 
 // Spins the event loop for about ms (for "nothing more happens" checks).
 void spin(int ms);

@@ -325,13 +325,7 @@ TEST_F(PanelKitTest, AConfirmWithItsExactDataIsDressedAndWrapsInBothThemes)
     for (bool dark : {false, true}) {
         scheme(dark);
         bool checked = false;
-        QTimer poll;
-        poll.setInterval(10);
-        QObject::connect(&poll, &QTimer::timeout, [&] {
-            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-            if (!box)
-                return;
-            poll.stop();
+        const auto poll = TestKit::whenMessageBoxShows([&](QMessageBox *box) {
             auto *view = box->findChild<QPlainTextEdit *>(QStringLiteral("detail"));
             EXPECT_NE(view, nullptr);
             if (view) {
@@ -351,7 +345,6 @@ TEST_F(PanelKitTest, AConfirmWithItsExactDataIsDressedAndWrapsInBothThemes)
                 if (TestKit::shown(b->text()) == QLatin1String("Cancel"))
                     b->click();
         });
-        poll.start();
         const bool yes = Dialogs::confirm(Dialogs::Confirm{QStringLiteral("Install the skill \u201cgst-reco\u201d?"),
                                                            QStringLiteral("Read what it tells Velto to do."),
                                                            QStringLiteral("Install"), QStringLiteral("Cancel"),
