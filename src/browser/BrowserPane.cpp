@@ -154,7 +154,6 @@ BrowserPane::BrowserPane(const QRect &frame, QWidget *parent) : QWidget(parent)
 
     layoutChrome();
     paintChrome();
-    newTab(QUrl(), true);
 }
 
 BrowserPane::~BrowserPane()
@@ -166,6 +165,12 @@ BrowserPane::~BrowserPane()
 }
 
 BrowserTab *BrowserPane::activeTab() const
+{
+    openFirstTab();
+    return shownTab();
+}
+
+BrowserTab *BrowserPane::shownTab() const
 {
     return current_ >= 0 && current_ < tabs_.size() ? tabs_[current_] : nullptr;
 }
@@ -186,6 +191,17 @@ QString BrowserPane::snapshotJS(bool full)
 
 // --- tabs ------------------------------------------------------------------------
 
+void BrowserPane::openFirstTab() const
+{
+    if (!firstTabDue_)
+        return;
+    // The pane itself is never const; only the moment its first tab opens is deferred.
+    auto *self = const_cast<BrowserPane *>(this);
+    self->firstTabDue_ = false;
+    if (tabs_.isEmpty())
+        self->newTab(QUrl(), true);
+}
+
 void BrowserPane::showStartPage(BrowserTab *tab)
 {
     // The base address makes the page's address "about:blank" rather than
@@ -202,6 +218,7 @@ QUrl BrowserPane::addressOf(const BrowserTab *tab) const
 
 int BrowserPane::newTab(const QUrl &url, bool selectIt)
 {
+    openFirstTab();
     auto *tab = new BrowserTab(this);
     tab->web()->setParent(holder_);
     tab->web()->hide();
@@ -221,6 +238,7 @@ int BrowserPane::newTab(const QUrl &url, bool selectIt)
 
 void BrowserPane::select(int index)
 {
+    openFirstTab();
     if (index < 0 || index >= tabs_.size())
         return;
     current_ = index;
@@ -238,6 +256,7 @@ void BrowserPane::select(int index)
 
 void BrowserPane::closeTab(int index)
 {
+    openFirstTab();
     if (index < 0 || index >= tabs_.size())
         return;
     if (tabs_.size() > 1) {
@@ -254,6 +273,7 @@ void BrowserPane::closeTab(int index)
 
 void BrowserPane::nextTab()
 {
+    openFirstTab();
     if (tabs_.isEmpty())
         return;
     select((current_ + 1) % int(tabs_.size()));
@@ -261,6 +281,7 @@ void BrowserPane::nextTab()
 
 bool BrowserPane::load(const QUrl &url)
 {
+    openFirstTab();
     if (hostAllowed(hostOf(url))) {
         blocked_->hide();
         if (tabs_.isEmpty())
@@ -352,6 +373,12 @@ void BrowserPane::resizeEvent(QResizeEvent *event)
     layoutChrome();
 }
 
+void BrowserPane::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    openFirstTab();
+}
+
 void BrowserPane::paintEvent(QPaintEvent *)
 {
     QPainter p(this);
@@ -374,7 +401,7 @@ void BrowserPane::layoutChrome()
     orb_->move(w - 32, 13);
     holder_->setGeometry(0, kStripH + kBarH, w, std::max(0, h - kStripH - kBarH));
     blocked_->setGeometry(16, 2, std::max(0, w - 32), 20);
-    if (BrowserTab *tab = activeTab())
+    if (BrowserTab *tab = shownTab())
         tab->web()->setGeometry(holder_->rect());
 }
 
@@ -434,7 +461,7 @@ QString BrowserPane::displayAddress(const QUrl &url)
 
 void BrowserPane::syncChrome()
 {
-    BrowserTab *tab = activeTab();
+    BrowserTab *tab = shownTab();
     if (!tab)
         return;
     orb_->setBusy(tab->loading);
@@ -509,6 +536,7 @@ void BrowserPane::repaint()
 
 QStringList BrowserPane::stripLabels() const
 {
+    openFirstTab();
     QStringList out;
     const auto cells = stack_->findChildren<QWidget *>(QStringLiteral("tab"), Qt::FindDirectChildrenOnly);
     QList<QWidget *> ordered(cells.begin(), cells.end());
@@ -618,6 +646,7 @@ void BrowserPane::upload(const QString &ref, const QString &file, std::function<
 
 QString BrowserPane::tabList() const
 {
+    openFirstTab();
     if (tabs_.isEmpty())
         return QStringLiteral("no tabs");
     QStringList lines;

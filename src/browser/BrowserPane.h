@@ -23,14 +23,25 @@ class WebView;
 class BrowserPane : public QWidget, public TabOwner {
     Q_OBJECT
 public:
-    // Lays out the chrome for frame, paints it and opens one start-page tab.
+    // Lays out the chrome for frame and paints it. Its first start-page tab
+    // opens when the pane is first shown or anything asks for its tabs: that
+    // web view and its page are the heaviest part of start-up, and the chat
+    // page comes first.
     explicit BrowserPane(const QRect &frame = QRect(0, 0, 1100, 760), QWidget *parent = nullptr);
     ~BrowserPane() override;
 
     // The open tabs in strip order, and the index of the shown one. The
     // pane's own operations never leave it without a tab.
-    const QList<BrowserTab *> &tabs() const { return tabs_; }
-    int current() const { return current_; }
+    const QList<BrowserTab *> &tabs() const
+    {
+        openFirstTab();
+        return tabs_;
+    }
+    int current() const
+    {
+        openFirstTab();
+        return current_;
+    }
     // The tab at current, or none.
     BrowserTab *activeTab() const;
     // The shown tab's web view; with no tab, a spare one in no window.
@@ -95,6 +106,7 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
+    void showEvent(QShowEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
 
 private:
@@ -103,6 +115,10 @@ private:
     void syncChrome();
     void rebuildStrip();
     void showStartPage(BrowserTab *tab);
+    // The tab at current, or none, without opening the first one.
+    BrowserTab *shownTab() const;
+    // Opens the start-page tab the pane was built without, once.
+    void openFirstTab() const;
     // The tab's address; "about:blank" as soon as the start page is asked
     // for, before the view itself has moved there.
     QUrl addressOf(const BrowserTab *tab) const;
@@ -110,6 +126,7 @@ private:
 
     QList<BrowserTab *> tabs_;
     int current_ = 0;
+    bool firstTabDue_ = true;
 
     QWidget *strip_;
     QWidget *stack_;

@@ -105,6 +105,32 @@ TEST_F(BrowserPaneTest, ANewPaneShowsTheStartPage)
     EXPECT_TRUE(note()->isHidden());
 }
 
+// The start tab's web view waits until the pane is shown or asked for a
+// tab, so building a hidden pane at start-up costs no web view.
+TEST_F(BrowserPaneTest, AHiddenPaneOpensItsStartTabWhenFirstNeeded)
+{
+    const auto views = [](const BrowserPane &p) { return p.findChildren<QWebEngineView *>().size(); };
+    BrowserPane shown(QRect(0, 0, 800, 600));
+    EXPECT_EQ(views(shown), 0);
+    shown.show();
+    EXPECT_EQ(views(shown), 1);
+    EXPECT_EQ(shown.tabs().size(), 1);
+
+    BrowserPane asked(QRect(0, 0, 800, 600));
+    asked.resize(900, 640);
+    EXPECT_EQ(views(asked), 0) << "laying out the chrome opens no tab";
+    BrowserTab *tab = asked.activeTab();
+    ASSERT_NE(tab, nullptr);
+    EXPECT_EQ(tab->title, "Velto Browser");
+    EXPECT_EQ(asked.tabs().size(), 1);
+    EXPECT_EQ(views(asked), 1);
+
+    BrowserPane opened(QRect(0, 0, 800, 600));
+    opened.newTab(at("/"), true);
+    EXPECT_EQ(opened.tabs().size(), 2) << "a new tab comes after the start tab, as on a pane that was shown";
+    EXPECT_EQ(opened.current(), 1);
+}
+
 TEST_F(BrowserPaneTest, TabsOpenSelectCloseAndWrap)
 {
     page("/a", "<html><head><title>A</title></head><body>a</body></html>");
