@@ -3,6 +3,7 @@
 #include "app/Engine.h"
 #include "app/Shutdown.h"
 #include "core/Globals.h"
+#include "platform/Appearance.h"
 #include "platform/Dialogs.h"
 #include "ui/PanelKit.h"
 
@@ -20,6 +21,9 @@ int veltoMain(int argc, char **argv)
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication application(argc, argv);
     app = &application;
+    // The desktop's colour scheme is asked for now; its answer is in by the
+    // time the window takes its theme.
+    Appearance::askDesktop();
     // The message boxes (About, the update offer, every question and
     // confirm) wear the app's look in whichever theme is in force.
     Dialogs::Hooks::dress = &PanelKit::dressDialog;

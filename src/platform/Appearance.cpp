@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
 #include <QDBusVariant>
 #include <QProcessEnvironment>
 
@@ -20,19 +21,6 @@ QVariant unwrap(QVariant v)
     while (v.canConvert<QDBusVariant>() && v.userType() == qMetaTypeId<QDBusVariant>())
         v = v.value<QDBusVariant>().variant();
     return v;
-}
-
-std::optional<QVariant> portalRead(const QString &ns, const QString &key)
-{
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected())
-        return std::nullopt;
-    QDBusMessage call = QDBusMessage::createMethodCall(kPortal, kPortalPath, kSettings, QStringLiteral("Read"));
-    call << ns << key;
-    const QDBusMessage reply = bus.call(call, QDBus::Block, 500);
-    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
-        return std::nullopt;
-    return unwrap(reply.arguments().constFirst());
 }
 
 // The portal's colour scheme: 1 prefers dark, 2 prefers light, 0 no preference.
@@ -79,57 +67,154 @@ Appearance *Appearance::shared()
     return instance;
 }
 
+// One question to the portal, answered when its reply is in.
+struct Appearance::Read {
+    QDBusPendingCall call;
+    std::function<void(const std::optional<QVariant> &)> done;
+};
+
+void Appearance::askDesktop()
+{
+    shared()->load();
+}
+
 void Appearance::load()
 {
     if (loaded_)
         return;
     loaded_ = true;
-
-    std::optional<bool> dark;
-    if (auto v = portalRead(kAppearanceNs, QStringLiteral("color-scheme")))
-        dark = schemeFromPortal(*v);
-    // GNOME's own words come through the same portal; no settings program is
-    // run, so nothing here waits for a child process.
-    if (!dark)
-        if (auto v = portalRead(kGnomeNs, QStringLiteral("color-scheme")))
-            dark = darkFromGnomeScheme(v->toString());
-    dark_ = dark.value_or(false);
-
-    if (auto v = portalRead(kGnomeNs, QStringLiteral("enable-animations")))
-        animations_ = v->toBool();
-
     QDBusConnection bus = QDBusConnection::sessionBus();
-    if (bus.isConnected())
+    if (bus.isConnected()) {
+        // The slot's argument type is found by its name, known only once registered.
+        qRegisterMetaType<QDBusVariant>();
         bus.connect(kPortal, kPortalPath, kSettings, QStringLiteral("SettingChanged"), new PortalListener(this),
                     SLOT(settingChanged(QString, QString, QDBusVariant)));
+    }
+    const quint64 scheme = ++schemeTurn_;
+    read(kAppearanceNs, QStringLiteral("color-scheme"), [this, scheme](const std::optional<QVariant> &v) {
+        if (scheme == schemeTurn_)
+            takeScheme(v, scheme, true);
+    });
+    const quint64 motion = ++motionTurn_;
+    read(kGnomeNs, QStringLiteral("enable-animations"), [this, motion](const std::optional<QVariant> &v) {
+        if (v && motion == motionTurn_)
+            setAnimations(v->toBool(), true);
+    });
+}
+
+// Sends the question and goes on; the answer is taken as soon as it is in,
+// by the next read of a setting or by the watcher, whichever comes first.
+// A portal that is started on demand may take a while, and nothing waits
+// for it.
+void Appearance::read(const QString &ns, const QString &key, std::function<void(const std::optional<QVariant> &)> done)
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) {
+        done(std::nullopt);
+        return;
+    }
+    QDBusMessage call = QDBusMessage::createMethodCall(kPortal, kPortalPath, kSettings, QStringLiteral("Read"));
+    call << ns << key;
+    auto r = std::make_shared<Read>(Read{bus.asyncCall(call, 5000), std::move(done)});
+    reads_.push_back(r);
+    auto *watcher = new QDBusPendingCallWatcher(r->call, this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher *w) {
+        w->deleteLater();
+        settle();
+    });
+    settle();
+}
+
+void Appearance::settle()
+{
+    // An answer may ask a further question, so the finished ones are taken
+    // out before any is handled.
+    for (;;) {
+        const auto finished = std::find_if(reads_.begin(), reads_.end(),
+                                           [](const std::shared_ptr<Read> &r) { return r->call.isFinished(); });
+        if (finished == reads_.end())
+            return;
+        const std::shared_ptr<Read> r = *finished;
+        reads_.erase(finished);
+        const QDBusMessage reply = r->call.reply();
+        if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty())
+            r->done(unwrap(reply.arguments().constFirst()));
+        else
+            r->done(std::nullopt);
+    }
+}
+
+// "No preference" falls back to GNOME's own word, read from the portal too.
+void Appearance::takeScheme(const std::optional<QVariant> &value, quint64 turn, bool first)
+{
+    if (auto dark = value ? schemeFromPortal(*value) : std::nullopt) {
+        setDark(*dark, first);
+        return;
+    }
+    read(kGnomeNs, QStringLiteral("color-scheme"), [this, turn, first](const std::optional<QVariant> &g) {
+        if (turn == schemeTurn_)
+            setDark(g && darkFromGnomeScheme(g->toString()), first);
+    });
+}
+
+// The first answer is news only to whoever read the setting before it came
+// in; every change on the desktop is news.
+void Appearance::setDark(bool dark, bool first)
+{
+    if (dark == dark_)
+        return;
+    dark_ = dark;
+    if (!first || darkRead_)
+        announce(&Appearance::colorSchemeChanged);
+}
+
+void Appearance::setAnimations(bool on, bool first)
+{
+    if (on == animations_)
+        return;
+    animations_ = on;
+    if (!first || motionRead_)
+        announce(&Appearance::reduceMotionChanged);
+}
+
+// On a later turn of the main loop: an answer may be taken in the middle
+// of a read, from a paint or from a listener of these very signals.
+void Appearance::announce(void (Appearance::*signal)())
+{
+    QMetaObject::invokeMethod(this, [this, signal] { emit(this->*signal)(); }, Qt::QueuedConnection);
 }
 
 void Appearance::settingChanged(const QString &ns, const QString &key, const QVariant &v)
 {
     if (ns == kAppearanceNs && key == QLatin1String("color-scheme")) {
-        // "No preference" falls back to GNOME's own word.
-        bool dark = false;
-        if (auto d = schemeFromPortal(v))
-            dark = *d;
-        else if (auto g = portalRead(kGnomeNs, QStringLiteral("color-scheme")))
-            dark = darkFromGnomeScheme(g->toString());
-        if (dark != dark_) {
-            dark_ = dark;
-            emit colorSchemeChanged();
-        }
+        takeScheme(v, ++schemeTurn_, false);
     } else if (ns == kGnomeNs && key == QLatin1String("enable-animations")) {
-        const bool on = v.toBool();
-        if (on != animations_) {
-            animations_ = on;
-            emit reduceMotionChanged();
-        }
+        ++motionTurn_;
+        setAnimations(v.toBool(), false);
     }
+}
+
+void Appearance::Hooks::forget()
+{
+    Appearance *a = shared();
+    qDeleteAll(a->findChildren<PortalListener *>());
+    qDeleteAll(a->findChildren<QDBusPendingCallWatcher *>());
+    a->reads_.clear();
+    a->loaded_ = false;
+    a->dark_ = false;
+    a->animations_ = true;
+    a->darkRead_ = false;
+    a->motionRead_ = false;
+    ++a->schemeTurn_;
+    ++a->motionTurn_;
 }
 
 bool Appearance::Hooks::desktopPrefersDark()
 {
     Appearance *a = shared();
     a->load();
+    a->settle();
+    a->darkRead_ = true;
     return a->dark_;
 }
 
@@ -139,6 +224,8 @@ bool Appearance::Hooks::desktopReduceMotion()
         return *env;
     Appearance *a = shared();
     a->load();
+    a->settle();
+    a->motionRead_ = true;
     return !a->animations_;
 }
 

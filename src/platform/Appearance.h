@@ -3,12 +3,16 @@
 #include <QProcessEnvironment>
 #include <QVariant>
 #include <functional>
+#include <memory>
 #include <optional>
+#include <vector>
 
 // What the desktop asks of the app's look: a dark or a light colour scheme,
-// and whether motion should be reduced. The desktop is read once and then
-// kept current through its change signal (the desktop portal's settings), so
-// every read answers the setting in force. Main thread only.
+// and whether motion should be reduced. The desktop portal's settings are
+// asked once, without waiting for the answer, and then kept current through
+// its change signal. Until the portal answers, a read gives light with
+// motion; an answer that differs from what was already read is announced by
+// the signals below, as a change on the desktop would be. Main thread only.
 class Appearance : public QObject {
     Q_OBJECT
 public:
@@ -23,6 +27,11 @@ public:
     // enable-animations switched off.
     static bool reduceMotion();
 
+    // Asks the desktop now, so that its answers are in by the time the
+    // window is built. Called once, as soon as the application exists;
+    // reading a setting does the same.
+    static void askDesktop();
+
     // The environment's word on reduced motion, when it gives one.
     static std::optional<bool> reduceMotionFromEnvironment(const QProcessEnvironment &env);
 
@@ -32,6 +41,8 @@ public:
         static bool desktopReduceMotion();
         static inline std::function<bool()> prefersDark = &Hooks::desktopPrefersDark;
         static inline std::function<bool()> reduceMotion = &Hooks::desktopReduceMotion;
+        // Starts over: the desktop is asked afresh by the next read.
+        static void forget();
     };
 
 signals:
@@ -41,12 +52,26 @@ signals:
     void reduceMotionChanged();
 
 private:
+    struct Read;
     Appearance();
     void load();
+    void read(const QString &ns, const QString &key, std::function<void(const std::optional<QVariant> &)> done);
+    void settle();
+    void takeScheme(const std::optional<QVariant> &value, quint64 turn, bool first);
+    void setDark(bool dark, bool first);
+    void setAnimations(bool on, bool first);
+    void announce(void (Appearance::*signal)());
     void settingChanged(const QString &ns, const QString &key, const QVariant &value);
     bool loaded_ = false;
     bool dark_ = false;
     bool animations_ = true;
+    // Whether the value has been read: the first answer is news only then.
+    bool darkRead_ = false;
+    bool motionRead_ = false;
+    // A later change makes the answers still coming for an earlier one stale.
+    quint64 schemeTurn_ = 0;
+    quint64 motionTurn_ = 0;
+    std::vector<std::shared_ptr<Read>> reads_;
     friend struct Hooks;
     friend class PortalListener;
 };

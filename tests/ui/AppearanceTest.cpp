@@ -1,6 +1,7 @@
 // The desktop's appearance as the kit reads it: the environment's word on
 // reduced motion, and the desktop portal's settings and their changes (a fake
-// portal on the test's private session bus).
+// portal on the test's private session bus, on a connection of its own so
+// that its answers come in later, as a real portal's do).
 #include "platform/Appearance.h"
 #include "support/TestKit.h"
 
@@ -36,28 +37,32 @@ class FakePortalSettings : public QObject {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.Settings")
 public:
+    explicit FakePortalSettings(const QDBusConnection &bus) : bus(bus) {}
+    QDBusConnection bus;
     QMap<QString, QVariant> values; // "namespace key" -> value
+    int reads = 0;
+
+    void announce(const QString &ns, const QString &key, const QVariant &value)
+    {
+        QDBusMessage signal = QDBusMessage::createSignal(QString::fromLatin1(kPath),
+                                                         QStringLiteral("org.freedesktop.portal.Settings"),
+                                                         QStringLiteral("SettingChanged"));
+        signal << ns << key << QVariant::fromValue(QDBusVariant(value));
+        bus.send(signal);
+    }
 public slots:
     QDBusVariant Read(const QString &ns, const QString &key, const QDBusMessage &message)
     {
+        ++reads;
         const auto it = values.constFind(ns + QLatin1Char(' ') + key);
         if (it == values.constEnd()) {
-            QDBusConnection::sessionBus().send(
-                message.createErrorReply(QStringLiteral("org.freedesktop.portal.Error.NotFound"), "no such key"));
+            message.setDelayedReply(true);
+            bus.send(message.createErrorReply(QStringLiteral("org.freedesktop.portal.Error.NotFound"), "no such key"));
             return {};
         }
         return QDBusVariant(QVariant::fromValue(QDBusVariant(*it)));
     }
 };
-
-void announce(const QString &ns, const QString &key, const QVariant &value)
-{
-    QDBusMessage signal = QDBusMessage::createSignal(QString::fromLatin1(kPath),
-                                                     QStringLiteral("org.freedesktop.portal.Settings"),
-                                                     QStringLiteral("SettingChanged"));
-    signal << ns << key << QVariant::fromValue(QDBusVariant(value));
-    QDBusConnection::sessionBus().send(signal);
-}
 
 } // namespace
 
@@ -67,34 +72,57 @@ TEST(AppearanceTest, FollowsTheDesktopPortal)
     if (!bus.isConnected() || bus.interface()->isServiceRegistered(QString::fromLatin1(kPortal)))
         GTEST_SKIP() << "needs a private session bus without a desktop portal";
     qunsetenv("VELTO_REDUCE_MOTION");
-    FakePortalSettings portal;
+    QDBusConnection portalBus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("fake-portal"));
+    ASSERT_TRUE(portalBus.isConnected());
+    FakePortalSettings portal(portalBus);
     portal.values.insert(QStringLiteral("org.freedesktop.appearance color-scheme"), QVariant::fromValue(uint(1)));
-    portal.values.insert(QStringLiteral("org.gnome.desktop.interface enable-animations"), true);
-    ASSERT_TRUE(bus.registerObject(QString::fromLatin1(kPath), &portal, QDBusConnection::ExportAllSlots));
-    ASSERT_TRUE(bus.registerService(QString::fromLatin1(kPortal)));
-
-    // The first read asks the portal (unless an earlier test read the desktop first).
-    const bool first = Appearance::Hooks::desktopPrefersDark();
+    portal.values.insert(QStringLiteral("org.gnome.desktop.interface enable-animations"), false);
+    ASSERT_TRUE(portalBus.registerObject(QString::fromLatin1(kPath), &portal, QDBusConnection::ExportAllSlots));
+    ASSERT_TRUE(portalBus.registerService(QString::fromLatin1(kPortal)));
+    Appearance::Hooks::forget();
     QSignalSpy scheme(Appearance::shared(), &Appearance::colorSchemeChanged);
     QSignalSpy motion(Appearance::shared(), &Appearance::reduceMotionChanged);
 
-    announce(QStringLiteral("org.freedesktop.appearance"), QStringLiteral("color-scheme"),
-             QVariant::fromValue(uint(first ? 2 : 1)));
+    // Nothing waits for the portal: until it answers, a read gives light
+    // with motion, and its answers, once in, are announced as changes.
+    EXPECT_FALSE(Appearance::Hooks::desktopPrefersDark());
+    EXPECT_FALSE(Appearance::Hooks::desktopReduceMotion());
+    ASSERT_TRUE(TestKit::waitFor([&] { return scheme.count() == 1 && motion.count() == 1; }, 20000));
+    EXPECT_TRUE(Appearance::Hooks::desktopPrefersDark());
+    EXPECT_TRUE(Appearance::Hooks::desktopReduceMotion());
+    EXPECT_EQ(portal.reads, 2) << "the colour scheme and the animations, each asked once";
+
+    // An answer that is in before the first read is no change to anyone.
+    portal.values.insert(QStringLiteral("org.gnome.desktop.interface enable-animations"), true);
+    Appearance::Hooks::forget();
+    scheme.clear();
+    motion.clear();
+    Appearance::askDesktop();
+    ASSERT_TRUE(TestKit::waitFor([&] { return portal.reads == 4; }, 20000));
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(Appearance::Hooks::desktopPrefersDark());
+    EXPECT_FALSE(Appearance::Hooks::desktopReduceMotion());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(scheme.count(), 0);
+    EXPECT_EQ(motion.count(), 0);
+
+    portal.announce(QStringLiteral("org.freedesktop.appearance"), QStringLiteral("color-scheme"),
+                    QVariant::fromValue(uint(2)));
     ASSERT_TRUE(TestKit::waitFor([&] { return scheme.count() == 1; }, 20000));
-    EXPECT_EQ(Appearance::Hooks::desktopPrefersDark(), !first);
+    EXPECT_FALSE(Appearance::Hooks::desktopPrefersDark());
 
     // "No preference" falls back to GNOME's own word, read from the portal too.
     portal.values.insert(QStringLiteral("org.gnome.desktop.interface color-scheme"), QStringLiteral("prefer-dark"));
-    announce(QStringLiteral("org.freedesktop.appearance"), QStringLiteral("color-scheme"),
-             QVariant::fromValue(uint(0)));
-    TestKit::waitFor([&] { return Appearance::Hooks::desktopPrefersDark(); }, 3000);
+    portal.announce(QStringLiteral("org.freedesktop.appearance"), QStringLiteral("color-scheme"),
+                    QVariant::fromValue(uint(0)));
+    ASSERT_TRUE(TestKit::waitFor([&] { return scheme.count() == 2; }, 20000));
     EXPECT_TRUE(Appearance::Hooks::desktopPrefersDark());
 
-    announce(QStringLiteral("org.gnome.desktop.interface"), QStringLiteral("enable-animations"), false);
+    portal.announce(QStringLiteral("org.gnome.desktop.interface"), QStringLiteral("enable-animations"), false);
     ASSERT_TRUE(TestKit::waitFor([&] { return motion.count() == 1; }, 20000));
     EXPECT_TRUE(Appearance::Hooks::desktopReduceMotion());
-    announce(QStringLiteral("org.gnome.desktop.interface"), QStringLiteral("enable-animations"), false);
-    announce(QStringLiteral("org.gnome.desktop.interface"), QStringLiteral("enable-animations"), true);
+    portal.announce(QStringLiteral("org.gnome.desktop.interface"), QStringLiteral("enable-animations"), false);
+    portal.announce(QStringLiteral("org.gnome.desktop.interface"), QStringLiteral("enable-animations"), true);
     ASSERT_TRUE(TestKit::waitFor([&] { return motion.count() >= 2; }, 20000));
     EXPECT_EQ(motion.count(), 2) << "an unchanged value is not announced";
     EXPECT_FALSE(Appearance::Hooks::desktopReduceMotion());
@@ -103,8 +131,10 @@ TEST(AppearanceTest, FollowsTheDesktopPortal)
     EXPECT_TRUE(Appearance::Hooks::desktopReduceMotion()) << "the environment wins";
     qunsetenv("VELTO_REDUCE_MOTION");
 
-    bus.unregisterService(QString::fromLatin1(kPortal));
-    bus.unregisterObject(QString::fromLatin1(kPath));
+    portalBus.unregisterService(QString::fromLatin1(kPortal));
+    portalBus.unregisterObject(QString::fromLatin1(kPath));
+    QDBusConnection::disconnectFromBus(QStringLiteral("fake-portal"));
+    Appearance::Hooks::forget();
 }
 
 #include "AppearanceTest.moc"
