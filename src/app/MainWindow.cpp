@@ -562,6 +562,14 @@ void AppDelegate::chatLoaded(bool ok)
     }
     splash_->hide();
     splashOrb_->setBusy(false);
+    // The browser pane's start tab was left out while the window was built,
+    // so that the chat came first; with the chat page in, it opens now,
+    // ready for the first look at the pane.
+    QPointer<BrowserPane> pane(browser_);
+    Dispatch::onMain([pane] {
+        if (pane)
+            pane->openFirstTab();
+    });
     if (!work_ || sessions_.deepLinkTries >= 3)
         return;
     const QString path = chat_->url().path();

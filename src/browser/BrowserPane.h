@@ -44,6 +44,9 @@ public:
     }
     // The tab at current, or none.
     BrowserTab *activeTab() const;
+    // Opens the start-page tab the pane was built without, if it has not
+    // opened yet.
+    void openFirstTab() const;
     // The shown tab's web view; with no tab, a spare one in no window.
     WebView *web();
 
@@ -117,8 +120,6 @@ private:
     void showStartPage(BrowserTab *tab);
     // The tab at current, or none, without opening the first one.
     BrowserTab *shownTab() const;
-    // Opens the start-page tab the pane was built without, once.
-    void openFirstTab() const;
     // The tab's address; "about:blank" as soon as the start page is asked
     // for, before the view itself has moved there.
     QUrl addressOf(const BrowserTab *tab) const;
