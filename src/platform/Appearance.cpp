@@ -6,6 +6,7 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusVariant>
 #include <QProcessEnvironment>
+#include <algorithm>
 
 namespace {
 
@@ -157,31 +158,27 @@ void Appearance::takeScheme(const std::optional<QVariant> &value, quint64 turn, 
     });
 }
 
-// The first answer is news only to whoever read the setting before it came
-// in; every change on the desktop is news.
 void Appearance::setDark(bool dark, bool first)
 {
-    if (dark == dark_)
-        return;
-    dark_ = dark;
-    if (!first || darkRead_)
-        announce(&Appearance::colorSchemeChanged);
+    take(dark_, dark, first, darkRead_, &Appearance::colorSchemeChanged);
 }
 
 void Appearance::setAnimations(bool on, bool first)
 {
-    if (on == animations_)
-        return;
-    animations_ = on;
-    if (!first || motionRead_)
-        announce(&Appearance::reduceMotionChanged);
+    take(animations_, on, first, motionRead_, &Appearance::reduceMotionChanged);
 }
 
-// On a later turn of the main loop: an answer may be taken in the middle
-// of a read, from a paint or from a listener of these very signals.
-void Appearance::announce(void (Appearance::*signal)())
+// The first answer is news only to whoever read the setting before it came
+// in; every change on the desktop is news. The news goes out on a later turn
+// of the main loop: an answer may be taken in the middle of a read, from a
+// paint or from a listener of these very signals.
+void Appearance::take(bool &setting, bool value, bool first, bool wasRead, void (Appearance::*signal)())
 {
-    QMetaObject::invokeMethod(this, [this, signal] { emit(this->*signal)(); }, Qt::QueuedConnection);
+    if (value == setting)
+        return;
+    setting = value;
+    if (!first || wasRead)
+        QMetaObject::invokeMethod(this, [this, signal] { emit(this->*signal)(); }, Qt::QueuedConnection);
 }
 
 void Appearance::settingChanged(const QString &ns, const QString &key, const QVariant &v)

@@ -60,7 +60,7 @@ private:
     void takeScheme(const std::optional<QVariant> &value, quint64 turn, bool first);
     void setDark(bool dark, bool first);
     void setAnimations(bool on, bool first);
-    void announce(void (Appearance::*signal)());
+    void take(bool &setting, bool value, bool first, bool wasRead, void (Appearance::*signal)());
     void settingChanged(const QString &ns, const QString &key, const QVariant &value);
     bool loaded_ = false;
     bool dark_ = false;
