@@ -66,16 +66,9 @@ TEST(AppEndToEnd, StartsServesToolsAndQuitsOnSigterm)
     StandinCloud cloud(home, signedInCloudReplies());
     ASSERT_TRUE(cloud.running());
 
-    // Installed engine, empty engine configuration, signed in, folder chosen.
+    const QString clients = prepareSignedInHome(home);
+    ASSERT_FALSE(clients.isEmpty());
     const QString velto = home.file(".velto");
-    QDir().mkpath(velto + "/bin");
-    QDir().mkpath(velto + "/hallix");
-    ASSERT_TRUE(QFile::link(standinEngine(), velto + "/bin/velto-engine"));
-    home.write(".velto/hallix/opencode.json", "{}\n");
-    home.write(".velto/seat.env", "PAVI_SEAT_TOKEN=seat-token\nPAVI_SEAT_EMAIL=ca@test.example\n");
-    const QString clients = home.file("Clients");
-    QDir().mkpath(clients);
-    home.write(".velto/velto.env", "VELTO_WORK=" + clients.toUtf8() + "\n");
 
     TestKit::FakeHttpServer fixture;
     // The fake server answers text/plain by default; the page must be HTML.
@@ -179,15 +172,7 @@ TEST(AppEndToEnd, QuittingEndsAnEngineThatIgnoresItsSignal)
     TestKit::TempHome home;
     StandinCloud cloud(home, signedInCloudReplies());
     ASSERT_TRUE(cloud.running());
-    const QString velto = home.file(".velto");
-    QDir().mkpath(velto + "/bin");
-    QDir().mkpath(velto + "/hallix");
-    ASSERT_TRUE(QFile::link(standinEngine(), velto + "/bin/velto-engine"));
-    home.write(".velto/hallix/opencode.json", "{}\n");
-    home.write(".velto/seat.env", "PAVI_SEAT_TOKEN=seat-token\n");
-    const QString clients = home.file("Clients");
-    QDir().mkpath(clients);
-    home.write(".velto/velto.env", "VELTO_WORK=" + clients.toUtf8() + "\n");
+    ASSERT_FALSE(prepareSignedInHome(home).isEmpty());
 
     const QString engineLog = home.file("engine.log");
     std::unique_ptr<Process> app =

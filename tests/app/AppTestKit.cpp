@@ -5,6 +5,7 @@
 #include "platform/Files.h"
 #include "platform/Process.h"
 
+#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -82,6 +83,20 @@ QJsonObject signedInCloudReplies()
         {"GET /cli/harness", QJsonObject{{"body", QJsonObject{{"success", true}, {"items", QJsonArray{}}}}}},
         {"GET /cli/routines_due", QJsonObject{{"body", QJsonObject{{"success", true}, {"routines", QJsonArray{}}}}}},
     };
+}
+
+QString prepareSignedInHome(const TestKit::TempHome &home)
+{
+    const QString velto = home.file(".velto");
+    QDir().mkpath(velto + "/bin");
+    if (!QFile::link(standinEngine(), velto + "/bin/velto-engine"))
+        return QString();
+    home.write(".velto/hallix/opencode.json", "{}\n");
+    home.write(".velto/seat.env", "PAVI_SEAT_TOKEN=seat-token\nPAVI_SEAT_EMAIL=ca@test.example\n");
+    const QString clients = home.file("Clients");
+    QDir().mkpath(clients);
+    home.write(".velto/velto.env", "VELTO_WORK=" + clients.toUtf8() + "\n");
+    return clients;
 }
 
 std::unique_ptr<Process> launchVelto(const TestKit::TempHome &home, const QString &apiUrl,

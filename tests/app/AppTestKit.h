@@ -44,6 +44,12 @@ bool waitForEvents(const QString &path, const QString &kind, int n = 1, int ms =
 // routines due: what a run of the whole app needs from the cloud.
 QJsonObject signedInCloudReplies();
 
+// The home of a signed-in CA ("seat-token", ca@test.example) with the
+// stand-in engine installed, an empty engine configuration and the clients
+// folder "Clients" chosen. The clients folder's path; empty when the engine
+// could not be put in place.
+QString prepareSignedInHome(const TestKit::TempHome &home);
+
 // The built velto program started offscreen on the home, with the cloud at
 // apiUrl and the extra variables set (for it and the engine it starts); it
 // gets SIGTERM when the test process dies. Absent when it cannot start.

@@ -46,10 +46,7 @@ protected:
     void visit(const QString &path, const QByteArray &body)
     {
         page(path, body);
-        QSignalSpy loaded(pane->web(), &QWebEngineView::loadFinished);
-        ASSERT_TRUE(pane->load(QUrl(at(path))));
-        ASSERT_TRUE(loaded.wait(15000));
-        ASSERT_TRUE(settled());
+        ASSERT_NO_FATAL_FAILURE(open(path));
         call("browser_read");
     }
     QString js(const QString &script)

@@ -407,10 +407,7 @@ TEST_F(PageToolsTest, ToolsAnswerOverTheWireWithRealDelays)
     PageTools::delay = savedDelay;
     ASSERT_TRUE(server->start());
     page("/w", "<button>Pay later</button>", "Wire");
-    QSignalSpy loaded(pane->web(), &QWebEngineView::loadFinished);
-    ASSERT_TRUE(pane->load(QUrl(at("/w"))));
-    ASSERT_TRUE(loaded.wait(15000));
-    ASSERT_TRUE(settled());
+    ASSERT_NO_FATAL_FAILURE(open("/w"));
     const Reply r = exchange(server->port(),
                              post(rpc("tools/call", QJsonObject{{"name", "browser_wait"}, {"arguments", QJsonObject{}}}),
                                   server->token()),
@@ -461,10 +458,7 @@ protected:
     void visit(const QString &path, const QByteArray &body)
     {
         page(path, body);
-        QSignalSpy loaded(pane->web(), &QWebEngineView::loadFinished);
-        ASSERT_TRUE(pane->load(QUrl(at(path))));
-        ASSERT_TRUE(loaded.wait(15000));
-        ASSERT_TRUE(settled());
+        open(path);
     }
     void pageScript(const QString &script) { pane->web()->evaluate(script, WebView::World::Page); }
 };

@@ -7,6 +7,8 @@
 #include "support/TestKit.h"
 #include "toolserver/PageTools.h"
 
+#include <QSignalSpy>
+
 using namespace TestKit;
 
 namespace McpTest {
@@ -74,6 +76,15 @@ protected:
         web.on("GET", path, r);
     }
     QString at(const QString &path) const { return web.baseUrl() + path; }
+
+    // Opens a served page (see page()) in the shown tab and waits until it has settled.
+    void open(const QString &path)
+    {
+        QSignalSpy loaded(pane->web(), &QWebEngineView::loadFinished);
+        ASSERT_TRUE(pane->load(QUrl(at(path))));
+        ASSERT_TRUE(loaded.wait(15000));
+        ASSERT_TRUE(settled());
+    }
 
     bool settled()
     {
