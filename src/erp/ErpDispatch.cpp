@@ -231,13 +231,18 @@ void ErpTools::commit(const QJsonObject &args, const Tool::Done &done)
                         QStringLiteral("write/") + write.resource + QLatin1Char('/') + write.action, {},
                         ErpClient::Form{{QStringLiteral("data"), write.data}, {QStringLiteral("commit"), QStringLiteral("1")}},
                         [company = c.company, done](const ErpClient::Answer &a) {
-                            if (!a.json && a.mayHaveArrived)
+                            if (!a.json && a.mayHaveArrived) {
+                                // Some of the client's texts end without a full stop.
+                                QString error = a.error.value_or(QStringLiteral("unknown error"));
+                                if (!error.endsWith(QLatin1Char('.')))
+                                    error += QLatin1Char('.');
                                 return done(QStringLiteral("The CA approved and the write was sent, but no whole answer "
                                                            "came back: ") +
-                                                a.error.value_or(QStringLiteral("unknown error")) +
-                                                QStringLiteral(" The write may have reached the ERP: check ") + company +
+                                                error + QStringLiteral(" The write may have reached the ERP: check ") +
+                                                company +
                                                 QStringLiteral("'s books there before trying again — tell the CA."),
                                             true);
+                            }
                             if (!a.json)
                                 return done(QStringLiteral("The CA approved, but the ERP refused the write: ") +
                                                 a.error.value_or(QStringLiteral("unknown error")) +

@@ -546,6 +546,7 @@ TEST_F(ErpToolsTest, AWriteWhoseAnswerWasLostMayHaveHappened)
                                 "again — tell the CA."))
         << a.text.toStdString();
     EXPECT_FALSE(a.text.contains("Nothing was written"));
+    EXPECT_TRUE(a.text.contains("before a reply. The write may")) << "the reason is a sentence of its own";
     EXPECT_EQ(erp->server.requestsTo("/erp/api/cli/v1/write/sells/create").size(), 1);
 }
 
