@@ -568,10 +568,12 @@ void ErpTools::gstr2b(const QJsonObject &args, const Tool::Done &done)
     QString booksFile = argText(args, "books_file").trimmed();
     QString client = argText(args, "client");
     const QString gstinGiven = ErpText::bare(argText(args, "gstin"));
+    // The register file, looked for once (a search by name walks the clients folder).
+    std::optional<Found> booksFound;
     if (!booksFile.isEmpty() && Characters::trimSpacesTabs(client).isEmpty() && gstinGiven.isEmpty()) {
         // A register is reconciled for the client whose folder holds it,
         // never for whichever client's ERP happens to be connected.
-        const Found found = locate(booksFile);
+        const Found &found = *(booksFound = locate(booksFile));
         if (!found.url)
             return done(QStringLiteral("books_file ") + booksFile +
                             QStringLiteral(" is not a file inside the clients folder.") + found.note,
@@ -663,7 +665,7 @@ void ErpTools::gstr2b(const QJsonObject &args, const Tool::Done &done)
     QString source;
     QString booksNote;
     if (!fromErp) {
-        const Found found = locate(booksFile);
+        const Found found = booksFound ? *booksFound : locate(booksFile);
         booksPath = found.url;
         booksNote = found.note;
         source = booksFile;
