@@ -619,12 +619,11 @@ void BrowserPane::upload(const QString &ref, const QString &file, std::function<
     // A script's own click() opens no file chooser here: the input is brought
     // into view and clicked where it is, as the CA's mouse would.
     const QString script =
-        QStringLiteral("(function(){var ref=%1;var V=window.__veltoSecrets||{};var el=V.refs?V.refs.get(ref):null;"
-                       "if(!el||!el.isConnected)return 'gone';"
+        QStringLiteral("(function(){%1\nvar el=byRef(%2);if(!el)return 'gone';"
                        "if((el.getAttribute('type')||'').toLowerCase()!=='file')return 'not_file';"
                        "el.scrollIntoView({block:'center'});var r=el.getBoundingClientRect();"
                        "return JSON.stringify({x:r.left+r.width/2,y:r.top+r.height/2});})()")
-            .arg(jsQuote(ref));
+            .arg(pageHelpersJS(), jsQuote(ref));
     QPointer<BrowserTab> armed(tab);
     QPointer<BrowserPane> self(this);
     evalJS(script, [self, armed, done = std::move(done)](const QString &outcome) {
