@@ -46,6 +46,18 @@ const QString kInsync = QStringLiteral("Insync");
 const QString kGoogleDrive = QStringLiteral("Google Drive");
 const QString kOneDrive = QStringLiteral("OneDrive");
 
+// "Dropbox (Team)": a Dropbox team folder, the team in the brackets.
+bool isDropboxTeam(const QString &name)
+{
+    return name.startsWith(kDropboxTeam) && name.endsWith(QLatin1Char(')')) && name.size() > kDropboxTeam.size() + 1;
+}
+
+// "OneDrive - Organisation": an organisation's OneDrive.
+bool isOneDriveOrg(const QString &name)
+{
+    return name.startsWith(kOneDriveOrg) && name.size() > kOneDriveOrg.size();
+}
+
 } // namespace
 
 QStringList CloudFiles::defaultRoots()
@@ -64,13 +76,9 @@ QStringList CloudFiles::defaultRoots()
     for (const QString &account : foldersIn(home + QLatin1Char('/') + kInsync, [](const QString &) { return true; }))
         roots += foldersIn(account, [](const QString &name) { return name == kGoogleDrive || name == kOneDrive; });
     fixed(kOneDrive);
-    roots += foldersIn(home, [](const QString &name) {
-        return name.startsWith(kOneDriveOrg) && name.size() > kOneDriveOrg.size();
-    });
+    roots += foldersIn(home, isOneDriveOrg);
     fixed(QStringLiteral("Dropbox"));
-    roots += foldersIn(home, [](const QString &name) {
-        return name.startsWith(kDropboxTeam) && name.endsWith(QLatin1Char(')')) && name.size() > kDropboxTeam.size() + 1;
-    });
+    roots += foldersIn(home, isDropboxTeam);
     fixed(QStringLiteral("Nextcloud"));
     fixed(QStringLiteral("pCloudDrive"));
     return roots;
@@ -84,9 +92,9 @@ CloudFiles::Label CloudFiles::label(const QString &root)
     const QString above = QFileInfo(QFileInfo(QFileInfo(path).path()).path()).fileName();
     if (above == kInsync && (name == kGoogleDrive || name == kOneDrive))
         return {name, account};
-    if (name.startsWith(kDropboxTeam) && name.endsWith(QLatin1Char(')')) && name.size() > kDropboxTeam.size() + 1)
+    if (isDropboxTeam(name))
         return {QStringLiteral("Dropbox"), name.mid(kDropboxTeam.size(), name.size() - kDropboxTeam.size() - 1)};
-    if (name.startsWith(kOneDriveOrg) && name.size() > kOneDriveOrg.size())
+    if (isOneDriveOrg(name))
         return {kOneDrive, name.mid(kOneDriveOrg.size())};
     if (name == QLatin1String("pCloudDrive"))
         return {QStringLiteral("pCloud"), QString()};
