@@ -445,7 +445,8 @@ std::pair<QString, bool> SkillInstall::run(const QJsonObject &args)
     const Fetched repo = fetch(address(apiBase), 0);
     if (repo.unreached)
         return {*repo.unreached, true};
-    const auto &[repoBody, repoStatus] = std::pair(repo.body, repo.status);
+    const auto &repoBody = repo.body;
+    const int repoStatus = repo.status;
     if (repoStatus == 403)
         return {QStringLiteral("GitHub is limiting requests from this network right now. Try again in a few minutes."),
                 true};
@@ -466,7 +467,8 @@ std::pair<QString, bool> SkillInstall::run(const QJsonObject &args)
         fetch(address(apiBase + QStringLiteral("/git/trees/") + encodedRef + QStringLiteral("?recursive=1")), 0);
     if (tree.unreached)
         return {*tree.unreached, true};
-    const auto &[treeBody, treeStatus] = std::pair(tree.body, tree.status);
+    const auto &treeBody = tree.body;
+    const int treeStatus = tree.status;
     const QJsonDocument treeDoc = QJsonDocument::fromJson(treeBody.value_or(QByteArray()));
     const QJsonValue treeValue = treeDoc.object().value(QStringLiteral("tree"));
     bool treeOk = treeStatus == 200 && treeDoc.isObject() && treeValue.isArray();
@@ -573,7 +575,8 @@ std::pair<QString, bool> SkillInstall::run(const QJsonObject &args)
                             true};
                 return {tooMuch, true};
             }
-            const auto &[body, status] = std::pair(got.body, got.status);
+            const auto &body = got.body;
+            const int status = got.status;
             if (status != 200 || !body)
                 return {QStringLiteral("Could not download ") + b.path + QStringLiteral(" from GitHub (HTTP ") +
                             QString::number(status) + QStringLiteral("). Nothing was installed."),
