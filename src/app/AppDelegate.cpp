@@ -1,8 +1,7 @@
 // Start-up and shutdown of AppDelegate; the main window is in MainWindow.cpp.
 #include "app/AppDelegate.h"
-#include "app/Leftovers.h"
-#include "ui/Coalesce.h"
 #include "app/HarnessSync.h"
+#include "app/Leftovers.h"
 #include "app/RoutineRunner.h"
 #include "app/Shutdown.h"
 #include "app/Sidebar.h"
@@ -20,6 +19,7 @@
 #include "toolserver/BrowserMCP.h"
 #include "toolserver/DocText.h"
 #include "ui/Busy.h"
+#include "ui/Coalesce.h"
 #include "ui/Mascot.h"
 #include "ui/Theme.h"
 
