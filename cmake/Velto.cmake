@@ -21,13 +21,19 @@ endfunction()
 
 # velto_test(NAME SOURCES ... DEPS ...): one GoogleTest executable, one CTest entry.
 function(velto_test name)
-  cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "OWN_BUS" "TIMEOUT" "SOURCES;DEPS" ${ARGN})
   add_executable(test_${name} ${ARG_SOURCES})
   velto_common(test_${name})
   target_link_libraries(test_${name} PRIVATE velto_testkit ${ARG_DEPS})
   target_precompile_headers(test_${name} PRIVATE
     <QtCore/QString> <QtCore/QJsonObject> <QtCore/QJsonDocument> <functional> <gtest/gtest.h>)
-  add_test(NAME ${name} COMMAND test_${name} --gtest_color=no)
+  if(ARG_OWN_BUS)
+    # A session bus of its own: what the program puts on the bus (a fake
+    # desktop service's name and signals) reaches no test program beside it.
+    add_test(NAME ${name} COMMAND dbus-run-session -- $<TARGET_FILE:test_${name}> --gtest_color=no)
+  else()
+    add_test(NAME ${name} COMMAND test_${name} --gtest_color=no)
+  endif()
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 600)
   endif()

@@ -1,7 +1,9 @@
 // The desktop's appearance as the kit reads it: the environment's word on
 // reduced motion, and the desktop portal's settings and their changes (a fake
-// portal on the test's private session bus, on a connection of its own so
-// that its answers come in later, as a real portal's do).
+// portal on the test program's own session bus, on a connection of its own so
+// that its answers come in later, as a real portal's do). On a bus shared with
+// other test programs, their questions would reach the fake and its change
+// signals would reach them.
 #include "platform/Appearance.h"
 #include "support/TestKit.h"
 
