@@ -101,6 +101,7 @@ const char *kStyleHead = R"CSS(@keyframes velto-spin{to{transform:rotate(360deg)
 @keyframes velto-pulse{0%,100%{opacity:.45;transform:scale(.86)}50%{opacity:1;transform:scale(1)}}
 .velto-orb{position:relative;width:var(--s,16px);height:var(--s,16px);border-radius:50%;border:1.5px solid var(--vo-royal);border-right-color:transparent;border-bottom-color:var(--vo-focus);animation:velto-spin 1.15s linear infinite;box-shadow:0 0 12px var(--vo-focus);display:inline-block;vertical-align:-3px}
 .velto-orb::after{content:'';position:absolute;inset:4px;border-radius:50%;background:var(--vo-royal);animation:velto-pulse 1.1s ease-in-out infinite}
+[data-velto-still] .velto-orb,[data-velto-still] .velto-orb::after{animation:none}
 [data-velto-busy] svg.animate-spin,[data-velto-busy] .animate-spin{display:none!important}
 [aria-label="Home"][data-component]{display:none!important}
 .velto-thinking{display:inline-flex;align-items:center;gap:8px;color:var(--vo-royal);font-size:12px}
@@ -272,9 +273,21 @@ QString pageCompat()
     return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
 }
 
+QString stillCall()
+{
+    // At document start the page may have no root element yet; the mark goes
+    // on as soon as it appears.
+    return QStringLiteral("(function(on){function mark(){var r=document.documentElement;if(!r)return false;"
+                          "r.toggleAttribute('data-velto-still',on);return true;}"
+                          "if(!mark()){var mo=new MutationObserver(function(){if(mark())mo.disconnect();});"
+                          "mo.observe(document,{childList:true});}})(%1)")
+        .arg(Theme::reduceMotion() ? QStringLiteral("true") : QStringLiteral("false"));
+}
+
 void installChatScripts(WebView *chat)
 {
     chat->removeAllUserScripts();
+    chat->addUserScript(stillCall(), WebView::When::DocumentStart, WebView::Frames::MainOnly);
     // Before anything of the page runs, in the page's own world.
     chat->addUserScript(pageCompat(), WebView::When::DocumentStart, WebView::Frames::MainOnly, WebView::World::Page);
     const QString orbs = BrowserTab::bundleScripts();

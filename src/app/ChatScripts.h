@@ -28,9 +28,16 @@ QString chatInjection();
 QString pageCompat();
 
 // Replaces every user script of the chat view by the app's set, in order:
-// the compatibility script, the page-orb scripts (when bundled), the theme
-// lock, the early script and the injection. Runs again on every theme change.
+// the still mark, the compatibility script, the page-orb scripts (when
+// bundled), the theme lock, the early script and the injection. Runs again on
+// every theme or motion change.
 void installChatScripts(WebView *chat);
+
+// Marks the page's root with data-velto-still when motion is reduced, and
+// clears the mark when not: the web view does not follow the desktop's
+// setting, and the app's page marks and orbs keep still under that mark. A
+// document-start script as well as a call on a page already shown.
+QString stillCall();
 
 // A document-start script that adds one style sheet as soon as the page has a
 // root element (at document start it may have none yet).

@@ -374,7 +374,16 @@ void AppDelegate::buildContent(QWidget *root)
         splashWeb_->evaluate(ChatScripts::liveThemeCall(), WebView::World::Page);
         splashWeb_->evaluate(ChatScripts::statusCall(splashLabel_->text()), WebView::World::Page);
     });
+    splashWeb_->addUserScript(ChatScripts::stillCall(), WebView::When::DocumentStart, WebView::Frames::MainOnly);
     splashWeb_->load(orbPage());
+    // The web views don't follow the desktop's motion setting: the chat page
+    // and the splash keep still under a mark the app sets, at the next load
+    // and on the pages shown now.
+    connect(Appearance::shared(), &Appearance::reduceMotionChanged, this, [this] {
+        ChatScripts::installChatScripts(chat_);
+        for (WebView *view : {chat_, splashWeb_})
+            view->evaluate(ChatScripts::stillCall());
+    });
     splashOrb_ = new OrbView(QRect(-100, -100, 1, 1));
     splashOrb_->setParent(nullptr);
     splashOrb_->setBusy(true);

@@ -76,7 +76,9 @@ QString PORTAL_HOME()
 
     QString page;
     page += QStringLiteral("<!doctype html><html data-theme=\"") +
-            (Theme::isDark() ? QStringLiteral("dark") : QStringLiteral("light")) + QStringLiteral("\"><head>");
+            (Theme::isDark() ? QStringLiteral("dark") : QStringLiteral("light")) + QStringLiteral("\"") +
+            // The web view doesn't follow the desktop's motion setting.
+            (Theme::reduceMotion() ? QStringLiteral(" data-velto-still") : QString()) + QStringLiteral("><head>");
     page += QStringLiteral("<meta charset=\"utf-8\"><title>Velto Browser</title><style>");
     page += Theme::chatFontFaceCSS() + QLatin1Char('\n');
     page += Theme::mascotCSS();

@@ -1,4 +1,5 @@
 #include "app/ChatScripts.h"
+#include "platform/Appearance.h"
 #include "platform/WebView.h"
 #include "support/FakeHttpServer.h"
 #include "support/TestKit.h"
@@ -101,9 +102,9 @@ protected:
 TEST_F(ChatPageTest, ScriptsInstallOnceAndPaintThePage)
 {
     ChatScripts::installChatScripts(view.get());
-    // The compatibility script, the orb scripts, the theme lock, the early
-    // script and the injection: reinstalling replaces them.
-    EXPECT_EQ(view->userScriptCount(), 5);
+    // The still mark, the compatibility script, the orb scripts, the theme
+    // lock, the early script and the injection: reinstalling replaces them.
+    EXPECT_EQ(view->userScriptCount(), 6);
     open("<div>hello</div>");
     EXPECT_EQ(js("document.querySelectorAll('#velto-palette').length"), "1");
     EXPECT_EQ(js("localStorage.getItem('velto-theme-id')"), "oc-2");
@@ -166,6 +167,32 @@ TEST_F(ChatPageTest, StatusOrbsSettingsLinksAndWordmark)
               "https://hallix.in/ca/cli _blank");
     EXPECT_EQ(js("document.querySelectorAll('.velto-wordmark .vo-mark svg').length"), "1");
     EXPECT_EQ(js("document.querySelector('.velto-name').innerHTML"), "Vel<i>to</i>");
+}
+
+// The web view doesn't know the desktop's motion setting: with reduced motion
+// the page's root is marked and the mascots and orbs keep still; the mark
+// follows a change on the page already shown.
+TEST_F(ChatPageTest, ReducedMotionStillsThePageMarks)
+{
+    struct Restore {
+        std::function<bool()> saved = Appearance::Hooks::reduceMotion;
+        ~Restore() { Appearance::Hooks::reduceMotion = saved; }
+    } restore;
+    bool reduce = true;
+    Appearance::Hooks::reduceMotion = [&] { return reduce; };
+    ChatScripts::installChatScripts(view.get());
+    open("<pavi-avatar id=a state=working></pavi-avatar><span id=o class=velto-orb></span>");
+    const QString ring = "getComputedStyle(document.getElementById('a').shadowRoot.querySelector('.ring')).animationName";
+    const QString orb = "getComputedStyle(document.getElementById('o')).animationName";
+    EXPECT_EQ(js("document.documentElement.hasAttribute('data-velto-still')"), "true");
+    EXPECT_EQ(js(ring), "none");
+    EXPECT_EQ(js(orb), "none");
+
+    reduce = false;
+    js(ChatScripts::stillCall());
+    EXPECT_EQ(js("document.documentElement.hasAttribute('data-velto-still')"), "false");
+    EXPECT_EQ(js(ring), "pavi-spin");
+    EXPECT_EQ(js(orb), "velto-spin");
 }
 
 // The engine's page as our web view runs it: script features it lacks are
