@@ -37,7 +37,7 @@ public:
         double vw = 0;      // viewport width in page pixels (the width the whole image spans)
         double vh = 0;
         double at = 0;      // presentation time, seconds since the start
-        QJsonArray pixels;  // areas {x, y, w, h} the page draws as pixels (canvas, image, embedded document)
+        QJsonArray pixels = {}; // areas {x, y, w, h} the page draws as pixels (canvas, image, embedded document)
     };
 
     struct Result {

@@ -196,15 +196,5 @@ TEST(AppEndToEnd, QuittingEndsAnEngineThatIgnoresItsSignal)
     EXPECT_EQ(app->exitCode(), 0);
     EXPECT_TRUE(waitForEvents(engineLog, "signal", 1, 10000)) << "the engine was asked first";
     // Gone (an unreaped entry left to whoever adopted it counts as gone).
-    const auto alive = [&] {
-        if (::kill(enginePid, 0) != 0)
-            return false;
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(enginePid));
-        if (!stat.open(QIODevice::ReadOnly))
-            return false;
-        const QByteArray text = stat.readAll();
-        const qsizetype close = text.lastIndexOf(')');
-        return close < 0 || text.mid(close + 2, 1) != "Z";
-    };
-    EXPECT_TRUE(waitFor([&] { return !alive(); }, 10000)) << "the engine outlived the app";
+    EXPECT_TRUE(waitFor([&] { return !AppTestKit::alive(enginePid); }, 10000)) << "the engine outlived the app";
 }

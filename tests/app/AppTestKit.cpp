@@ -14,6 +14,18 @@
 
 namespace AppTestKit {
 
+bool alive(qint64 pid)
+{
+    if (::kill(pid_t(pid), 0) != 0)
+        return false;
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray text = stat.readAll();
+    const qsizetype close = text.lastIndexOf(')');
+    return close < 0 || text.mid(close + 2, 1) != "Z";
+}
+
 ScopedEnv::~ScopedEnv()
 {
     for (auto it = saved_.begin(); it != saved_.end(); ++it) {

@@ -98,6 +98,10 @@ private:
     int port_ = 0;
 };
 
+// Whether the process is alive: not gone, and not a zombie waiting for
+// whoever adopted it.
+bool alive(qint64 pid);
+
 // Sets the product time scale for the life of the object (tests run with
 // 0.01; a test whose replies must not time out under load uses 1).
 class ScopedTimeScale {

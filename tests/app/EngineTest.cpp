@@ -21,18 +21,6 @@ using TestKit::waitFor;
 
 namespace {
 
-// Alive and not a zombie waiting for whoever adopted it.
-bool alive(qint64 pid)
-{
-    if (::kill(pid_t(pid), 0) != 0)
-        return false;
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray text = stat.readAll();
-    const qsizetype close = text.lastIndexOf(')');
-    return close < 0 || text.mid(close + 2, 1) != "Z";
-}
 
 class EngineTest : public HomeTest {
 protected:

@@ -6,7 +6,6 @@
 
 #include <QDateTime>
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 
@@ -19,16 +18,6 @@ void age(const QString &path, int seconds)
     QFile f(path);
     ASSERT_TRUE(f.open(QIODevice::ReadWrite));
     ASSERT_TRUE(f.setFileTime(QDateTime::currentDateTimeUtc().addSecs(-seconds), QFileDevice::FileModificationTime));
-}
-
-QStringList entries(const QString &dir)
-{
-    QStringList out;
-    QDirIterator it(dir, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
-    while (it.hasNext())
-        out << QDir(dir).relativeFilePath(it.next());
-    out.sort();
-    return out;
 }
 
 TEST(Leftovers, TheAtomicWritersTempFilesAreKnownByName)
@@ -103,7 +92,7 @@ TEST(Leftovers, AnInterruptedSkillSwapIsCompletedOrRolledBack)
         }
         Leftovers::clean(QString(), skills);
         QStringList after;
-        for (const QString &e : entries(skills)) {
+        for (const QString &e : TestKit::entriesUnder(skills)) {
             const QString path = skills + "/" + e;
             after << (QFileInfo(path).isDir() ? e : e + ":" + QString::fromUtf8(*Files::readAll(path)));
         }

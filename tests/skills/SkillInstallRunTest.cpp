@@ -11,7 +11,6 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -164,15 +163,6 @@ protected:
         return OC_DIR + "/skills/" + name + "/" + file;
     }
     static QString text(const QString &path) { return QString::fromUtf8(readFile(path)); }
-    static QStringList entries(const QString &dir)
-    {
-        QStringList out;
-        QDirIterator it(dir, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDirIterator::Subdirectories);
-        while (it.hasNext())
-            out << QDir(dir).relativeFilePath(it.next());
-        out.sort();
-        return out;
-    }
     static QJsonObject config() { return OcConfig::read().value_or(QJsonObject()); }
     int downloads() const
     {
@@ -228,7 +218,7 @@ TEST_F(SkillInstallRun, InstallsAfterTheCAApproves)
               "---\nowner: firm\nsource: " + kLabel + "@main/gst-monthly\nname: GST Monthly Return\n"
               "description: Use it for GSTR-3B.\n---\n\nSteps.\n");
     EXPECT_EQ(readFile(skillFile("gst-monthly-return", "scripts/check v2.py")), "print(1)\n");
-    EXPECT_EQ(entries(OC_DIR + "/skills"),
+    EXPECT_EQ(TestKit::entriesUnder(OC_DIR + "/skills"),
               (QStringList{"gst-monthly-return", "gst-monthly-return/SKILL.md", "gst-monthly-return/scripts",
                            "gst-monthly-return/scripts/check v2.py"}));
 
@@ -520,7 +510,7 @@ TEST_F(SkillInstallRun, ReinstallKeepsTheCorrections)
     serve({{"gst/SKILL.md", skillMd("gst", "Use it.", "New steps.")}, {"gst/new.txt", "new"}});
     dialogs->confirm(true);
     EXPECT_FALSE(install("acme/skills").second);
-    EXPECT_EQ(entries(OC_DIR + "/skills"),
+    EXPECT_EQ(TestKit::entriesUnder(OC_DIR + "/skills"),
               (QStringList{"gst", "gst/LOCAL.md", "gst/SKILL.md", "gst/new.txt"}));
     EXPECT_EQ(text(skillFile("gst", "LOCAL.md")), "- **2026-01-02** — Use the new portal.");
     EXPECT_EQ(text(skillFile("gst")), "---\nowner: firm\nsource: " + kLabel +
@@ -539,7 +529,7 @@ TEST_F(SkillInstallRun, AFailedWriteLeavesTheEarlierVersion)
     EXPECT_TRUE(isError);
     EXPECT_TRUE(answer.startsWith("Could not write gst: ")) << answer.toStdString();
     EXPECT_TRUE(answer.endsWith(".")) << answer.toStdString();
-    EXPECT_EQ(entries(OC_DIR + "/skills"), (QStringList{"gst", "gst/LOCAL.md", "gst/SKILL.md"}));
+    EXPECT_EQ(TestKit::entriesUnder(OC_DIR + "/skills"), (QStringList{"gst", "gst/LOCAL.md", "gst/SKILL.md"}));
     EXPECT_EQ(text(skillFile("gst")), "---\nowner: firm\n---\nOld steps.\n");
     EXPECT_FALSE(config()["permission"].toObject().contains("skill"));
 }
@@ -563,7 +553,7 @@ TEST_F(SkillInstallRun, RepositoryPathsStayInsideTheSkill)
     server->setFallback([](const RecordedRequest &) { return FakeReply::text("anything"); });
     dialogs->confirm(true);
     EXPECT_FALSE(install("acme/skills").second);
-    EXPECT_EQ(entries(OC_DIR + "/skills"), (QStringList{"safe", "safe/SKILL.md", "safe/kept.md"}));
+    EXPECT_EQ(TestKit::entriesUnder(OC_DIR + "/skills"), (QStringList{"safe", "safe/SKILL.md", "safe/kept.md"}));
     EXPECT_FALSE(QFileInfo::exists(OC_DIR + "/escape.md"));
 }
 

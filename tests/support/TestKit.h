@@ -52,6 +52,10 @@ QString shown(const QString &title);
 // The whole file, or nothing when it cannot be read.
 QByteArray readFile(const QString &path);
 
+// Every file and folder under dir, hidden ones too, as sorted paths relative
+// to dir.
+QStringList entriesUnder(const QString &dir);
+
 // A private, off-the-record web profile shared by the tests of one program:
 // no test touches a real profile, and web views start fast.
 QWebEngineProfile *webProfile();

@@ -179,8 +179,9 @@ TEST_F(MascotTest, HappyEyesLastUntilTheLatestCallEnds)
     TestKit::waitFor([&] { return clock.elapsed() > 380; }, 1000);
     // Only a look between the first call's end and the second's tells; on a
     // loaded machine this thread may get there too late.
-    if (second < 280 && clock.elapsed() < second + 280)
+    if (second < 280 && clock.elapsed() < second + 280) {
         EXPECT_TRUE(mark.happyEyesShown()) << "the first call's end does not restore the eyes";
+    }
     EXPECT_TRUE(TestKit::waitFor([&] { return !mark.happyEyesShown(); }, 20000));
     EXPECT_GE(clock.elapsed(), second + 280);
 }
