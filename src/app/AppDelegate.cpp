@@ -214,6 +214,7 @@ void AppDelegate::startEngine()
         mcp_.reset();
     }
     readyWork_.reset();
+    engineFailed_ = false;
     syncPending_ = true;
     splashMessage(QStringLiteral("Updating skills from Hallix…"));
     QPointer<AppDelegate> self(this);
@@ -225,7 +226,7 @@ void AppDelegate::startEngine()
             const QString work = *self->readyWork_;
             self->readyWork_.reset();
             self->engineStarted(work);
-        } else if (self->engine_.proc()) {
+        } else if (self->engine_.proc() && !self->engineFailed_) {
             self->splashMessage(QStringLiteral("Starting Velto…"));
         }
     });
@@ -316,13 +317,11 @@ void AppDelegate::lockViewsToEngine()
 void AppDelegate::engineReady(bool ready, const QString &work)
 {
     if (!ready) {
+        engineFailed_ = true;
         splashOrb_->setBusy(false);
         splashMessage(QStringLiteral("Velto did not start. Quit and open it again."));
         return;
     }
-    // The folder's instance is brought up while the sync finishes and the
-    // sessions are listed.
-    EngineApi::warm(engine_.port(), work, 30, [](const Http::Response &) {});
     if (syncPending_) {
         splashMessage(QStringLiteral("Updating skills from Hallix…"));
         readyWork_ = work;

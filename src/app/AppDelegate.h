@@ -90,6 +90,7 @@ public:
     // meets the folder with the synced skills and rules). Runs again when the
     // clients folder changes; an earlier start still under way is given up.
     void startEngine();
+    bool syncPending() const { return syncPending_; }
     void startEngineNow();
     void loadAccount();
     void syncClients();
@@ -434,6 +435,9 @@ private:
     // of an engine that answered meanwhile waits for it.
     bool syncPending_ = false;
     std::optional<QString> readyWork_;
+    // The current start's engine did not become ready: the sync's end keeps
+    // the failure shown.
+    bool engineFailed_ = false;
     bool startedEarly_ = false;
     std::optional<QString> earlySplash_;
     bool terminated_ = false;

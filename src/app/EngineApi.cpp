@@ -229,15 +229,6 @@ void promptAsync(int port, const QString &id, const QString &agent, const QStrin
          30, std::move(done));
 }
 
-void health(int port, double timeout, std::function<void(bool healthy)> done)
-{
-    send(port, "GET", address(port, QStringLiteral("/global/health")), std::nullopt, timeout,
-         [done = std::move(done)](const Http::Response &r) {
-             done(r.status == 200
-                  && QJsonDocument::fromJson(r.body).object().value(QStringLiteral("healthy")).toBool(false));
-         });
-}
-
 void healthReply(int port, double timeout, Http::Done done)
 {
     send(port, "GET", address(port, QStringLiteral("/global/health")), std::nullopt, timeout, std::move(done));

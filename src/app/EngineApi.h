@@ -96,10 +96,9 @@ void newSession(int port, const QString &folder, double timeout, NewSessionDone 
 // POST /session/<id>/prompt_async {"agent": agent, "parts": [{"type": "text",
 // "text": text}]}, 30 s. An empty text is sent as it is.
 void promptAsync(int port, const QString &id, const QString &agent, const QString &text, PromptDone done);
-// GET /global/health, answered within `timeout` seconds: whether the engine
-// said it is healthy (the page's own probe of the engine asks the same).
-void health(int port, double timeout, std::function<void(bool healthy)> done);
-// The same probe, answering the raw reply (status 0 when none came in time).
+// GET /global/health, answered within `timeout` seconds (the page's own
+// probe of the engine asks the same): the raw reply, status 0 when none came
+// in time.
 void healthReply(int port, double timeout, Http::Done done);
 // GET /session?directory=<folder>: the engine brings up its instance for
 // the folder on the first request naming it, which can take seconds; the

@@ -54,14 +54,8 @@ Outcome clean(const QString &home, const QString &skillsDir)
 
 void cleanAtStart()
 {
-    Outcome now;
-    now.restored = SkillInstall::settleSwaps(SkillInstall::skillsDir());
-    note(now);
-    Dispatch::runInBackground([home = VELTO_HOME] {
-        Outcome later;
-        later.removed = removeStaleTemps(home);
-        note(later);
-    });
+    note(clean(QString(), SkillInstall::skillsDir()));
+    Dispatch::runInBackground([home = VELTO_HOME] { note(clean(home, QString())); });
 }
 
 } // namespace Leftovers

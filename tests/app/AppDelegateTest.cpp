@@ -265,6 +265,34 @@ TEST_F(AppDelegateTest, TheChatPageOpensReadyOnASlowEngine)
     app->applicationWillTerminate();
 }
 
+// An engine that fails at launch is told at once; a sync that ends later
+// does not cover the failure with "Starting Velto…".
+TEST_F(AppDelegateTest, AnEngineThatFailsStaysToldWhenTheSyncEnds)
+{
+    AppTestKit::ScopedTimeScale realTime(1.0);
+    TestKit::FakeHttpServer cloud;
+    TestKit::FakeReply slowSync = TestKit::FakeReply::json(QJsonObject{});
+    slowSync.delayMs = 3000;
+    cloud.on("GET", "/cli/harness", slowSync);
+    home->refill({{"VELTO_API", cloud.baseUrl()}});
+    env.set("VELTO_STANDIN_EXIT", "3");
+    QDir().mkpath(QFileInfo(ENGINE).absolutePath());
+    ASSERT_TRUE(QFile::link(AppTestKit::standinEngine(), ENGINE));
+    home->write(".velto/seat.env", "PAVI_SEAT_TOKEN=seat-token\n");
+    const QString clients = home->file("Clients");
+    QDir().mkpath(clients);
+    app->setWork(clients);
+
+    const QString failed = QStringLiteral("Velto did not start. Quit and open it again.");
+    app->startEngine();
+    ASSERT_TRUE(waitFor([&] { return app->splashLabel()->text() == failed; }, 30000))
+        << app->splashLabel()->text().toStdString();
+    ASSERT_TRUE(waitFor([&] { return !app->syncPending(); }, 60000));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(app->splashLabel()->text(), failed);
+    app->applicationWillTerminate();
+}
+
 TEST_F(AppDelegateTest, SplashMessageKeepsTheText)
 {
     app->splashMessage(QStringLiteral("Velto's engine"));
