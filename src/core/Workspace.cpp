@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMutex>
 #include <QFile>
 #include <QFileInfo>
 
@@ -48,6 +49,10 @@ QString digest(const QByteArray &text)
 
 FirmRules placeFirmRules(const QString &root, const std::optional<QByteArray> &before)
 {
+    // Called from the main thread (a folder chosen) and from the sync's
+    // background work: one at a time, so no update of the record is lost.
+    static QMutex placing;
+    const QMutexLocker hold(&placing);
     const std::optional<QByteArray> rules = Files::readAll(joinPath(VELTO_HOME, QStringLiteral("AGENTS.md")));
     if (!rules)
         return FirmRules::None;
