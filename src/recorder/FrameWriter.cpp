@@ -7,6 +7,7 @@
 #include <QPainter>
 #include <QPainterPath>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <condition_variable>
@@ -217,6 +218,11 @@ struct FrameWriter::Impl {
             const QRectF area(k * x.toDouble(), k * y.toDouble(), k * w.toDouble(), k * h.toDouble());
             const QRect rect = area.toAlignedRect().adjusted(-4, -4, 4, 4) & view;
             if (rect.width() < 8 || rect.height() < 8 || !TextTracker::changedUnder(job.change, rect))
+                continue;
+            // An area that stood still while the page scrolled between its two
+            // checks is listed by both: it is read once.
+            const auto same = [&rect](const TextTracker::Region &r) { return r.drawn && r.rect == rect; };
+            if (std::any_of(job.change.regions.begin(), job.change.regions.end(), same))
                 continue;
             // Text may be cut at the area's own borders as well as at the view's.
             job.change.regions.push_back(TextTracker::Region{rect, Redaction::Edges{true, true, true, true}, true});

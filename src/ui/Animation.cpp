@@ -380,7 +380,7 @@ void AnimationSet::schedule()
         const double t = a->elapsed();
         double next = never;
         if (visible)
-            next = a->nextChange(t, frame, 2.0);
+            next = a->nextChange(t, frame, std::min(2.0, wait)); // no need to look past the soonest so far
         else if (!a->finishedAt(t) && !a->repeatsForever)
             next = a->duration() / 1000.0; // only its end, unseen
         wait = std::min(wait, next - t);

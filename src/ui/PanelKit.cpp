@@ -295,10 +295,7 @@ QWidget *input(QWidget *field, const QRect &frame, QWidget *parent, std::optiona
         QPalette list = Theme::palette();
         const QColor mark = Theme::selected();
         const QColor under = Theme::panel();
-        const qreal a = mark.alphaF();
-        const QColor opaqueMark = QColor::fromRgbF(mark.redF() * a + under.redF() * (1 - a),
-                                                   mark.greenF() * a + under.greenF() * (1 - a),
-                                                   mark.blueF() * a + under.blueF() * (1 - a));
+        const QColor opaqueMark = Theme::over(under, mark, mark.alphaF());
         for (QPalette::ColorGroup g : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
             list.setColor(g, QPalette::Base, under);
             list.setColor(g, QPalette::Window, under);

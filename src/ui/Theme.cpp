@@ -85,13 +85,6 @@ QFont systemFont(QFont base, qreal size, QFont::Weight weight)
     return base;
 }
 
-// a laid over b at alpha.
-QColor over(const QColor &b, const QColor &a, qreal alpha)
-{
-    auto mix = [alpha](float x, float y) { return float(x + (y - x) * alpha); };
-    return QColor::fromRgbF(mix(b.redF(), a.redF()), mix(b.greenF(), a.greenF()), mix(b.blueF(), a.blueF()), 1.0f);
-}
-
 const QString kShadowName = QStringLiteral("velto-shadow");
 
 // Sets or removes the kit's drop shadow on a widget; a caller's own effect is
@@ -169,6 +162,12 @@ void tint(QAbstractButton *b, const QColor &c)
 }
 
 } // namespace
+
+QColor over(const QColor &b, const QColor &a, qreal alpha)
+{
+    auto mix = [alpha](float x, float y) { return float(x + (y - x) * alpha); };
+    return QColor::fromRgbF(mix(b.redF(), a.redF()), mix(b.greenF(), a.greenF()), mix(b.blueF(), a.blueF()), 1.0f);
+}
 
 QString qss(const QColor &c)
 {

@@ -79,6 +79,8 @@ QColor glassEdge();
 QColor hover();
 QColor panel();
 QColor field();
+// a laid over b at alpha, opaque.
+QColor over(const QColor &b, const QColor &a, qreal alpha);
 // Darker text variants of stamp, seal and amber in light mode; in dark mode
 // the base tokens.
 QColor stampInk();
