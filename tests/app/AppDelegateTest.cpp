@@ -105,6 +105,20 @@ protected:
         AppDelegate::chatProfile = nullptr;
         HomeTest::TearDown();
     }
+
+    // A signed-in seat, the stand-in engine in place, the cloud at `cloud`
+    // and a clients folder chosen: the folder's path.
+    QString readyToStart(const TestKit::FakeHttpServer &cloud)
+    {
+        home->refill({{"VELTO_API", cloud.baseUrl()}});
+        QDir().mkpath(QFileInfo(ENGINE).absolutePath());
+        EXPECT_TRUE(QFile::link(AppTestKit::standinEngine(), ENGINE));
+        home->write(".velto/seat.env", "PAVI_SEAT_TOKEN=seat-token\n");
+        const QString clients = home->file("Clients");
+        QDir().mkpath(clients);
+        app->setWork(clients);
+        return clients;
+    }
 };
 
 TEST_F(AppDelegateTest, WindowLayoutTabsAndSidebarToggle)
@@ -209,13 +223,11 @@ TEST_F(AppDelegateTest, TheChatPageOpensReadyOnASlowEngine)
 {
     AppTestKit::ScopedTimeScale realTime(1.0);
     TestKit::FakeHttpServer cloud;
-    home->refill({{"VELTO_API", cloud.baseUrl()}});
+    const QString clients = readyToStart(cloud);
     const QString log = home->file("engine.log");
     env.set("VELTO_STANDIN_LOG", log);
     env.set("VELTO_STANDIN_WARM_MS", "2500");
     env.set("VELTO_STANDIN_PAGE_PROBE_MS", "1200");
-    const QString clients = home->file("Clients");
-    QDir().mkpath(clients);
     home->write("sessions.json", QJsonDocument(QJsonArray{QJsonObject{
                                                    {"id", "ses_old"},
                                                    {"title", "March GST"},
@@ -223,10 +235,6 @@ TEST_F(AppDelegateTest, TheChatPageOpensReadyOnASlowEngine)
                                                    {"time", QJsonObject{{"created", 1}, {"updated", 2}}}}})
                                      .toJson());
     env.set("VELTO_STANDIN_SESSIONS", home->file("sessions.json"));
-    QDir().mkpath(QFileInfo(ENGINE).absolutePath());
-    ASSERT_TRUE(QFile::link(AppTestKit::standinEngine(), ENGINE));
-    home->write(".velto/seat.env", "PAVI_SEAT_TOKEN=seat-token\n");
-    app->setWork(clients);
     QStringList paths;
     QObject::connect(app->chat(), &QWebEngineView::urlChanged, app->chat(), [&](const QUrl &u) { paths << u.path(); });
 
@@ -274,14 +282,8 @@ TEST_F(AppDelegateTest, AnEngineThatFailsStaysToldWhenTheSyncEnds)
     TestKit::FakeReply slowSync = TestKit::FakeReply::json(QJsonObject{});
     slowSync.delayMs = 3000;
     cloud.on("GET", "/cli/harness", slowSync);
-    home->refill({{"VELTO_API", cloud.baseUrl()}});
+    readyToStart(cloud);
     env.set("VELTO_STANDIN_EXIT", "3");
-    QDir().mkpath(QFileInfo(ENGINE).absolutePath());
-    ASSERT_TRUE(QFile::link(AppTestKit::standinEngine(), ENGINE));
-    home->write(".velto/seat.env", "PAVI_SEAT_TOKEN=seat-token\n");
-    const QString clients = home->file("Clients");
-    QDir().mkpath(clients);
-    app->setWork(clients);
 
     const QString failed = QStringLiteral("Velto did not start. Quit and open it again.");
     app->startEngine();
@@ -349,16 +351,10 @@ TEST_F(AppDelegateTest, TheChatViewOpensTheLockedEngineWithoutAPrompt)
     // less than a loaded machine takes to start it.
     AppTestKit::ScopedTimeScale realTime(1.0);
     TestKit::FakeHttpServer cloud;
-    home->refill({{"VELTO_API", cloud.baseUrl()}});
+    readyToStart(cloud);
     const QString log = home->file("engine.log");
     env.set("VELTO_STANDIN_LOG", log);
     env.unset("VELTO_STANDIN_HANG");
-    QDir().mkpath(QFileInfo(ENGINE).absolutePath());
-    ASSERT_TRUE(QFile::link(AppTestKit::standinEngine(), ENGINE));
-    home->write(".velto/seat.env", "PAVI_SEAT_TOKEN=seat-token\n");
-    const QString clients = home->file("Clients");
-    QDir().mkpath(clients);
-    app->setWork(clients);
 
     // Test dialogs fail loudly when shown unanswered: none may appear.
     app->startEngineNow();
